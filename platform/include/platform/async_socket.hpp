@@ -1,0 +1,80 @@
+// async_socket.hpp - the platform's asynchronous TCP socket (public).
+//
+// Modelled on what the agent expects of a window-message socket: create on a
+// local port, connect (waiting inside the call), listen, accept into a fresh
+// object, send all bytes, receive what has arrived, local and peer names, and
+// receive / accept / close notifications delivered through the process loop
+// on the loop thread. Underneath the descriptor is always non-blocking, and
+// every wait is bounded by plat_io_timeout_ms(): a peer that never answers or
+// never reads makes the call fail instead of freezing the program.
+//
+// A socket may be destroyed from inside its own notification.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/loop.hpp"
+
+namespace platform {
+
+class PLAT_EXPORT AsyncSocket {
+ public:
+  // Results of Receive besides a positive byte count.
+  static constexpr std::ptrdiff_t kPeerClosed = 0;
+  static constexpr std::ptrdiff_t kWouldBlock = -1;
+  static constexpr std::ptrdiff_t kError = -2;
+
+  AsyncSocket();
+  virtual ~AsyncSocket();
+  AsyncSocket(const AsyncSocket&) = delete;
+  AsyncSocket& operator=(const AsyncSocket&) = delete;
+
+  // Makes a TCP socket bound to any local address and the given port (0: any
+  // port). Fails when the port cannot be bound.
+  bool Create(unsigned port = 0);
+  // Connects to a dotted IPv4 address or a host name. Returns once connected
+  // (true) or failed (false), at the latest after the io timeout.
+  bool Connect(const char* host, unsigned port);
+  bool Listen(int backlog = 5);
+  // Hands the pending connection to `into`, which must not be open yet.
+  bool Accept(AsyncSocket& into);
+  // Sends every byte, waiting while the peer's window is full, but fails
+  // when the io timeout passes without progress or on any error.
+  bool SendAll(const void* data, std::size_t length);
+  // What has arrived, never blocking: a byte count, kPeerClosed, kWouldBlock
+  // or kError.
+  std::ptrdiff_t Receive(void* buffer, std::size_t length);
+  bool GetSockName(std::string& address, unsigned& port) const;
+  bool GetPeerName(std::string& address, unsigned& port) const;
+  // Releases the descriptor; no notification follows.
+  void Close();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int Descriptor() const { return fd_; }
+
+ protected:
+  // Data has arrived (or the end of the stream, which Receive reports).
+  virtual void OnReceive(int error);
+  // A connection waits to be accepted.
+  virtual void OnAccept(int error);
+  // The peer closed the connection or it failed. Delivered once, after any
+  // data that arrived before the end was offered to OnReceive.
+  virtual void OnClose(int error);
+
+ private:
+  void Attach(int fd, bool listening);
+  void HandleEvents(std::uint32_t events);
+
+  int fd_ = -1;
+  WatchId watch_ = 0;
+  bool listening_ = false;
+  bool sawEnd_ = false;
+  bool receiveCalled_ = false;
+  bool readPaused_ = false;
+  // Lets an event handler notice that the object was destroyed under it.
+  std::shared_ptr<bool> alive_;
+};
+
+}  // namespace platform

@@ -1,0 +1,273 @@
+// Asynchronous TCP sockets on the process loop. Descriptors are always
+// non-blocking; the two calls that wait inside (Connect and SendAll) poll only
+// their own descriptor, with the io timeout as the bound, so events of other
+// sockets stay pending in the loop and are delivered after the call returns.
+#include "platform/async_socket.hpp"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+std::atomic<int> g_ioTimeoutMs{5000};
+
+// Waits for `events` on fd, at most timeoutMs; retries on EINTR with the
+// time that is left. Returns the revents, 0 on timeout, -1 on error.
+int WaitFor(int fd, short events, int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left < 0) left = 0;
+    pollfd p{fd, events, 0};
+    int r = poll(&p, 1, static_cast<int>(left));
+    if (r > 0) return p.revents;
+    if (r == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool Resolve(const char* host, unsigned port, sockaddr_in& out) {
+  std::memset(&out, 0, sizeof out);
+  out.sin_family = AF_INET;
+  out.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, host, &out.sin_addr) == 1) return true;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  out.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+  freeaddrinfo(found);
+  return true;
+}
+
+bool NameOf(int fd, bool peer, std::string& address, unsigned& port) {
+  if (fd < 0) return false;
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  int r = peer ? getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len)
+               : getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  if (r != 0 || a.sin_family != AF_INET) return false;
+  char text[INET_ADDRSTRLEN];
+  if (!inet_ntop(AF_INET, &a.sin_addr, text, sizeof text)) return false;
+  address = text;
+  port = ntohs(a.sin_port);
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+void plat_set_io_timeout_ms(int ms) { g_ioTimeoutMs.store(ms < 0 ? 0 : ms); }
+int plat_io_timeout_ms(void) { return g_ioTimeoutMs.load(); }
+}
+
+namespace platform {
+
+constexpr std::uint32_t kReadEvents = EPOLLIN | EPOLLRDHUP;
+
+AsyncSocket::AsyncSocket() : alive_(std::make_shared<bool>(true)) {}
+
+AsyncSocket::~AsyncSocket() {
+  *alive_ = false;
+  Close();
+}
+
+void AsyncSocket::OnReceive(int) {}
+void AsyncSocket::OnAccept(int) {}
+void AsyncSocket::OnClose(int) {}
+
+bool AsyncSocket::Create(unsigned port) {
+  if (fd_ >= 0 || port > 65535) return false;
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  if (port != 0) {
+    // Lets a listener come back on its port while old connections linger in
+    // TIME_WAIT; a port with a live listener still cannot be taken twice.
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool AsyncSocket::Connect(const char* host, unsigned port) {
+  if (fd_ < 0 || watch_ != 0 || host == nullptr || port > 65535) return false;
+  sockaddr_in a;
+  if (!Resolve(host, port, a)) return false;
+  int r;
+  do {
+    r = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  } while (r != 0 && errno == EINTR);
+  if (r != 0) {
+    if (errno != EINPROGRESS) return false;
+    int revents = WaitFor(fd_, POLLOUT, plat_io_timeout_ms());
+    if (revents <= 0) return false;  // timed out: the caller discards the socket
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) return false;
+  }
+  int one = 1;
+  // Every message is flushed as one write; do not let Nagle hold it back.
+  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  Attach(fd_, false);
+  return watch_ != 0;
+}
+
+bool AsyncSocket::Listen(int backlog) {
+  if (fd_ < 0 || watch_ != 0) return false;
+  if (listen(fd_, backlog) != 0) return false;
+  Attach(fd_, true);
+  return watch_ != 0;
+}
+
+bool AsyncSocket::Accept(AsyncSocket& into) {
+  if (fd_ < 0 || !listening_ || into.fd_ >= 0) return false;
+  int nfd;
+  do {
+    nfd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  } while (nfd < 0 && errno == EINTR);
+  if (nfd < 0) return false;
+  int one = 1;
+  setsockopt(nfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  into.fd_ = nfd;
+  into.Attach(nfd, false);
+  if (into.watch_ == 0) {
+    into.Close();
+    return false;
+  }
+  return true;
+}
+
+bool AsyncSocket::SendAll(const void* data, std::size_t length) {
+  if (fd_ < 0 || listening_) return false;
+  const char* p = static_cast<const char*>(data);
+  while (length > 0) {
+    ssize_t n = send(fd_, p, length, MSG_NOSIGNAL);
+    if (n > 0) {
+      p += n;
+      length -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The peer's window is full. Wait for room, but a peer that reads
+      // nothing for the whole bound fails the send.
+      int revents = WaitFor(fd_, POLLOUT, plat_io_timeout_ms());
+      if (revents <= 0 || (revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+std::ptrdiff_t AsyncSocket::Receive(void* buffer, std::size_t length) {
+  if (fd_ < 0 || listening_) return kError;
+  if (readPaused_) {
+    readPaused_ = false;
+    ModifyWatch(watch_, kReadEvents);
+  }
+  receiveCalled_ = true;
+  for (;;) {
+    ssize_t n = recv(fd_, buffer, length, 0);
+    if (n > 0) return n;
+    if (n == 0) {
+      if (length == 0) return kWouldBlock;
+      sawEnd_ = true;
+      return kPeerClosed;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return kWouldBlock;
+    sawEnd_ = true;
+    return kError;
+  }
+}
+
+bool AsyncSocket::GetSockName(std::string& address, unsigned& port) const {
+  return NameOf(fd_, false, address, port);
+}
+
+bool AsyncSocket::GetPeerName(std::string& address, unsigned& port) const {
+  return NameOf(fd_, true, address, port);
+}
+
+void AsyncSocket::Close() {
+  if (watch_ != 0) {
+    UnwatchFd(watch_);
+    watch_ = 0;
+  }
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  listening_ = false;
+  sawEnd_ = false;
+  readPaused_ = false;
+}
+
+void AsyncSocket::Attach(int fd, bool listening) {
+  listening_ = listening;
+  sawEnd_ = false;
+  watch_ = WatchFd(fd, listening ? EPOLLIN : kReadEvents,
+                   [this](std::uint32_t events) { HandleEvents(events); });
+}
+
+void AsyncSocket::HandleEvents(std::uint32_t events) {
+  std::shared_ptr<bool> alive = alive_;
+  if (listening_) {
+    OnAccept(0);
+    return;
+  }
+  int error = 0;
+  if (events & EPOLLERR) {
+    socklen_t len = sizeof error;
+    getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len);
+  }
+  receiveCalled_ = false;
+  OnReceive(error);
+  if (!*alive || fd_ < 0) return;  // destroyed or closed inside the handler
+  if (!sawEnd_ && (events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP))) {
+    // The end has been signalled; once nothing is left to read it is final.
+    int pending = 0;
+    if (ioctl(fd_, FIONREAD, &pending) == 0 && pending == 0) sawEnd_ = true;
+  }
+  if (sawEnd_) {
+    // Deliver the close once, and never again: stop watching first.
+    UnwatchFd(watch_);
+    watch_ = 0;
+    OnClose(error);
+    return;
+  }
+  if (!receiveCalled_) {
+    // Like a window-message socket, a handler that did not read gets no
+    // further receive notification until it reads again; otherwise a
+    // level-triggered loop would spin on the unread bytes.
+    readPaused_ = true;
+    ModifyWatch(watch_, 0);
+  }
+}
+
+}  // namespace platform

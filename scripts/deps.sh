@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds and tests with, when any of
+# them is missing. Runs apt-get as root (directly, or through sudo).
+set -euo pipefail
+
+packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          libx11-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,225 @@
+// The process loop: posted messages, window handles, re-entrant dispatch and
+// embedding through the loop's descriptor.
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/loop.hpp"
+#include "platform/platform.h"
+
+namespace {
+
+struct Recorder {
+  std::vector<unsigned> messages;
+  std::vector<std::pair<uintptr_t, intptr_t>> params;
+};
+
+void Record(plat_hwnd, unsigned msg, uintptr_t w, intptr_t l, void* user) {
+  auto* r = static_cast<Recorder*>(user);
+  r->messages.push_back(msg);
+  r->params.emplace_back(w, l);
+}
+
+bool LoopFdReadable() {
+  pollfd p{plat_loop_fd(), POLLIN, 0};
+  return poll(&p, 1, 0) == 1;
+}
+
+void DrainLoop() {
+  while (plat_dispatch() > 0) {
+  }
+}
+
+class LoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override { DrainLoop(); }
+  void TearDown() override {
+    for (plat_hwnd h : windows_) plat_window_destroy(h);
+    DrainLoop();
+    plat_reset_quit();
+  }
+  plat_hwnd MakeWindow(Recorder& r) {
+    plat_hwnd h = plat_window_create(&Record, &r);
+    windows_.push_back(h);
+    return h;
+  }
+  std::vector<plat_hwnd> windows_;
+};
+
+TEST_F(LoopTest, WindowHandlesAreDistinctAndNotReusedAfterDestroy) {
+  Recorder r;
+  plat_hwnd a = MakeWindow(r);
+  plat_hwnd b = MakeWindow(r);
+  EXPECT_NE(a, 0u);
+  EXPECT_NE(a, b);
+  EXPECT_TRUE(plat_is_window(a));
+  plat_window_destroy(a);
+  EXPECT_FALSE(plat_is_window(a));
+  plat_hwnd c = MakeWindow(r);
+  EXPECT_NE(c, a);
+  EXPECT_FALSE(plat_is_window(0));
+  EXPECT_EQ(plat_window_create(nullptr, nullptr), 0u);
+}
+
+TEST_F(LoopTest, PostedMessagesArriveLaterInPostingOrderWithTheirParameters) {
+  Recorder r;
+  plat_hwnd h = MakeWindow(r);
+  for (unsigned i = 0; i < 5; ++i) ASSERT_TRUE(plat_post_message(h, 500 + i, i, -static_cast<intptr_t>(i)));
+  EXPECT_TRUE(r.messages.empty()) << "nothing is delivered inside the post";
+  DrainLoop();
+  EXPECT_EQ(r.messages, (std::vector<unsigned>{500, 501, 502, 503, 504}));
+  EXPECT_EQ(r.params[3], (std::pair<uintptr_t, intptr_t>{3, -3}));
+}
+
+TEST_F(LoopTest, MessagesForTwoWindowsKeepOneGlobalOrder) {
+  std::vector<int> order;
+  auto proc = [](plat_hwnd, unsigned msg, uintptr_t, intptr_t, void* user) {
+    static_cast<std::vector<int>*>(user)->push_back(static_cast<int>(msg));
+  };
+  plat_hwnd a = plat_window_create(proc, &order);
+  plat_hwnd b = plat_window_create(proc, &order);
+  windows_ = {a, b};
+  plat_post_message(a, 1, 0, 0);
+  plat_post_message(b, 2, 0, 0);
+  plat_post_message(a, 3, 0, 0);
+  DrainLoop();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(LoopTest, PostToADestroyedWindowIsDropped) {
+  Recorder r;
+  plat_hwnd h = MakeWindow(r);
+  EXPECT_TRUE(plat_post_message(h, 1, 0, 0));
+  plat_window_destroy(h);
+  EXPECT_FALSE(plat_post_message(h, 2, 0, 0)) << "posting to a destroyed window fails";
+  DrainLoop();
+  EXPECT_TRUE(r.messages.empty()) << "a message queued before the destroy is dropped too";
+}
+
+TEST_F(LoopTest, PostsFromOtherThreadsAreDeliveredOnTheLoopThreadInPerThreadOrder) {
+  struct PerThread {
+    std::vector<std::vector<unsigned>> seen{4};
+    std::thread::id loopThread = std::this_thread::get_id();
+    bool wrongThread = false;
+  } state;
+  auto proc = [](plat_hwnd, unsigned msg, uintptr_t w, intptr_t, void* user) {
+    auto* s = static_cast<PerThread*>(user);
+    if (std::this_thread::get_id() != s->loopThread) s->wrongThread = true;
+    s->seen[w].push_back(msg);
+  };
+  plat_hwnd h = plat_window_create(proc, &state);
+  windows_.push_back(h);
+  std::vector<std::thread> threads;
+  for (uintptr_t t = 0; t < 4; ++t)
+    threads.emplace_back([h, t] {
+      for (unsigned i = 0; i < 1000; ++i) plat_post_message(h, i, t, 0);
+    });
+  for (auto& t : threads) t.join();
+  DrainLoop();
+  EXPECT_FALSE(state.wrongThread);
+  for (auto& seen : state.seen) {
+    ASSERT_EQ(seen.size(), 1000u);
+    for (unsigned i = 0; i < 1000; ++i) ASSERT_EQ(seen[i], i);
+  }
+}
+
+TEST_F(LoopTest, DescriptorIsReadableExactlyWhileWorkIsReady) {
+  Recorder r;
+  plat_hwnd h = MakeWindow(r);
+  EXPECT_FALSE(LoopFdReadable()) << "quiet when idle";
+  plat_post_message(h, 7, 0, 0);
+  EXPECT_TRUE(LoopFdReadable());
+  DrainLoop();
+  EXPECT_FALSE(LoopFdReadable()) << "quiet after a drain";
+
+  int efd = eventfd(0, EFD_NONBLOCK);
+  int fired = 0;
+  platform::WatchId id = platform::WatchFd(efd, EPOLLIN, [&](std::uint32_t) {
+    uint64_t v;
+    ASSERT_EQ(read(efd, &v, sizeof v), 8);
+    ++fired;
+  });
+  ASSERT_NE(id, 0u);
+  EXPECT_FALSE(LoopFdReadable());
+  uint64_t one = 1;
+  ASSERT_EQ(write(efd, &one, sizeof one), 8);
+  EXPECT_TRUE(LoopFdReadable());
+  DrainLoop();
+  EXPECT_EQ(fired, 1);
+  EXPECT_FALSE(LoopFdReadable());
+  platform::UnwatchFd(id);
+  close(efd);
+}
+
+// A callback that runs a nested pump (as a modal box or a synchronous sound
+// would) must see later messages in order, and the outer dispatch must not
+// deliver anything twice.
+TEST_F(LoopTest, DispatchCanBeReenteredFromACallback) {
+  struct State {
+    std::vector<unsigned> order;
+    bool nested = false;
+  } s;
+  auto proc = [](plat_hwnd, unsigned msg, uintptr_t, intptr_t, void* user) {
+    auto* st = static_cast<State*>(user);
+    st->order.push_back(msg);
+    if (msg == 1 && !st->nested) {
+      st->nested = true;
+      while (plat_dispatch() > 0) {
+      }
+      st->order.push_back(100);  // marks the end of the nested loop
+    }
+  };
+  plat_hwnd h = plat_window_create(proc, &s);
+  windows_.push_back(h);
+  for (unsigned i = 1; i <= 4; ++i) plat_post_message(h, i, 0, 0);
+  DrainLoop();
+  EXPECT_EQ(s.order, (std::vector<unsigned>{1, 2, 3, 4, 100}));
+}
+
+TEST_F(LoopTest, AWatchRemovedByAnEarlierCallbackOfTheSameBatchIsNotCalled) {
+  int a = eventfd(1, EFD_NONBLOCK);
+  int b = eventfd(1, EFD_NONBLOCK);
+  int calls = 0;
+  platform::WatchId idA = 0, idB = 0;
+  // Whichever runs first removes the other; exactly one callback may run.
+  idA = platform::WatchFd(a, EPOLLIN, [&](std::uint32_t) {
+    ++calls;
+    platform::UnwatchFd(idB);
+    platform::UnwatchFd(idA);
+  });
+  idB = platform::WatchFd(b, EPOLLIN, [&](std::uint32_t) {
+    ++calls;
+    platform::UnwatchFd(idA);
+    platform::UnwatchFd(idB);
+  });
+  DrainLoop();
+  EXPECT_EQ(calls, 1);
+  close(a);
+  close(b);
+}
+
+TEST_F(LoopTest, PumpWaitsForWorkUpToItsTimeoutAndQuitWakesIt) {
+  Recorder r;
+  plat_hwnd h = MakeWindow(r);
+  EXPECT_EQ(plat_pump(10), 0) << "nothing to do: the pump times out";
+  std::thread poster([h] { plat_post_message(h, 9, 0, 0); });
+  int ran = 0;
+  while (ran == 0) ran = plat_pump(5000);
+  poster.join();
+  EXPECT_EQ(r.messages, (std::vector<unsigned>{9}));
+
+  std::thread quitter([] { plat_quit(); });
+  quitter.join();
+  EXPECT_TRUE(plat_quit_requested());
+  EXPECT_EQ(plat_pump(-1), 0) << "a quit loop returns at once";
+  plat_reset_quit();
+  EXPECT_FALSE(plat_quit_requested());
+}
+
+}  // namespace

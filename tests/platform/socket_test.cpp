@@ -1,0 +1,250 @@
+// Asynchronous sockets over real loopback connections.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/async_socket.hpp"
+
+namespace {
+
+using platform::AsyncSocket;
+
+// Pumps the loop until done() holds or about ten seconds passed (a bound for
+// a broken build, not a timing assertion).
+bool PumpUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 2000 && !done(); ++i) plat_pump(5);
+  return done();
+}
+
+class Peer : public AsyncSocket {
+ public:
+  std::string received;
+  int receives = 0;
+  int closes = 0;
+  bool readOnReceive = true;
+  std::function<void(Peer&)> onReceiveHook;
+
+ protected:
+  void OnReceive(int) override {
+    ++receives;
+    if (onReceiveHook) {
+      onReceiveHook(*this);  // may delete this
+      return;
+    }
+    if (!readOnReceive) return;
+    char buf[4096];
+    for (;;) {
+      auto n = Receive(buf, sizeof buf);
+      if (n <= 0) break;
+      received.append(buf, static_cast<size_t>(n));
+    }
+  }
+  void OnClose(int) override { ++closes; }
+};
+
+class Listener : public AsyncSocket {
+ public:
+  std::vector<std::unique_ptr<Peer>> accepted;
+  int acceptNotifications = 0;
+
+ protected:
+  void OnAccept(int) override {
+    ++acceptNotifications;
+    auto p = std::make_unique<Peer>();
+    if (Accept(*p)) accepted.push_back(std::move(p));
+  }
+};
+
+unsigned ListeningPort(AsyncSocket& s) {
+  std::string addr;
+  unsigned port = 0;
+  EXPECT_TRUE(s.GetSockName(addr, port));
+  return port;
+}
+
+// A port on which nothing listens: bound once, then released.
+unsigned FreePort() {
+  AsyncSocket s;
+  EXPECT_TRUE(s.Create(0));
+  unsigned port = ListeningPort(s);
+  s.Close();
+  return port;
+}
+
+class SocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plat_set_io_timeout_ms(5000);
+    ASSERT_TRUE(listener.Create(0));
+    ASSERT_TRUE(listener.Listen(5));
+    port = ListeningPort(listener);
+  }
+  void TearDown() override { plat_set_io_timeout_ms(5000); }
+
+  // A client connected to the listener and the server side of it.
+  std::pair<std::unique_ptr<Peer>, Peer*> ConnectedPair() {
+    auto client = std::make_unique<Peer>();
+    EXPECT_TRUE(client->Create(0));
+    EXPECT_TRUE(client->Connect("127.0.0.1", port));
+    size_t before = listener.accepted.size();
+    EXPECT_TRUE(PumpUntil([&] { return listener.accepted.size() > before; }));
+    return {std::move(client), listener.accepted.back().get()};
+  }
+
+  Listener listener;
+  unsigned port = 0;
+};
+
+TEST_F(SocketTest, ConnectToAClosedPortFailsAtOnce) {
+  Peer client;
+  ASSERT_TRUE(client.Create(0));
+  EXPECT_FALSE(client.Connect("127.0.0.1", FreePort()));
+}
+
+TEST_F(SocketTest, ConnectToAListenerIsAcceptedThroughANotification) {
+  auto [client, server] = ConnectedPair();
+  EXPECT_EQ(listener.acceptNotifications, 1);
+  ASSERT_NE(server, nullptr);
+  EXPECT_TRUE(server->IsOpen());
+}
+
+TEST_F(SocketTest, ConnectResolvesHostNames) {
+  Peer client;
+  ASSERT_TRUE(client.Create(0));
+  EXPECT_TRUE(client.Connect("localhost", port));
+  EXPECT_TRUE(PumpUntil([&] { return listener.accepted.size() == 1; }));
+}
+
+TEST_F(SocketTest, LocalAndPeerNamesAreDottedAddressesAndPorts) {
+  auto [client, server] = ConnectedPair();
+  std::string clientLocal, clientPeer, serverLocal, serverPeer;
+  unsigned clientLocalPort = 0, clientPeerPort = 0, serverLocalPort = 0, serverPeerPort = 0;
+  ASSERT_TRUE(client->GetSockName(clientLocal, clientLocalPort));
+  ASSERT_TRUE(client->GetPeerName(clientPeer, clientPeerPort));
+  ASSERT_TRUE(server->GetSockName(serverLocal, serverLocalPort));
+  ASSERT_TRUE(server->GetPeerName(serverPeer, serverPeerPort));
+  EXPECT_EQ(clientPeer, "127.0.0.1");
+  EXPECT_EQ(clientPeerPort, port);
+  EXPECT_EQ(serverLocalPort, port);
+  EXPECT_EQ(serverPeer, clientLocal);
+  EXPECT_EQ(serverPeerPort, clientLocalPort);
+  AsyncSocket unopened;
+  EXPECT_FALSE(unopened.GetPeerName(clientPeer, clientPeerPort));
+}
+
+TEST_F(SocketTest, BytesSentOneAtATimeAndBytesSentTogetherAllArriveInOrder) {
+  auto [client, server] = ConnectedPair();
+  std::string text = "one byte at a time";
+  for (char c : text) ASSERT_TRUE(client->SendAll(&c, 1));
+  std::string big(200000, 'x');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
+  ASSERT_TRUE(client->SendAll(big.data(), big.size()));
+  const std::string expected = text + big;
+  EXPECT_TRUE(PumpUntil([&] { return server->received.size() >= expected.size(); }));
+  EXPECT_EQ(server->received, expected);
+}
+
+TEST_F(SocketTest, ThePeersCloseIsNotifiedOnceAfterItsLastData) {
+  auto [client, server] = ConnectedPair();
+  ASSERT_TRUE(client->SendAll("bye", 3));
+  client.reset();  // closes
+  EXPECT_TRUE(PumpUntil([&] { return server->closes > 0; }));
+  EXPECT_EQ(server->received, "bye");
+  for (int i = 0; i < 5; ++i) plat_pump(5);
+  EXPECT_EQ(server->closes, 1);
+}
+
+TEST_F(SocketTest, ALocalCloseRaisesNoNotification) {
+  auto [client, server] = ConnectedPair();
+  ASSERT_TRUE(client->SendAll("x", 1));
+  client->Close();
+  EXPECT_TRUE(PumpUntil([&] { return server->closes > 0; }));
+  EXPECT_EQ(client->closes, 0);
+  EXPECT_EQ(client->receives, 0);
+}
+
+TEST_F(SocketTest, ASocketMayBeDestroyedInsideItsOwnReceiveNotification) {
+  auto [client, server] = ConnectedPair();
+  bool destroyed = false;
+  server->onReceiveHook = [&](Peer& self) {
+    for (auto& p : listener.accepted)
+      if (p.get() == &self) p.reset();
+    destroyed = true;
+  };
+  ASSERT_TRUE(client->SendAll("x", 1));
+  client.reset();  // the end of stream comes with the data
+  EXPECT_TRUE(PumpUntil([&] { return destroyed; }));
+  for (int i = 0; i < 5; ++i) plat_pump(5);  // nothing may touch the dead object
+}
+
+TEST_F(SocketTest, AHandlerThatDoesNotReadIsNotCalledAgainUntilItReads) {
+  auto [client, server] = ConnectedPair();
+  server->readOnReceive = false;
+  ASSERT_TRUE(client->SendAll("abc", 3));
+  EXPECT_TRUE(PumpUntil([&] { return server->receives > 0; }));
+  for (int i = 0; i < 20; ++i) plat_pump(1);
+  EXPECT_EQ(server->receives, 1) << "unread bytes must not make the loop spin";
+  char buf[8];
+  EXPECT_EQ(server->Receive(buf, sizeof buf), 3);
+  ASSERT_TRUE(client->SendAll("d", 1));
+  EXPECT_TRUE(PumpUntil([&] { return server->receives > 1; }));
+}
+
+TEST_F(SocketTest, ASendToAPeerThatNeverReadsFailsWithinTheBound) {
+  auto [client, server] = ConnectedPair();
+  server->readOnReceive = false;
+  plat_set_io_timeout_ms(200);
+  // Far more than the kernel buffers of both ends hold.
+  std::string block(1 << 20, 'z');
+  bool ok = true;
+  for (int i = 0; i < 256 && ok; ++i) ok = client->SendAll(block.data(), block.size());
+  EXPECT_FALSE(ok);
+}
+
+TEST_F(SocketTest, AConnectThatIsNeverAnsweredFailsWithinTheBound) {
+  // A listener with a full accept queue drops further connection attempts,
+  // so the connect is never answered: the loopback stand-in for a host that
+  // does not reply.
+  AsyncSocket full;
+  ASSERT_TRUE(full.Create(0));
+  ASSERT_TRUE(full.Listen(0));
+  unsigned fullPort = ListeningPort(full);
+  plat_set_io_timeout_ms(300);
+  std::vector<std::unique_ptr<Peer>> queued;
+  bool sawFailure = false;
+  for (int i = 0; i < 8 && !sawFailure; ++i) {
+    auto p = std::make_unique<Peer>();
+    ASSERT_TRUE(p->Create(0));
+    sawFailure = !p->Connect("127.0.0.1", fullPort);
+    queued.push_back(std::move(p));
+  }
+  EXPECT_TRUE(sawFailure);
+}
+
+TEST_F(SocketTest, CreateFailsOnAPortThatIsAlreadyListening) {
+  AsyncSocket second;
+  EXPECT_FALSE(second.Create(port) && second.Listen(5));
+}
+
+TEST_F(SocketTest, OperationsOnAnUnopenedSocketFail) {
+  AsyncSocket s;
+  char buf[4];
+  EXPECT_FALSE(s.Connect("127.0.0.1", port));
+  EXPECT_FALSE(s.Listen(5));
+  EXPECT_FALSE(s.SendAll("x", 1));
+  EXPECT_EQ(s.Receive(buf, sizeof buf), AsyncSocket::kError);
+  Peer into;
+  EXPECT_FALSE(s.Accept(into));
+  EXPECT_FALSE(s.Create(70000));
+}
+
+}  // namespace

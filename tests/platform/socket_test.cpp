@@ -37,7 +37,8 @@ class Peer : public AsyncSocket {
   void OnReceive(int) override {
     ++receives;
     if (onReceiveHook) {
-      onReceiveHook(*this);  // may delete this
+      auto hook = onReceiveHook;  // the hook may delete this object, itself included
+      hook(*this);
       return;
     }
     if (!readOnReceive) return;

@@ -1,0 +1,88 @@
+#include "sockets.hpp"
+
+#include "agent2agent.hpp"
+#include "agent2server.hpp"
+
+namespace zep {
+
+ZEP_IMPLEMENT_DYNCREATE(CClientSocket, CObject);
+ZEP_IMPLEMENT_DYNCREATE(CListeningSocket, CObject);
+ZEP_IMPLEMENT_DYNCREATE(CAgent2ServerSocket, CObject);
+
+namespace {
+// Large enough that one receive call takes most bursts at once, small enough
+// that a flooding peer cannot make one notification buffer without bound.
+constexpr std::size_t kReadSlice = 64 * 1024;
+constexpr std::size_t kKeptOutputCapacity = 256 * 1024;
+}  // namespace
+
+InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size_t limit) {
+  std::size_t taken = 0;
+  while (taken < limit) {
+    input.EnsureWritable(kReadSlice);
+    std::ptrdiff_t n = socket.Receive(input.BeginWrite(), input.WritableBytes());
+    if (n > 0) {
+      input.HasWritten(static_cast<std::size_t>(n));
+      taken += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n == platform::AsyncSocket::kWouldBlock) return InputState::kDrained;
+    if (n == platform::AsyncSocket::kPeerClosed) return InputState::kEnded;
+    return InputState::kFailed;
+  }
+  return InputState::kMore;
+}
+
+void CClientSocket::InitStreams() {
+  input_ = std::make_unique<ByteBuffer>();
+  output_ = std::make_unique<ByteBuffer>();
+}
+
+bool CClientSocket::SendMsg(const CMsg& record) {
+  if (!output_) return true;
+  return SendFrame(*this, *output_, record.text, true, static_cast<std::uint8_t>(record.closeFlag));
+}
+
+bool SendFrame(platform::AsyncSocket& socket, ByteBuffer& scratch, std::string_view text,
+               bool withMarker, std::uint8_t marker) {
+  scratch.RetrieveAll();
+  if (!AppendFrame(scratch, text, withMarker, marker)) return false;
+  const bool sent = socket.SendAll(scratch.Peek(), scratch.ReadableBytes());
+  scratch.RetrieveAll();
+  // One long message must not pin its buffer for the life of the connection.
+  if (scratch.Capacity() > kKeptOutputCapacity) scratch.Shrink(ByteBuffer::kInitialSize);
+  return sent;
+}
+
+bool CClientSocket::ReceiveMsg(CMsg& record) {
+  if (!input_) {
+    lastStatus_ = FrameStatus::kNeedMore;
+    return false;
+  }
+  FrameStream in = FrameStream::Input(*input_);
+  bool ok = record.SerializeFrame(in, true);
+  lastStatus_ = in.status();
+  return ok;
+}
+
+void CClientSocket::OnReceive(int) {
+  if (owner_) owner_->HandleReceive(this);
+}
+
+void CClientSocket::OnClose(int) {
+  if (owner_) owner_->HandleClose(this);
+}
+
+void CListeningSocket::OnAccept(int) {
+  if (owner_) owner_->HandleAccept();
+}
+
+void CAgent2ServerSocket::OnReceive(int) {
+  if (owner_) owner_->HandleReceive();
+}
+
+void CAgent2ServerSocket::OnClose(int) {
+  if (owner_) owner_->HandleClose();
+}
+
+}  // namespace zep

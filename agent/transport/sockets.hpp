@@ -1,0 +1,102 @@
+// sockets.hpp - the three socket classes of the agent library (internal).
+//
+// CClientSocket is one connection to another agent, CListeningSocket accepts
+// such connections, CAgent2ServerSocket is the connection to the lobby
+// server. They only turn platform notifications into calls on their owner;
+// the owners (CAgent2Agent, CAgent2Server) decide what a notification means.
+//
+// A connection's "streams" are two byte buffers: what has arrived and not
+// yet been taken as frames, and the frame being written. Reading never waits:
+// FillInput moves what the kernel holds into the input buffer and the owner
+// takes whole frames from it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "byte_buffer.hpp"
+#include "msg.hpp"
+#include "platform/async_socket.hpp"
+#include "runtime_class.hpp"
+
+namespace zep {
+
+class CAgent2Agent;
+class CAgent2Server;
+
+// What FillInput found on the socket.
+enum class InputState {
+  kDrained,    // everything that had arrived is buffered; the connection is open
+  kMore,       // a chunk was buffered and more may be waiting
+  kEnded,      // the peer closed the stream (buffered bytes are still there)
+  kFailed,     // reading failed
+};
+
+// Moves what has arrived on `socket` into `input`, at most `limit` bytes.
+InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size_t limit);
+// Frames `text` into `scratch` and sends it whole (bounded wait); false when
+// the send failed.
+bool SendFrame(platform::AsyncSocket& socket, ByteBuffer& scratch, std::string_view text,
+               bool withMarker, std::uint8_t marker = 0);
+
+class CClientSocket : public platform::AsyncSocket, public CObject {
+  ZEP_DECLARE_RUNTIME_CLASS(CClientSocket)
+
+ public:
+  explicit CClientSocket(CAgent2Agent* owner = nullptr) : owner_(owner) {}
+
+  // Creates the buffers; called once the connection exists.
+  void InitStreams();
+  bool HasStreams() const { return output_ != nullptr; }
+  // Sends the record as one frame with the close marker. Without streams it
+  // does nothing and reports success, as a connection not yet established
+  // has nothing to send on. False when the send failed.
+  bool SendMsg(const CMsg& record);
+  // Takes one frame with the close marker from the input buffer
+  // (CMsg::SerializeFrame); status() tells why it returned false.
+  bool ReceiveMsg(CMsg& record);
+  FrameStatus status() const { return lastStatus_; }
+  InputState ReadInput(std::size_t limit) { return FillInput(*this, *input_, limit); }
+  bool HasBufferedInput() const { return input_ && input_->ReadableBytes() > 0; }
+
+  std::uint32_t connectionId = 0;
+
+ protected:
+  void OnReceive(int error) override;
+  void OnClose(int error) override;
+
+ private:
+  CAgent2Agent* owner_;
+  std::unique_ptr<ByteBuffer> input_;
+  std::unique_ptr<ByteBuffer> output_;
+  FrameStatus lastStatus_ = FrameStatus::kOk;
+};
+
+class CListeningSocket : public platform::AsyncSocket, public CObject {
+  ZEP_DECLARE_RUNTIME_CLASS(CListeningSocket)
+
+ public:
+  explicit CListeningSocket(CAgent2Agent* owner = nullptr) : owner_(owner) {}
+
+ protected:
+  void OnAccept(int error) override;
+
+ private:
+  CAgent2Agent* owner_;
+};
+
+class CAgent2ServerSocket : public platform::AsyncSocket, public CObject {
+  ZEP_DECLARE_RUNTIME_CLASS(CAgent2ServerSocket)
+
+ public:
+  explicit CAgent2ServerSocket(CAgent2Server* owner = nullptr) : owner_(owner) {}
+
+ protected:
+  void OnReceive(int error) override;
+  void OnClose(int error) override;
+
+ private:
+  CAgent2Server* owner_;
+};
+
+}  // namespace zep

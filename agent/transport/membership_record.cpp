@@ -1,0 +1,41 @@
+#include "membership_record.hpp"
+
+#include <utility>
+
+#include "player_id.hpp"
+
+namespace zep {
+
+CPlayerObject* MembershipRecord::AddMember(const std::string& playerText) {
+  // An ADDP line from the owner whose text names no player: there is no one
+  // to enter, and an empty key would only collect garbage.
+  std::string address;
+  unsigned port = 0;
+  if (!ParsePlayerText(playerText, address, port)) return nullptr;
+
+  auto record = std::make_unique<CPlayerObject>();
+  record->playerId = FormatPlayerId(address, port);
+  CPlayerObject* entered = record.get();
+  std::string key = record->playerId;
+  players.insert_or_assign(std::move(key), std::move(record));
+  return entered;
+}
+
+CPlayerObject* MembershipRecord::FindMember(const std::string& playerId) const {
+  auto it = players.find(playerId);
+  return it == players.end() ? nullptr : it->second.get();
+}
+
+bool MembershipRecord::RemoveMember(const std::string& playerId) {
+  auto it = players.find(playerId);
+  if (it == players.end()) return false;
+  players.erase(it);
+  return true;
+}
+
+int MembershipRecord::RemoveAllMembers() {
+  players.clear();
+  return 1;
+}
+
+}  // namespace zep

@@ -1,0 +1,176 @@
+#include "player_table.hpp"
+
+#include <utility>
+
+#include "player_id.hpp"
+#include "zep/agent.hpp"
+
+namespace zep {
+
+namespace {
+
+// What a loop over the members needs, copied out before the first send: a
+// failed send calls the session back, which may change the table.
+struct MemberView {
+  std::string playerId;
+  std::uint32_t connectionId;
+  std::string description;
+};
+
+std::vector<MemberView> Snapshot(
+    const std::map<std::string, std::unique_ptr<CPlayerObject>>& members) {
+  std::vector<MemberView> views;
+  views.reserve(members.size());
+  for (const auto& [id, record] : members)
+    views.push_back({record->playerId, record->connectionId, record->description});
+  return views;
+}
+
+constexpr int kKeepOpen = 0;
+constexpr int kClose = 1;
+
+}  // namespace
+
+PlayerTable::PlayerTable(CAgent& agent) : agent(agent) {}
+
+PlayerTable::~PlayerTable() { RemoveAllPlayers(); }
+
+CPlayerObject* PlayerTable::AddPlayer(std::uint32_t connectionId,
+                                      const std::string& requestText) {
+  // A request text without a player id would give a member nobody can
+  // address (and a map key of garbage); it is refused before anything is
+  // made or announced.
+  std::string address;
+  unsigned port = 0;
+  if (!ParsePlayerText(requestText, address, port)) return nullptr;
+
+  auto record = std::make_unique<CPlayerObject>();
+  record->playerId = FormatPlayerId(address, port);
+  record->connectionId = connectionId;
+  record->description = requestText;
+  const std::string newId = record->playerId;
+
+  // The same agent joining again replaces its earlier record. That record's
+  // connection is closed (silently, as the agent is still in the subgroup and
+  // no REMP is due) so that no connection is left without a member; it is
+  // taken out first so that it is announced neither to the newcomer nor to
+  // itself.
+  if (auto it = members.find(newId); it != members.end()) {
+    const std::uint32_t earlierConnection = it->second->connectionId;
+    members.erase(it);
+    if (earlierConnection != connectionId) agent.AASend(earlierConnection, std::string(), kClose);
+  }
+
+  const std::vector<MemberView> present = Snapshot(members);
+  const std::string announcement = "ADDP " + requestText;
+  for (const MemberView& member : present) {
+    if (!agent.AASend(member.connectionId, announcement, kKeepOpen))
+      failedIds.push_back(member.playerId);
+  }
+  for (const MemberView& member : present) {
+    if (!agent.AASend(connectionId, "ADDP " + member.description, kKeepOpen)) {
+      // The newcomer's connection is gone; one entry is enough.
+      failedIds.push_back(newId);
+      break;
+    }
+  }
+
+  // Entered even when its announcements failed: RemoveFailedPlayers, run by
+  // the caller right after, removes it again and tells the others.
+  CPlayerObject* entered = record.get();
+  members.insert_or_assign(newId, std::move(record));
+  return entered;
+}
+
+bool PlayerTable::RemovePlayer(const std::string& playerId) {
+  auto it = members.find(playerId);
+  if (it == members.end()) return false;
+  // playerId may be the very key erased here; only the record is used after.
+  const std::unique_ptr<CPlayerObject> removed = std::move(it->second);
+  members.erase(it);
+
+  const std::string announcement = "REMP " + removed->playerId;
+  for (const MemberView& member : Snapshot(members)) {
+    // A member that cannot be told is closed and reported by the transport.
+    agent.AASend(member.connectionId, announcement, kKeepOpen);
+  }
+  return true;
+}
+
+int PlayerTable::RemoveFailedPlayers() {
+  // Removals announce, and an announcement that fails calls the session
+  // back; work on our own copy of the list.
+  const std::vector<std::string> failed = std::exchange(failedIds, {});
+  for (const std::string& id : failed) RemovePlayer(id);
+  return 1;
+}
+
+CPlayerObject* PlayerTable::FindPlayer(const std::string& playerId) const {
+  auto it = members.find(playerId);
+  return it == members.end() ? nullptr : it->second.get();
+}
+
+CPlayerObject* PlayerTable::FindPlayerByConnection(std::uint32_t connectionId) const {
+  for (const auto& [id, record] : members)
+    if (record->connectionId == connectionId) return record.get();
+  return nullptr;
+}
+
+int PlayerTable::RemoveAllPlayers() {
+  members.clear();
+  return 1;
+}
+
+int PlayerTable::LeaveAll() {
+  const auto leaving = std::exchange(members, {});
+  for (const auto& [id, record] : leaving) {
+    // The close flag closes without sending anything; members learn from the
+    // closed connection itself.
+    agent.AASend(record->connectionId, std::string(), kClose);
+  }
+  RefuseAllPending();
+  return 1;
+}
+
+int PlayerTable::RefuseAllPending() {
+  while (!pending.empty()) {
+    const std::string request = std::move(pending.front());
+    pending.pop_front();
+
+    // Requests are stored as they arrived; one without a player id names no
+    // one to answer.
+    std::string address;
+    unsigned port = 0;
+    if (!ParsePlayerText(request, address, port)) continue;
+
+    // The requester's JOIN connection was closed when the request came in;
+    // the answer goes to its listening port. When it cannot be reached the
+    // transport tells the server, and the requester is simply not answered.
+    std::uint32_t connection = 0;
+    if (!agent.AAConnectCreate(&connection, address.c_str(), port)) continue;
+    if (agent.AASend(connection, "NAKJ LEAV", kKeepOpen))
+      agent.AASend(connection, std::string(), kClose);
+  }
+  return 1;
+}
+
+void PlayerTable::AddPendingRequest(const std::string& requestText) {
+  pending.push_back(requestText);
+}
+
+bool PlayerTable::IsPendingRequest(const std::string& requestText) const {
+  for (const std::string& request : pending)
+    if (request == requestText) return true;
+  return false;
+}
+
+void PlayerTable::RemovePendingRequest(const std::string& requestText) {
+  for (auto it = pending.begin(); it != pending.end(); ++it) {
+    if (*it == requestText) {
+      pending.erase(it);
+      return;
+    }
+  }
+}
+
+}  // namespace zep

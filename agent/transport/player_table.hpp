@@ -1,0 +1,87 @@
+// player_table.hpp - the owner's side of a subgroup. Internal to the zep
+// library.
+//
+// A session that owns a subgroup keeps here its members (each with the agent
+// connection to it), the join requests that wait for the client's answer,
+// and the response status with which it answers new requests. The table
+// itself sends the lines that keep every member's view of the subgroup up to
+// date: "ADDP <request text>" when a member joins, "REMP <player id>" when
+// one leaves, and "NAKJ LEAV" to every waiting requester when the subgroup
+// is given up. When these operations are called is the session's business.
+//
+// Sends go through the session's CAgent and wait until the frame is written
+// or has failed, so every operation has finished its announcements when it
+// returns. A failed send raises TE_PEER_SEND_FAILED from inside the call; the
+// loops here work on snapshots so that the session may change the table from
+// that callback.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "player_object.hpp"
+
+class CAgent;
+
+namespace zep {
+
+class PlayerTable {
+ public:
+  explicit PlayerTable(CAgent& agent);
+  // Drops every member record and pending request; sends and closes nothing.
+  ~PlayerTable();
+  PlayerTable(const PlayerTable&) = delete;
+  PlayerTable& operator=(const PlayerTable&) = delete;
+
+  // Enters a new member reached on `connectionId` whose join request text is
+  // `requestText` ("ID=<address>:<port>;..."). Every member already present
+  // is sent "ADDP <requestText>", and the newcomer is sent "ADDP <text>" for
+  // each of them; members whose announcement could not be delivered (the
+  // newcomer included) are noted in failedIds for RemoveFailedPlayers, which
+  // the caller runs right after. Returns the new record (owned by the table),
+  // or null for a text that holds no player id: nothing is then entered or
+  // sent.
+  CPlayerObject* AddPlayer(std::uint32_t connectionId, const std::string& requestText);
+  // Removes a member and sends "REMP <playerId>" to the remaining ones. The
+  // member's own connection is left open. False when it was not a member.
+  bool RemovePlayer(const std::string& playerId);
+  // RemovePlayer for each id in failedIds, in order, then empties it.
+  int RemoveFailedPlayers();
+
+  CPlayerObject* FindPlayer(const std::string& playerId) const;
+  // The first member (in map order) on that connection, or null.
+  CPlayerObject* FindPlayerByConnection(std::uint32_t connectionId) const;
+  std::size_t PlayerCount() const { return members.size(); }
+  // Forgets every member without sending or closing anything.
+  int RemoveAllPlayers();
+
+  // Gives the subgroup up: every member connection is closed without a line,
+  // every member forgotten, then RefuseAllPending.
+  int LeaveAll();
+  // Answers each pending request, oldest first, with "NAKJ LEAV" on a new
+  // connection to the requester, closed right after, and forgets it. A
+  // requester that cannot be reached gets nothing.
+  int RefuseAllPending();
+
+  void AddPendingRequest(const std::string& requestText);
+  bool IsPendingRequest(const std::string& requestText) const;
+  // Forgets the oldest pending request equal to `requestText`, if any.
+  void RemovePendingRequest(const std::string& requestText);
+
+  // Read and written directly by the session.
+  std::int32_t responseStatus = 1;
+  std::string refusalReason = "GAME";
+  // Keyed by player id; the table owns the records.
+  std::map<std::string, std::unique_ptr<CPlayerObject>> members;
+  // Members whose ADDP announcement failed, waiting for RemoveFailedPlayers.
+  std::vector<std::string> failedIds;
+  // Request texts waiting for the client's answer, oldest first.
+  std::list<std::string> pending;
+  CAgent& agent;
+};
+
+}  // namespace zep

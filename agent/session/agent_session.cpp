@@ -1,0 +1,142 @@
+// The session object: opening and closing, the queue with its notification,
+// the status getters, the response status and the transport event handler.
+#include "agent_session.hpp"
+
+namespace zep {
+
+CAgentSession::CAgentSession() = default;
+
+// Tables and queue go before the connections they refer to; the base class
+// then releases whatever connections are left.
+CAgentSession::~CAgentSession() {
+  players_.reset();
+  membership_.reset();
+  queue_.reset();
+}
+
+int CAgentSession::Open(int reserved, const char* appName, const char* userDescription,
+                        const char* reservedText, plat_hwnd window, unsigned message,
+                        const char* serverListPath) {
+  if (open_) return ZEP_RET_ALREADYOPENSESSION;
+  open_ = true;
+  if (!appName || !userDescription || !reservedText || !serverListPath) return ZEP_RET_INVALIDSTRING;
+  if (!plat_is_window(window)) return ZEP_RET_INVALIDCALLBACK;
+  if (!Init(&EventHandler)) return ZEP_RET_AGENTPROBLEM;
+  serverState_ = ServerState::kNoServer;
+  owner_ = false;
+  memberState_ = MemberState::kNotMember;
+  queue_ = std::make_unique<CMessageQueue>();
+  players_ = std::make_unique<PlayerTable>(*this);
+  membership_ = std::make_unique<MembershipRecord>();
+  listenPort_ = AAListnerCreate(kFirstListenPort);
+  if (listenPort_ == 0) return ZEP_RET_AGENTPROBLEM;
+  reserved_ = reserved;
+  appName_ = appName;
+  userDescription_ = userDescription;
+  reservedText_ = reservedText;
+  serverListPath_ = serverListPath;
+  window_ = window;
+  message_ = message;
+  return ZEP_RET_OK;
+}
+
+int CAgentSession::Close() {
+  if (!open_) return ZEP_RET_NOTOPENSESSION;
+  players_.reset();
+  membership_.reset();
+  queue_.reset();
+  // Nothing is sent first: the server and subgroup partners learn of it from
+  // the closed connections.
+  ReleaseConnections();
+  open_ = false;
+  return ZEP_RET_OK;
+}
+
+void CAgentSession::QueueMessage(const char* playerId, int type, const char* text,
+                                 const char* moreInfo) {
+  if (!queue_) return;
+  if (queue_->Push(playerId, type, text, moreInfo)) {
+    // Posted whether or not the window still exists; a post to a window
+    // that is gone is simply dropped.
+    plat_post_message(window_, message_, 0, 0);
+  }
+}
+
+int CAgentSession::GetNextMessage(char* playerId, int* type, char* text, char* moreInfo) {
+  if (!open_) return ZEP_RET_NOTOPENSESSION;
+  if (!playerId || !text || !moreInfo) return ZEP_RET_INVALIDSTRING;
+  if (!type) return ZEP_RET_INVALIDPOINTER;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  CQueuedMessage m;
+  if (!queue_->Pop(m)) return ZEP_RET_NOMSG;
+  CopyField(playerId, CQueuedMessage::kPlayerIdSize, m.playerId);
+  *type = m.type;
+  CopyField(text, CQueuedMessage::kTextSize, m.text);
+  CopyField(moreInfo, CQueuedMessage::kTextSize, m.moreInfo);
+  return ZEP_RET_OK;
+}
+
+int CAgentSession::GetServerStatus(int* status) {
+  if (!open_) return ZEP_RET_NOTOPENSESSION;
+  if (!status) return ZEP_RET_INVALIDPOINTER;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  // Connecting never outlasts the call that entered it, so it is never seen.
+  const bool in = serverState_ == ServerState::kInServer || serverState_ == ServerState::kQuerying ||
+                  serverState_ == ServerState::kAborting;
+  *status = in ? ZEP_SS_INSRV : ZEP_SS_NOSRV;
+  return ZEP_RET_OK;
+}
+
+int CAgentSession::GetSubGroupStatus(int* status) {
+  if (!open_) return ZEP_RET_NOTOPENSESSION;
+  if (!status) return ZEP_RET_INVALIDPOINTER;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  if (owner_)
+    *status = ZEP_SG_OWNER;
+  else if (memberState_ == MemberState::kMember)
+    *status = ZEP_SG_MEMBER;
+  else if (memberState_ == MemberState::kJoining)
+    *status = ZEP_SG_JOINING;
+  else
+    *status = ZEP_SG_NOSG;
+  return ZEP_RET_OK;
+}
+
+int CAgentSession::SetResponseStatus(int status, int refusePending, const char* reason) {
+  if (!open_) return ZEP_RET_NOTOPENSESSION;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  players_->responseStatus = status;
+  players_->refusalReason = reason ? reason : "";
+  if (status == 0 && refusePending != 0) players_->RefuseAllPending();
+  return ZEP_RET_OK;
+}
+
+int CAgentSession::GetResponseStatus(int* status) {
+  if (!open_) return ZEP_RET_NOTOPENSESSION;
+  if (!status) return ZEP_RET_INVALIDPOINTER;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  *status = players_->responseStatus;
+  return ZEP_RET_OK;
+}
+
+int CAgentSession::EventHandler(void* context, std::uint32_t event, std::uint32_t connectionId,
+                                std::string line) {
+  auto* session = static_cast<CAgentSession*>(static_cast<CAgent*>(context));
+  if (!session->IsUsable()) return 0;
+  switch (event) {
+    case TE_PEER_MESSAGE:
+      return session->OnAgentLine(connectionId, line);
+    case TE_PEER_CLOSED:
+      session->OnAgentLost(connectionId);
+      return 1;
+    case TE_SERVER_MESSAGE:
+      return session->OnServerLine(line);
+    case TE_SERVER_CLOSED:
+      session->OnServerLost();
+      return 1;
+    default:  // accepted connections and failed sends need nothing here
+      return 0;
+  }
+}
+
+}  // namespace zep

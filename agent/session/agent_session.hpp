@@ -1,0 +1,116 @@
+// agent_session.hpp - one agent session (internal): the state behind a
+// session handle. The session is a transport agent itself; it receives the
+// transport's events and turns lines from the server and from other agents
+// into queued messages for the client.
+//
+// server_protocol.cpp holds the lobby-server side, subgroup_protocol.cpp the
+// agent-to-agent side, agent_session.cpp the rest.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "membership_record.hpp"
+#include "message_queue.hpp"
+#include "platform/platform.h"
+#include "player_table.hpp"
+#include "zep/agent.hpp"
+#include "zep/zep.h"
+
+namespace zep {
+
+enum class ServerState { kNoServer = 0, kInServer = 1, kConnecting = 2, kQuerying = 3, kAborting = 4 };
+enum class MemberState { kNotMember, kMember, kJoining };
+
+// Port the session's listener tries first (it takes the first free of 100).
+inline constexpr unsigned kFirstListenPort = 2001;
+// The server address a session keeps (characters, NUL excluded).
+inline constexpr std::size_t kMaxServerAddress = 51;
+// Separates the command part of JOIN, TERM and QUER lines from free text.
+inline constexpr char kSeparator = '\x18';
+
+class CAgentSession : public CAgent {
+ public:
+  CAgentSession();
+  ~CAgentSession();
+
+  // --- session, queue and status (agent_session.cpp) ---
+  int Open(int reserved, const char* appName, const char* userDescription, const char* reservedText,
+           plat_hwnd window, unsigned message, const char* serverListPath);
+  int Close();
+  int GetNextMessage(char* playerId, int* type, char* text, char* moreInfo);
+  int GetServerStatus(int* status);
+  int GetSubGroupStatus(int* status);
+  int SetResponseStatus(int status, int refusePending, const char* reason);
+  int GetResponseStatus(int* status);
+  // Queues one message; a null text is stored as two blanks. Posts the
+  // notification when the queue was empty.
+  void QueueMessage(const char* playerId, int type, const char* text, const char* moreInfo);
+
+  // --- lobby server (server_protocol.cpp) ---
+  int JoinServer(const char* address, int port);
+  int LeaveServer();
+  int QueryUsers(const char* filter, int maxAnswers);
+  int AbortQuery();
+
+  // --- subgroups (subgroup_protocol.cpp) ---
+  int JoinSubGroup(const char* playerText);
+  int AbortSubGroupJoinRequest();
+  int AcceptSubGroupJoinRequest(const char* requestText, int accept, const char* reason);
+  int LeaveSubGroup();
+  int SendMsgToUser(const char* playerId, const char* message);
+  int GetPlayerSubGroupStatus(const char* playerId, int* status);
+
+  // Open, and every part of the opening succeeded.
+  bool IsOpen() const { return open_; }
+  bool IsUsable() const { return open_ && queue_ && players_ && membership_ && listenPort_ != 0; }
+
+  // For tests and the API: the state as it stands.
+  ServerState serverState() const { return serverState_; }
+  MemberState memberState() const { return memberState_; }
+  bool isOwner() const { return owner_; }
+  unsigned listenPort() const { return listenPort_; }
+
+ private:
+  static int EventHandler(void* context, std::uint32_t event, std::uint32_t connectionId,
+                          std::string line);
+
+  // server_protocol.cpp
+  int OnServerLine(const std::string& line);
+  void OnServerLost();
+  int JoinResponseStep(const std::string& line);
+  int ServerListStep(const std::string& line);
+  std::string BuildServerJoinLine() const;
+  std::string BuildListVersionLine() const;
+
+  // subgroup_protocol.cpp
+  int OnAgentLine(std::uint32_t connectionId, const std::string& line);
+  void OnAgentLost(std::uint32_t connectionId);
+  int IncomingRequestStep(std::uint32_t connectionId, const std::string& line);
+  int OwnerLineStep(std::uint32_t connectionId, const std::string& line);
+  int UserMessageStep(std::uint32_t connectionId, const std::string& line);
+  // "JOIN ..." / "TERM ..." with this session's address on the connection,
+  // listening port, application name and description.
+  std::string BuildRequestLine(const char* command, std::uint32_t connectionId);
+  void SendGameToServer();
+
+  std::unique_ptr<PlayerTable> players_;
+  std::unique_ptr<MembershipRecord> membership_;
+  ServerState serverState_ = ServerState::kNoServer;
+  bool owner_ = false;
+  MemberState memberState_ = MemberState::kNotMember;
+  std::unique_ptr<CMessageQueue> queue_;
+  bool open_ = false;
+  int reserved_ = 0;
+  std::string appName_;
+  std::string userDescription_;
+  std::string reservedText_;
+  std::string serverListPath_;
+  std::string serverAddress_;  // at most kMaxServerAddress characters
+  unsigned listenPort_ = 0;
+  plat_hwnd window_ = 0;
+  unsigned message_ = 0;
+};
+
+}  // namespace zep

@@ -1,0 +1,41 @@
+#include "message_queue.hpp"
+
+#include <cstring>
+
+namespace zep {
+namespace {
+
+constexpr const char* kNoValue = "  ";
+
+std::string Field(const char* value, std::size_t size) {
+  if (value == nullptr) value = kNoValue;
+  return std::string(value, strnlen(value, size - 1));
+}
+
+}  // namespace
+
+bool CMessageQueue::Push(const char* playerId, int type, const char* text, const char* moreInfo) {
+  const bool wasEmpty = records_.empty();
+  CQueuedMessage& m = records_.emplace_back();
+  m.playerId = Field(playerId, CQueuedMessage::kPlayerIdSize);
+  m.type = type;
+  m.text = Field(text, CQueuedMessage::kTextSize);
+  m.moreInfo = Field(moreInfo, CQueuedMessage::kTextSize);
+  return wasEmpty;
+}
+
+bool CMessageQueue::Pop(CQueuedMessage& out) {
+  if (records_.empty()) return false;
+  out = std::move(records_.front());
+  records_.pop_front();
+  return true;
+}
+
+void CopyField(char* buffer, std::size_t size, std::string_view value) {
+  if (size == 0) return;
+  const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;
+  std::memcpy(buffer, value.data(), n);
+  buffer[n] = '\0';
+}
+
+}  // namespace zep

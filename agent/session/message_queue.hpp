@@ -1,0 +1,44 @@
+// message_queue.hpp - the queue of messages waiting for the client
+// (internal). First in, first out, no capacity limit; every field is cut to
+// its fixed size when the record is made, so a record always fits the
+// caller's buffers of ZEPGetNextMessage.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "zep/zep.h"
+
+namespace zep {
+
+struct CQueuedMessage {
+  // Sizes include the terminating NUL.
+  static constexpr std::size_t kPlayerIdSize = ZEP_PLAYERID_SIZE;
+  static constexpr std::size_t kTextSize = ZEP_TEXT_SIZE;
+
+  std::string playerId;  // at most 99 characters
+  int type = 0;
+  std::string text;      // at most 499 characters
+  std::string moreInfo;  // at most 499 characters
+};
+
+class CMessageQueue {
+ public:
+  // A null text stands for "no value" and is stored as two blanks.
+  // Returns true when the queue was empty before.
+  bool Push(const char* playerId, int type, const char* text, const char* moreInfo);
+  bool Pop(CQueuedMessage& out);
+  bool IsEmpty() const { return records_.empty(); }
+  std::size_t Size() const { return records_.size(); }
+  void Clear() { records_.clear(); }
+
+ private:
+  std::deque<CQueuedMessage> records_;
+};
+
+// Copies `value` into a buffer of `size` bytes, cut to size - 1 characters
+// and NUL-terminated.
+void CopyField(char* buffer, std::size_t size, std::string_view value);
+
+}  // namespace zep

@@ -1,0 +1,205 @@
+// vossad - the lobby server that agents register with: command line, signals
+// and the loop that drives the server (lobby_server.hpp).
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "lobby_server.hpp"
+#include "platform/loop.hpp"
+#include "platform/platform.h"
+#include "server_list.hpp"
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: vossad [OPTION]...\n"
+    "The lobby server: agents register, list the players of their application\n"
+    "and find partners; the server probes each of them to drop the dead ones.\n"
+    "\n"
+    "  --port N             TCP port to listen on (default 2424; 0 picks a free one)\n"
+    "  --bind ADDRESS       IPv4 address to listen on (default 0.0.0.0)\n"
+    "  --servers FILE       server list file ([QORServers] section) sent to agents\n"
+    "                       whose list has another version; without it no list is sent\n"
+    "  --list-version V     version of that list, instead of the file's Version key\n"
+    "  --max-players N      most connections at once; a further one is closed at\n"
+    "                       once (default 10000)\n"
+    "  --ping-interval S    seconds between two probes of an agent; fractions\n"
+    "                       allowed (default 30)\n"
+    "  --ping-timeout S     seconds an agent has to answer a probe before it is\n"
+    "                       dropped; fractions allowed (default 10)\n"
+    "  --quiet              no log on standard error\n"
+    "  --help               show this text and exit\n"
+    "\n"
+    "Once listening, the server writes one line \"listening on ADDRESS:PORT\" to\n"
+    "standard output. The log (one line per registration, query and removal) goes\n"
+    "to standard error. SIGINT or SIGTERM stops the server.\n";
+
+struct CommandLine {
+  vossad::ServerOptions options;
+  std::optional<std::string> serversFile;
+  std::optional<std::string> listVersion;
+};
+
+bool ParseCount(const std::string& text, unsigned long max, unsigned long* out) {
+  if (text.empty() || text[0] == '-') return false;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || value > max) return false;
+  *out = value;
+  return true;
+}
+
+bool ParseSeconds(const std::string& text, std::chrono::milliseconds* out) {
+  errno = 0;
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (text.empty() || errno != 0 || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+      seconds > 86400) {
+    return false;
+  }
+  *out = std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
+  return true;
+}
+
+// Returns 0 to run, 1 after --help, 2 on a usage error (message printed).
+int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return 1;
+    }
+    if (arg == "--quiet") {
+      cl->options.quiet = true;
+      continue;
+    }
+    std::string value;
+    const std::size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg.resize(eq);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      std::fprintf(stderr, "vossad: %s needs a value (see --help)\n", arg.c_str());
+      return 2;
+    }
+
+    unsigned long count = 0;
+    bool ok = true;
+    if (arg == "--port") {
+      ok = ParseCount(value, 65535, &count);
+      cl->options.port = static_cast<std::uint16_t>(count);
+    } else if (arg == "--bind") {
+      cl->options.bindAddress = value;
+    } else if (arg == "--servers") {
+      cl->serversFile = value;
+    } else if (arg == "--list-version") {
+      cl->listVersion = value;
+    } else if (arg == "--max-players") {
+      ok = ParseCount(value, 1000000, &count) && count > 0;
+      cl->options.maxPlayers = count;
+    } else if (arg == "--ping-interval") {
+      ok = ParseSeconds(value, &cl->options.pingInterval);
+    } else if (arg == "--ping-timeout") {
+      ok = ParseSeconds(value, &cl->options.pingTimeout);
+    } else {
+      std::fprintf(stderr, "vossad: unknown option %s (see --help)\n", arg.c_str());
+      return 2;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "vossad: bad value for %s: %s\n", arg.c_str(), value.c_str());
+      return 2;
+    }
+  }
+  if (cl->listVersion && !cl->serversFile) {
+    std::fprintf(stderr, "vossad: --list-version needs --servers\n");
+    return 2;
+  }
+  return 0;
+}
+
+// Every agent holds a descriptor; the usual soft limit of 1024 would cap the
+// server far below --max-players.
+void RaiseDescriptorLimit(std::size_t players) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  const rlim_t wanted = static_cast<rlim_t>(players) + 64;
+  if (limit.rlim_cur >= wanted) return;
+  limit.rlim_cur = std::min(wanted, limit.rlim_max);
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine cl;
+  if (const int rc = ParseCommandLine(argc, argv, &cl); rc != 0) return rc == 1 ? 0 : 2;
+
+  if (cl.serversFile) {
+    std::string error;
+    cl.options.serverList = vossad::LoadServerList(*cl.serversFile, cl.listVersion, &error);
+    if (!cl.options.serverList) {
+      std::fprintf(stderr, "vossad: %s\n", error.c_str());
+      return 1;
+    }
+  }
+
+  // The log is written in batches, one per loop turn, not one write per line.
+  static char logBuffer[1 << 16];
+  std::setvbuf(stderr, logBuffer, _IOFBF, sizeof logBuffer);
+  std::signal(SIGPIPE, SIG_IGN);
+  RaiseDescriptorLimit(cl.options.maxPlayers);
+
+  // The signals arrive as a readable descriptor on the loop, so stopping
+  // happens between two callbacks, never inside one.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+  const int signalFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (signalFd < 0) {
+    std::fprintf(stderr, "vossad: signalfd: %s\n", std::strerror(errno));
+    return 1;
+  }
+  const platform::WatchId signalWatch = platform::WatchFd(signalFd, EPOLLIN, [signalFd](std::uint32_t) {
+    signalfd_siginfo info{};
+    while (read(signalFd, &info, sizeof info) == sizeof info) {
+    }
+    plat_quit();
+  });
+
+  vossad::LobbyServer server(cl.options);
+  std::string error;
+  if (signalWatch == 0 || !server.Start(&error)) {
+    std::fprintf(stderr, "vossad: %s\n", signalWatch == 0 ? "cannot watch signals" : error.c_str());
+    return 1;
+  }
+  std::fflush(stderr);
+  std::printf("listening on %s:%u\n", cl.options.bindAddress.c_str(), server.port());
+  std::fflush(stdout);
+
+  while (!plat_quit_requested()) {
+    plat_pump(-1);
+    std::fflush(stderr);
+  }
+  server.Stop();
+  platform::UnwatchFd(signalWatch);
+  close(signalFd);
+  std::fflush(stderr);
+  return 0;
+}

@@ -1,0 +1,139 @@
+// The pure parts of the lobby server: the query filter rule, registration
+// order with cursors, and which lines of the list file agents are sent.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "filter.hpp"
+#include "player_registry.hpp"
+#include "server_list.hpp"
+
+namespace vossad {
+namespace {
+
+const Description kAnn("VERSION=0.90b1;REAL=Ann Lee;DESC=likes chess;CITY=Oslo;COUNTRY=Norway;"
+                       "AGE=31;SEX=1;EMAIL=a@b.c;");
+
+bool Matches(const char* filter, const Description& who = kAnn) {
+  return Filter::Parse(filter).Matches(who);
+}
+
+TEST(FilterMatching, BlankOrEmptyFilterMatchesEveryone) {
+  EXPECT_TRUE(Filter::Parse(" ").MatchesEveryone());
+  EXPECT_TRUE(Filter::Parse("").MatchesEveryone());
+  EXPECT_TRUE(Matches(" ", Description("")));
+}
+
+TEST(FilterMatching, ValuesMatchAsCaseInsensitiveSubstrings) {
+  EXPECT_TRUE(Matches("CITY=Oslo;"));
+  EXPECT_TRUE(Matches("CITY=sl;"));
+  EXPECT_TRUE(Matches("REAL=ann LEE;"));
+  EXPECT_TRUE(Matches("city=OSLO;"));  // keys ignore case too
+  EXPECT_FALSE(Matches("CITY=Bergen;"));
+  EXPECT_FALSE(Matches("CITY=Oslo2;"));
+}
+
+TEST(FilterMatching, SexAndAgeMustBeEqual) {
+  EXPECT_TRUE(Matches("SEX=1;"));
+  EXPECT_FALSE(Matches("SEX=0;"));
+  EXPECT_TRUE(Matches("AGE=31;"));
+  EXPECT_FALSE(Matches("AGE=3;"));
+  EXPECT_FALSE(Matches("SEX=1;", Description("SEX=10;")));
+}
+
+TEST(FilterMatching, EveryPairMustMatch) {
+  EXPECT_TRUE(Matches("CITY=Oslo;SEX=1;"));
+  EXPECT_FALSE(Matches("CITY=Oslo;SEX=0;"));
+  EXPECT_FALSE(Matches("CITY=Oslo;CITY=Bergen;"));
+}
+
+TEST(FilterMatching, KeyThePlayerLacksFailsButAnEmptyValueAsksNothing) {
+  EXPECT_FALSE(Matches("HOBBY=go;"));
+  EXPECT_TRUE(Matches("HOBBY=;CITY=Oslo;"));
+}
+
+TEST(FilterMatching, FilterWithoutTrailingSemicolonStillCounts) {
+  EXPECT_TRUE(Matches("CITY=Oslo"));
+  EXPECT_FALSE(Matches("CITY=Rome"));
+}
+
+TEST(FilterMatching, TypedSemicolonStaysPartOfTheValueOnBothSides) {
+  const Description typed("REAL=a;b;CITY=x=y;");
+  EXPECT_EQ(typed.Find("REAL"), "a;b");
+  EXPECT_EQ(typed.Find("CITY"), "x=y");
+  EXPECT_TRUE(Matches("REAL=a;b;", typed));
+  EXPECT_TRUE(Matches("CITY=x=y;", typed));
+}
+
+TEST(FilterMatching, FirstPairWithTheKeyIsTheOneCompared) {
+  const Description twice("AGE=9;AGE=30;");
+  EXPECT_TRUE(Matches("AGE=9;", twice));
+  EXPECT_FALSE(Matches("AGE=30;", twice));
+}
+
+Player Named(const std::string& id, int connection) {
+  Player p;
+  p.id = id;
+  p.connection = connection;
+  return p;
+}
+
+std::vector<std::string> ScanAll(const PlayerRegistry& registry, std::uint64_t* cursor,
+                                 std::size_t stopAfter = 1000) {
+  std::vector<std::string> ids;
+  registry.ScanFrom(cursor, [&](const Player& p) {
+    ids.push_back(p.id);
+    return ids.size() < stopAfter;
+  });
+  return ids;
+}
+
+TEST(PlayerRegistry, ScanFollowsRegistrationOrderAndResumesAfterRemovals) {
+  PlayerRegistry registry;
+  std::vector<Player*> players;
+  for (int i = 0; i < 300; ++i) players.push_back(registry.Add(Named("p" + std::to_string(i), i)));
+  std::uint64_t cursor = 0;
+  EXPECT_EQ(ScanAll(registry, &cursor, 2), (std::vector<std::string>{"p0", "p1"}));
+  // Enough removals to compact the order: the cursor still holds its place.
+  for (int i = 0; i < 250; ++i) registry.Remove(players[i]);
+  registry.Add(Named("late", 999));
+  const std::vector<std::string> rest = ScanAll(registry, &cursor);
+  ASSERT_EQ(rest.size(), 51u);
+  EXPECT_EQ(rest.front(), "p250");
+  EXPECT_EQ(rest.back(), "late");
+  EXPECT_TRUE(ScanAll(registry, &cursor).empty());
+}
+
+TEST(PlayerRegistry, SameIdTakesOverAndReportsTheOlderConnection) {
+  PlayerRegistry registry;
+  registry.Add(Named("10.0.0.1:2001", 5));
+  int displaced = -1;
+  Player* newer = registry.Add(Named("10.0.0.1:2001", 9), &displaced);
+  EXPECT_EQ(displaced, 5);
+  EXPECT_EQ(registry.size(), 1u);
+  EXPECT_EQ(registry.Find("10.0.0.1:2001"), newer);
+  registry.Remove(newer);
+  EXPECT_EQ(registry.Find("10.0.0.1:2001"), nullptr);
+}
+
+TEST(ServerListFile, AgentsGetTheSectionButNotTheLinesTheyWriteThemselves) {
+  const ServerList list = ParseServerList(
+      "; comment\r\n[QORServers]\r\nCurrentServer=1.2.3.4\r\nVersion=7\r\n\r\nServerCount=1\r\n"
+      "Server1=10.0.0.1\r\n[Other]\r\nKey=v\r\n",
+      std::nullopt);
+  EXPECT_EQ(list.version, "7");
+  EXPECT_EQ(list.lines, (std::vector<std::string>{"Version=7", "ServerCount=1", "Server1=10.0.0.1"}));
+}
+
+TEST(ServerListFile, OverriddenOrMissingVersionIsTheOneTheListCarries) {
+  const ServerList overridden = ParseServerList("[qorservers]\nversion=7\nServerCount=0\n", "9");
+  EXPECT_EQ(overridden.version, "9");
+  EXPECT_EQ(overridden.lines, (std::vector<std::string>{"Version=9", "ServerCount=0"}));
+  const ServerList missing = ParseServerList("[QORServers]\nServerCount=0\n", std::nullopt);
+  EXPECT_EQ(missing.version, "1");
+  EXPECT_EQ(missing.lines, (std::vector<std::string>{"ServerCount=0", "Version=1"}));
+}
+
+}  // namespace
+}  // namespace vossad

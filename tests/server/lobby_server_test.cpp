@@ -1,0 +1,502 @@
+// The vossad program, started as a child process on a free loopback port and
+// spoken to by scripted clients in raw frames, the way agents do.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPatience = 10s;  // bound of every wait; never a timing claim
+const std::string kSignature = "mR&2s7qV";
+const std::string kSep = "\x18";
+
+std::string Description(const std::string& real, const std::string& city = "Oslo",
+                        const std::string& age = "31", const std::string& sex = "1") {
+  return "VERSION=0.90b1;REAL=" + real + ";DESC=likes chess;CITY=" + city + ";COUNTRY=Norway;AGE=" + age +
+         ";SEX=" + sex + ";EMAIL=a@b.c;";
+}
+
+// A server frame: signature, length prefix, text (no close marker).
+std::string Frame(const std::string& text) {
+  std::string f = kSignature;
+  const std::size_t n = text.size();
+  auto le = [&](std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) f.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  if (n <= 254) {
+    le(n, 1);
+  } else if (n <= 65533) {
+    le(0xFF, 1), le(n, 2);
+  } else {
+    le(0xFFFFFF, 3), le(n, 4);
+  }
+  return f + text;
+}
+
+bool Eventually(const std::function<bool()>& condition) {
+  const auto deadline = Clock::now() + kPatience;
+  while (Clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return condition();
+}
+
+class Vossad {
+ public:
+  explicit Vossad(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {VOSSAD_PATH, "--bind", "127.0.0.1", "--port", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    pollfd p{out[0], POLLIN, 0};
+    char ch;
+    while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0 && read(out[0], &ch, 1) == 1) {
+      line += ch;
+    }
+    close(out[0]);
+    const std::size_t colon = line.rfind(':');
+    if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) port_ = std::atoi(&line[colon + 1]);
+  }
+  ~Vossad() { Stop(); }
+
+  int port() const { return port_; }
+  // SIGTERM, then the exit status (-1 when it had to be killed).
+  int Stop() {
+    if (pid_ <= 0) return status_;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    const auto deadline = Clock::now() + kPatience;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (Clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status_ = -1;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    pid_ = -1;
+    return status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  int status_ = -1;
+};
+
+class Client {
+ public:
+  Client(int serverPort, bool answersPings = true) : answersPings_(answersPings) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(serverPort));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~Client() { Close(); }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+  void SendRaw(const std::string& bytes) {
+    ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+  }
+  void Send(const std::string& text) { SendRaw(Frame(text)); }
+  void Join(int port, const std::string& description, const std::string& app = "Corva") {
+    Send("JOIN ID=" + std::to_string(port) + ";APP=" + app + ";OWN=1.1.1.1;" + kSep + description);
+  }
+  static std::string QueryLine(const std::string& filter, int max = 100, const std::string& app = "Corva") {
+    return "QUER APP=" + app + ";MAX=" + std::to_string(max) + ";" + kSep + filter;
+  }
+  // Sends a query and returns its answer: the USER lines, then QROK or QRFL.
+  std::vector<std::string> Query(const std::string& filter, int max = 100, const std::string& app = "Corva") {
+    Send(QueryLine(filter, max, app));
+    return Answer();
+  }
+  std::vector<std::string> Answer() {
+    std::vector<std::string> lines;
+    while (auto line = Next()) {
+      lines.push_back(*line);
+      if (*line == "QROK" || *line == "QRFL") break;
+    }
+    return lines;
+  }
+  // The next frame's text; nothing when the connection ended or kPatience ran out.
+  std::optional<std::string> Next() {
+    for (;;) {
+      if (auto text = TakeFrame()) {
+        if (*text == "PING" && answersPings_) {
+          Send("PING");
+          continue;
+        }
+        return text;
+      }
+      if (!Receive(kPatience)) return std::nullopt;
+    }
+  }
+  // Reads (and answers probes) until the server has closed the connection.
+  bool ClosedByServer() {
+    while (Next()) {
+    }
+    return eof_;
+  }
+  // Takes what has arrived without waiting, answering probes when this
+  // client does and dropping everything else. False once the server closed.
+  bool KeepAlive() {
+    while (Receive(0ms)) {
+      while (auto text = TakeFrame()) {
+        if (*text == "PING" && answersPings_) Send("PING");
+      }
+    }
+    return !eof_;
+  }
+  bool connected() const { return connected_; }
+  int fd() const { return fd_; }
+
+ private:
+  bool Receive(std::chrono::milliseconds within) {
+    pollfd p{fd_, POLLIN, 0};
+    if (eof_ || poll(&p, 1, static_cast<int>(within.count())) <= 0) return false;
+    char chunk[65536];
+    const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+    if (n <= 0) {
+      eof_ = true;
+      return false;
+    }
+    in_.append(chunk, static_cast<std::size_t>(n));
+    return true;
+  }
+  std::optional<std::string> TakeFrame() {
+    if (in_.size() < 9) return std::nullopt;
+    EXPECT_EQ(in_.substr(0, 8), kSignature);
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(in_[i])); };
+    std::size_t header = 9;
+    std::uint64_t n = byte(8);
+    if (n == 0xFF) {
+      if (in_.size() < 11) return std::nullopt;
+      header = 11;
+      n = byte(9) | byte(10) << 8;
+      EXPECT_NE(n, 0xFFFFu) << "no answer of the server needs the 32-bit form";
+    }
+    if (in_.size() < header + n) return std::nullopt;
+    std::string text = in_.substr(header, n);
+    in_.erase(0, header + n);
+    return text;
+  }
+
+  int fd_ = -1;
+  bool connected_ = false;
+  bool answersPings_;
+  bool eof_ = false;
+  std::string in_;
+};
+
+std::string User(int port, const std::string& description) {
+  return "USER ID=127.0.0.1:" + std::to_string(port) + ";OWN=1.1.1.1;" + description;
+}
+
+// Registers a player and waits until the server has taken the JOIN: a query
+// on the same connection is answered only after it.
+std::unique_ptr<Client> Registered(const Vossad& server, int port, const std::string& description,
+                                   const std::string& app = "Corva", bool answersPings = true) {
+  auto client = std::make_unique<Client>(server.port(), answersPings);
+  client->Join(port, description, app);
+  EXPECT_EQ(client->Query(" ", 1, "sync").back(), "QROK");
+  return client;
+}
+
+std::vector<std::string> Ids(const std::vector<std::string>& answer) {
+  std::vector<std::string> ids;
+  for (const std::string& line : answer) {
+    if (line.rfind("USER ID=", 0) == 0) ids.push_back(line.substr(8, line.find(';') - 8));
+  }
+  return ids;
+}
+
+using IdList = std::vector<std::string>;
+
+class LobbyServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(server.port(), 0) << "vossad did not start"; }
+  Vossad server;
+};
+
+TEST_F(LobbyServerTest, QueryListsARegisteredPlayerWithIdOwnAndDescriptionThenQrok) {
+  auto ann = Registered(server, 2001, Description("Ann"));
+  auto bob = Registered(server, 2002, Description("Bob"));
+  EXPECT_EQ(bob->Query(" "), (IdList{User(2001, Description("Ann")), "QROK"}));
+  EXPECT_EQ(ann->Query(""), (IdList{User(2002, Description("Bob")), "QROK"}));
+}
+
+TEST_F(LobbyServerTest, AnswersAreFramesWithoutCloseMarker) {
+  Client stranger(server.port());
+  stranger.Send(Client::QueryLine(" "));
+  char bytes[13] = {};
+  ASSERT_EQ(recv(stranger.fd(), bytes, sizeof bytes, MSG_WAITALL), 13);
+  EXPECT_EQ(std::string(bytes, 13), kSignature + "\x04QRFL");
+}
+
+TEST_F(LobbyServerTest, FilterSelectsByCaseInsensitiveSubstringAndExactSex) {
+  auto oslo = Registered(server, 2001, Description("Ann", "Oslo", "31", "1"));
+  auto bergen = Registered(server, 2002, Description("Per", "Bergen", "40", "0"));
+  auto asker = Registered(server, 2003, Description("Eve"));
+  EXPECT_EQ(Ids(asker->Query("CITY=osl;")), IdList{"127.0.0.1:2001"});
+  EXPECT_EQ(asker->Query("CITY=Paris;"), IdList{"QROK"});
+  EXPECT_EQ(Ids(asker->Query("SEX=0;")), IdList{"127.0.0.1:2002"});
+  EXPECT_EQ(Ids(asker->Query("AGE=3;")), IdList{});
+  EXPECT_EQ(Ids(asker->Query("COUNTRY=norway;AGE=40;")), IdList{"127.0.0.1:2002"});
+}
+
+TEST_F(LobbyServerTest, OnlyPlayersOfTheSameApplicationAreListed) {
+  auto other = Registered(server, 2001, Description("Ann"), "Chess");
+  auto same = Registered(server, 2002, Description("Bob"));
+  auto asker = Registered(server, 2003, Description("Eve"));
+  EXPECT_EQ(Ids(asker->Query(" ")), IdList{"127.0.0.1:2002"});
+  EXPECT_EQ(Ids(asker->Query(" ", 100, "Chess")), IdList{"127.0.0.1:2001"});
+}
+
+TEST_F(LobbyServerTest, MaxLimitsTheCountInRegistrationOrder) {
+  std::vector<std::unique_ptr<Client>> players;
+  for (int port = 2001; port <= 2005; ++port) players.push_back(Registered(server, port, Description("P")));
+  auto asker = Registered(server, 2100, Description("Eve"));
+  EXPECT_EQ(asker->Query(" ", 3), (IdList{User(2001, Description("P")), User(2002, Description("P")),
+                                          User(2003, Description("P")), "QROK"}));
+}
+
+TEST_F(LobbyServerTest, UnreadableQueriesAndUnregisteredAskersGetQrfl) {
+  Client stranger(server.port());
+  EXPECT_EQ(stranger.Query(" "), IdList{"QRFL"});
+  auto asker = Registered(server, 2001, Description("Eve"));
+  EXPECT_EQ(asker->Query(" ", 0), IdList{"QRFL"});
+  EXPECT_EQ(asker->Query(" ", -4), IdList{"QRFL"});
+  asker->Send("QUER APP=Corva;MAX=x1;" + kSep + " ");
+  EXPECT_EQ(asker->Answer(), IdList{"QRFL"});
+  asker->Send("QUER APP=Corva;MAX=10; ");  // no separator
+  EXPECT_EQ(asker->Answer(), IdList{"QRFL"});
+  asker->Send("QUER MAX=10;" + kSep + " ");
+  EXPECT_EQ(asker->Answer(), IdList{"QRFL"});
+}
+
+TEST_F(LobbyServerTest, JoinWithoutValidPortRegistersNobody) {
+  Client bad(server.port());
+  bad.Send("JOIN ID=20x1;APP=Corva;OWN=1.1.1.1;" + kSep + Description("Bad"));
+  bad.Send("JOIN ID=70000;APP=Corva;OWN=1.1.1.1;" + kSep + Description("Bad"));
+  EXPECT_EQ(bad.Query(" "), IdList{"QRFL"});
+}
+
+TEST_F(LobbyServerTest, SecondJoinReplacesTheRegistration) {
+  auto ann = Registered(server, 2001, Description("Ann"));
+  ann->Join(2005, Description("Ann2"));
+  auto asker = Registered(server, 2003, Description("Eve"));
+  EXPECT_EQ(asker->Query(" "), (IdList{User(2005, Description("Ann2")), "QROK"}));
+}
+
+TEST_F(LobbyServerTest, GameLeavAndLostConnectionsTakePlayersOffTheList) {
+  auto playing = Registered(server, 2001, Description("A"));
+  auto leaving = Registered(server, 2002, Description("B"));
+  auto vanishing = Registered(server, 2003, Description("C"));
+  auto staying = Registered(server, 2004, Description("D"));
+  auto asker = Registered(server, 2010, Description("Eve"));
+  playing->Send("GAME");
+  leaving->Send("LEAV");
+  vanishing->Close();
+  EXPECT_TRUE(leaving->ClosedByServer());
+  EXPECT_TRUE(Eventually([&] { return Ids(asker->Query(" ")) == IdList{"127.0.0.1:2004"}; }));
+  EXPECT_EQ(playing->Query(" ", 1, "sync"), IdList{"QROK"}) << "a player in a game stays connected";
+}
+
+TEST_F(LobbyServerTest, LongAnswerArrivesWholeAndAbortCutsItShortWithQrfl) {
+  std::vector<std::unique_ptr<Client>> players;
+  for (int i = 0; i < 150; ++i) players.push_back(Registered(server, 3000 + i, Description("P")));
+  auto asker = Registered(server, 2001, Description("Eve"));
+  const std::vector<std::string> whole = asker->Query(" ", 1000);
+  ASSERT_EQ(whole.size(), 151u);
+  EXPECT_EQ(Ids(whole).front(), "127.0.0.1:3000");
+  EXPECT_EQ(Ids(whole).back(), "127.0.0.1:3149");
+  EXPECT_EQ(whole.back(), "QROK");
+
+  asker->SendRaw(Frame(Client::QueryLine(" ", 1000)) + Frame("ABORT"));
+  const std::vector<std::string> cut = asker->Answer();
+  EXPECT_LT(cut.size(), 151u);
+  EXPECT_EQ(cut.back(), "QRFL");
+  asker->Send("ABORT");  // nothing running: no answer
+  EXPECT_EQ(asker->Query(" ", 1, "sync"), IdList{"QROK"});
+}
+
+TEST_F(LobbyServerTest, PingFromAnAgentIsNotAnswered) {
+  auto agent = Registered(server, 2001, Description("A"));
+  agent->Send("PING");
+  EXPECT_EQ(agent->Query(" ", 1, "sync"), IdList{"QROK"});
+}
+
+TEST_F(LobbyServerTest, OversizedOrBadFramesCloseOnlyTheirConnection) {
+  auto ann = Registered(server, 2001, Description("Ann"));
+  auto asker = Registered(server, 2002, Description("Eve"));
+  Client huge(server.port());
+  huge.SendRaw(kSignature + "\xFF\xFF\xFF\xFF\xFF\xFF\xFF");  // announces 4 GiB
+  Client garbage(server.port());
+  garbage.SendRaw("GET / HTTP/1.0\r\n\r\n");
+  Client half(server.port());
+  half.SendRaw(Frame("JOIN ID=2009;APP=Corva;OWN=1.1.1.1;").substr(0, 20));  // then silence
+  EXPECT_TRUE(huge.ClosedByServer());
+  EXPECT_TRUE(garbage.ClosedByServer());
+  EXPECT_EQ(Ids(asker->Query(" ")), IdList{"127.0.0.1:2001"});
+  auto late = Registered(server, 2003, Description("Late"));
+  EXPECT_EQ(Ids(late->Query(" ")), (IdList{"127.0.0.1:2001", "127.0.0.1:2002"}));
+}
+
+TEST(LobbyServerLimits, ConnectionOverMaxPlayersIsClosedAtOnce) {
+  Vossad server({"--max-players", "2"});
+  auto ann = Registered(server, 2001, Description("Ann"));
+  auto asker = Registered(server, 2002, Description("Eve"));
+  Client third(server.port());
+  EXPECT_TRUE(third.ClosedByServer());
+  EXPECT_EQ(Ids(asker->Query(" ")), IdList{"127.0.0.1:2001"});
+}
+
+class ServerListTest : public ::testing::Test {
+ protected:
+  ServerListTest() {
+    const std::string name = std::string("vossad_list_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    file = std::filesystem::temp_directory_path() / name;
+    std::ofstream(file) << "[QORServers]\nCurrentServer=1.2.3.4\nVersion=7\nServerCount=1\nServer1=10.0.0.1\n";
+  }
+  ~ServerListTest() override { std::filesystem::remove(file); }
+  std::filesystem::path file;
+};
+
+TEST_F(ServerListTest, AnotherVersionGetsStartEveryLineWithFillerAndEnd) {
+  Vossad server({"--servers", file.string()});
+  Client agent(server.port());
+  agent.Send("CINI VER=0;");
+  for (const char* expected : {"CINI START", "CINI Version=7\r\n", "CINI ServerCount=1\r\n",
+                               "CINI Server1=10.0.0.1\r\n", "CINI END"}) {
+    EXPECT_EQ(agent.Next(), expected);
+  }
+}
+
+TEST_F(ServerListTest, SameVersionOrNoListGetsNothing) {
+  Vossad withList({"--servers", file.string()});
+  auto agent = Registered(withList, 2001, Description("A"));
+  agent->Send("CINI VER=7;");
+  EXPECT_EQ(agent->Query(" ", 1, "sync"), IdList{"QROK"}) << "nothing came before the answer";
+
+  Vossad withoutList;
+  auto other = Registered(withoutList, 2001, Description("A"));
+  other->Send("CINI VER=0;");
+  EXPECT_EQ(other->Query(" ", 1, "sync"), IdList{"QROK"});
+}
+
+TEST_F(ServerListTest, ListVersionOptionReplacesTheFilesVersion) {
+  Vossad server({"--servers", file.string(), "--list-version", "9"});
+  Client agent(server.port());
+  agent.Send("CINI VER=9;");
+  agent.Send("CINI VER=7;");
+  EXPECT_EQ(agent.Next(), "CINI START");
+  EXPECT_EQ(agent.Next(), "CINI Version=9\r\n");
+}
+
+TEST_F(ServerListTest, ClientThatNeverReadsIsDroppedWhileOthersAreServed) {
+  {
+    std::ofstream out(file, std::ios::app);
+    for (int i = 1; i <= 40; ++i) out << "Location" << i << "=" << std::string(100, 'x') << "\n";
+  }
+  Vossad server({"--servers", file.string()});
+  Client hog(server.port());
+  const int small = 4096;
+  setsockopt(hog.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  std::string requests;
+  for (int i = 0; i < 4000; ++i) requests += Frame("CINI VER=0;");  // ~4000 x 4 KiB of answers
+  hog.SendRaw(requests);
+  auto asker = Registered(server, 2001, Description("Eve"));
+  EXPECT_TRUE(hog.ClosedByServer());
+  EXPECT_EQ(asker->Query(" "), IdList{"QROK"});
+}
+
+TEST(LobbyServerProbes, AgentThatNeverAnswersPingIsDroppedWhileOneThatAnswersStays) {
+  Vossad server({"--ping-interval", "0.3", "--ping-timeout", "1"});
+  auto dead = Registered(server, 2001, Description("Dead"), "Corva", /*answersPings=*/false);
+  auto alive = Registered(server, 2002, Description("Alive"));
+  EXPECT_TRUE(Eventually([&] {
+    alive->KeepAlive();
+    return !dead->KeepAlive();
+  }));
+  EXPECT_TRUE(alive->KeepAlive());
+  auto asker = Registered(server, 2003, Description("Eve"));
+  EXPECT_EQ(Ids(asker->Query(" ")), IdList{"127.0.0.1:2002"});
+}
+
+TEST(LobbyServerProbes, CpinProbesTheNamedPlayerAtOnce) {
+  Vossad server({"--ping-timeout", "0.5"});  // the regular probe is 30 s away
+  auto silent = Registered(server, 2001, Description("Silent"), "Corva", /*answersPings=*/false);
+  auto answering = Registered(server, 2002, Description("Answering"), "Corva", /*answersPings=*/false);
+  auto reporter = Registered(server, 2003, Description("Eve"));
+  reporter->SendRaw(Frame("CPIN ID=127.0.0.1:2002;") + Frame("CPIN ID=127.0.0.1:2001;") +
+                    Frame("CPIN ID=127.0.0.1:2999;"));
+  EXPECT_EQ(answering->Next(), "PING");
+  answering->Send("PING");
+  EXPECT_EQ(silent->Next(), "PING");
+  EXPECT_TRUE(silent->ClosedByServer());
+  EXPECT_EQ(Ids(reporter->Query(" ")), IdList{"127.0.0.1:2002"});
+}
+
+TEST(LobbyServerProcess, SigtermStopsItCleanly) {
+  Vossad server;
+  ASSERT_NE(server.port(), 0);
+  auto agent = Registered(server, 2001, Description("A"));
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_TRUE(agent->ClosedByServer());
+}
+
+TEST(LobbyServerProcess, HelpNamesEveryOption) {
+  const std::string command = std::string(VOSSAD_PATH) + " --help";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string help;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) help += buffer;
+  EXPECT_EQ(pclose(pipe), 0);
+  for (const char* option : {"--port", "--bind", "--servers", "--list-version", "--max-players",
+                             "--ping-interval", "--ping-timeout", "--quiet", "--help"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/vossad_process.hpp"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +27,7 @@
 
 namespace {
 
+using testsupport::Vossad;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -63,61 +66,6 @@ bool Eventually(const std::function<bool()>& condition) {
   }
   return condition();
 }
-
-class Vossad {
- public:
-  explicit Vossad(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {VOSSAD_PATH, "--bind", "127.0.0.1", "--port", "0"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    pollfd p{out[0], POLLIN, 0};
-    char ch;
-    while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0 && read(out[0], &ch, 1) == 1) {
-      line += ch;
-    }
-    close(out[0]);
-    const std::size_t colon = line.rfind(':');
-    if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) port_ = std::atoi(&line[colon + 1]);
-  }
-  ~Vossad() { Stop(); }
-
-  int port() const { return port_; }
-  // SIGTERM, then the exit status (-1 when it had to be killed).
-  int Stop() {
-    if (pid_ <= 0) return status_;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    const auto deadline = Clock::now() + kPatience;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (Clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status_ = -1;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    pid_ = -1;
-    return status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
-  int status_ = -1;
-};
 
 class Client {
  public:

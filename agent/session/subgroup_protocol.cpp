@@ -1,0 +1,508 @@
+// The agent-to-agent side of a session: join requests and their answers,
+// the subgroup an agent owns or belongs to, and user messages carried member
+// to owner to member. The lines themselves are described in
+// docs/protocol-agents.md.
+//
+// Who holds what: an owner's members, pending requests and response status
+// are in its PlayerTable, which also sends the ADDP, REMP and "NAKJ LEAV"
+// lines; a member's view of its owner and of the other players is in its
+// MembershipRecord. A session is never owner and member at once.
+//
+// Lines come from other agents and are hostile: every id and message taken
+// from one is cut to what a queued message can hold, and nothing here ever
+// waits on a peer (connects and sends are bounded by the transport).
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "agent_session.hpp"
+#include "player_id.hpp"
+
+namespace zep {
+
+namespace {
+
+// Ids, messages and request texts are read into buffers of 500 bytes.
+constexpr std::size_t kMaxField = ZEP_TEXT_SIZE - 1;
+// "JOIN " and the like: a line's text starts after its command and a blank.
+constexpr std::size_t kCommandPrefix = 5;
+// "ID=" in front of the player id of a player or request text.
+constexpr std::size_t kIdPrefix = 3;
+constexpr unsigned kMaxPort = 65535;
+
+constexpr int kKeepOpen = 0;
+constexpr int kClose = 1;
+
+// Player id of an owner that has just given up its subgroup, and of an owner
+// this session could no longer write to.
+constexpr const char* kNoOwner = "   ";
+
+bool StartsWith(const std::string& line, std::string_view command) {
+  return line.compare(0, command.size(), command) == 0;
+}
+
+// `line` from character `pos` on; empty when the line is shorter.
+std::string From(const std::string& line, std::size_t pos, std::size_t max = std::string::npos) {
+  return pos < line.size() ? line.substr(pos, max) : std::string();
+}
+
+// The session's own reading of a player id, used wherever an id is taken
+// from a line or from a text the client passes in. Unlike ParsePlayerId it
+// does not cut the text at ";" first: the address is everything before the
+// first ":" of the (at most 499 characters of the) text. A port without
+// digits, or one no TCP port can have, names no agent either: such a text
+// is treated like one without ":", the same rule ParsePlayerId applies.
+bool ReadPlayerId(std::string_view text, std::string& address, unsigned& port) {
+  text = text.substr(0, kMaxField);
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  std::size_t i = colon + 1;
+  unsigned value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    if (value > kMaxPort) return false;
+  }
+  if (i == colon + 1) return false;
+  address.assign(text.substr(0, colon));
+  port = value;
+  return true;
+}
+
+// The same, skipping the first `skip` characters ("ID=", or "JOIN ID=").
+bool ReadPlayerIdAfter(const std::string& text, std::size_t skip, std::string& address,
+                       unsigned& port) {
+  if (text.size() < skip) return false;
+  return ReadPlayerId(std::string_view(text).substr(skip), address, port);
+}
+
+// A PLRS, OWNS or DLVF line: "<command> <id> <message>". Words are separated
+// by blanks; the message is the rest of the line from the first character
+// of its third word, so its leading blanks are dropped and the blanks inside
+// it (and after it) are kept. A line without a third word carries an empty
+// message, one without a second word an empty id.
+struct UserLine {
+  std::string id;
+  std::string message;
+};
+
+UserLine SplitUserLine(const std::string& line) {
+  std::size_t pos = line.find(' ');  // end of the command word
+  pos = line.find_first_not_of(' ', pos == std::string::npos ? line.size() : pos);
+  if (pos == std::string::npos) return {};
+  std::size_t end = line.find(' ', pos);
+  if (end == std::string::npos) end = line.size();
+  UserLine out;
+  out.id = line.substr(pos, std::min(end - pos, kMaxField));
+  const std::size_t third = line.find_first_not_of(' ', end);
+  if (third != std::string::npos) out.message = line.substr(third, kMaxField);
+  return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- requests
+
+std::string CAgentSession::BuildRequestLine(const char* command, std::uint32_t connectionId) {
+  // The joiner names itself by the address the target sees it on and by its
+  // listening port, where the answer will come from.
+  std::string address;
+  unsigned port = 0;
+  GetSockName(connectionId, address, port);
+  std::string line = command;
+  line.append(" ID=").append(FormatPlayerId(address, listenPort_));
+  line.append(";APP=").append(appName_).append(";");
+  line.push_back(kSeparator);
+  line.append(userDescription_);
+  return line;
+}
+
+int CAgentSession::JoinSubGroup(const char* playerText) {
+  if (!IsOpen()) return ZEP_RET_NOTOPENSESSION;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  if (playerText == nullptr) return ZEP_RET_INVALIDSTRING;
+  if (owner_) return ZEP_RET_ALREADYOWNER;
+  if (memberState_ == MemberState::kMember) return ZEP_RET_ALREADYPLAYER;
+  if (memberState_ == MemberState::kJoining) return ZEP_RET_ALREADYWAIT;
+
+  // A session that asks to join someone will not take members itself, so
+  // those waiting for an answer are told at once (even when the text below
+  // turns out to name nobody).
+  players_->RefuseAllPending();
+
+  const std::string text = playerText;
+  std::string address;
+  unsigned port = 0;
+  if (!ReadPlayerIdAfter(text, kIdPrefix, address, port)) return ZEP_RET_INVALIDPLAYERID;
+  const std::string targetId = FormatPlayerId(address, port);
+  membership_->joinTarget.playerId = targetId;
+  membership_->joinTarget.description = text;
+
+  // An undeliverable request is an outcome of the network, so it is queued
+  // rather than returned.
+  std::uint32_t connection = 0;
+  if (!AAConnectCreate(&connection, address.c_str(), port)) {
+    QueueMessage(targetId.c_str(), ZEP_MT_NODELIVERY, nullptr, "JOINFAIL");
+    return ZEP_RET_OK;
+  }
+  if (!AASend(connection, BuildRequestLine("JOIN", connection), kKeepOpen)) {
+    QueueMessage(targetId.c_str(), ZEP_MT_NODELIVERY, nullptr, "JOINFAIL");
+    return ZEP_RET_OK;
+  }
+  // The target closes this connection; its answer comes on one it opens to
+  // our listener.
+  memberState_ = MemberState::kJoining;
+  return ZEP_RET_OK;
+}
+
+int CAgentSession::AbortSubGroupJoinRequest() {
+  if (!IsOpen()) return ZEP_RET_NOTOPENSESSION;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  if (memberState_ != MemberState::kJoining) return ZEP_RET_NOREQUESTACTIVE;
+
+  std::string address;
+  unsigned port = 0;
+  if (!ReadPlayerId(membership_->joinTarget.playerId, address, port))
+    return ZEP_RET_INVALIDPLAYERID;
+
+  // A target that cannot be reached any more cannot answer either: the
+  // request is simply forgotten.
+  std::uint32_t connection = 0;
+  if (!AAConnectCreate(&connection, address.c_str(), port)) {
+    memberState_ = MemberState::kNotMember;
+    membership_->joinTarget.playerId.clear();
+    return ZEP_RET_OK;
+  }
+  // TERM carries the same text as the JOIN did (same local address, same
+  // listening port), which is how the target finds the request to withdraw.
+  if (!AASend(connection, BuildRequestLine("TERM", connection), kKeepOpen))
+    return ZEP_RET_AGENTPROBLEM;
+  AASend(connection, std::string(), kClose);
+  memberState_ = MemberState::kNotMember;
+  membership_->joinTarget.playerId.clear();
+  return ZEP_RET_OK;
+}
+
+int CAgentSession::IncomingRequestStep(std::uint32_t connectionId, const std::string& line) {
+  // The request text is kept as the client will read it (499 characters at
+  // most), so that the text the client passes back always matches.
+  const std::string requestText = From(line, kCommandPrefix, kMaxField);
+  std::string address;
+  unsigned port = 0;
+  const bool hasId = ReadPlayerIdAfter(requestText, kIdPrefix, address, port);
+
+  if (StartsWith(line, "TERM")) {
+    // No reply either way; a TERM naming no player cannot withdraw
+    // anything (such requests are never taken in).
+    if (hasId && players_->IsPendingRequest(requestText)) {
+      players_->RemovePendingRequest(requestText);
+      QueueMessage(FormatPlayerId(address, port).c_str(), ZEP_MT_USERMSG, requestText.c_str(),
+                   "TERM");
+    }
+    return 1;
+  }
+
+  // A JOIN naming no player could never be answered (answers go to the
+  // requester's listening port): it is dropped without a reply, in any state.
+  if (!hasId) {
+    AASend(connectionId, std::string(), kClose);
+    return 0;
+  }
+
+  // The requester's connection is closed after its JOIN line in every case;
+  // the connection has been closed here, so the transport must stop reading
+  // it (return 0).
+  switch (memberState_) {
+    case MemberState::kNotMember:
+      if (players_->responseStatus == 0) {
+        AASend(connectionId, "NAKJ " + players_->refusalReason, kKeepOpen);
+      } else {
+        players_->AddPendingRequest(requestText);
+        QueueMessage(FormatPlayerId(address, port).c_str(), ZEP_MT_USERMSG, requestText.c_str(),
+                     "JOIN");
+      }
+      break;
+    case MemberState::kMember:
+      AASend(connectionId, "NAKJ NOWN " + membership_->joinTarget.description, kKeepOpen);
+      break;
+    case MemberState::kJoining:
+      AASend(connectionId, "NAKJ  WAIT", kKeepOpen);
+      break;
+  }
+  // After a failed send the transport has closed the connection already and
+  // this finds nothing to close.
+  AASend(connectionId, std::string(), kClose);
+  return 0;
+}
+
+int CAgentSession::AcceptSubGroupJoinRequest(const char* requestText, int accept,
+                                             const char* reason) {
+  if (!IsOpen()) return ZEP_RET_NOTOPENSESSION;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  if (requestText == nullptr) return ZEP_RET_INVALIDSTRING;
+  if (memberState_ != MemberState::kNotMember) return ZEP_RET_PLAYERACTIVE;
+
+  const std::string request = requestText;
+  if (!players_->IsPendingRequest(request)) return ZEP_RET_NOREQUESTACTIVE;
+  // Whatever happens below, the request has had its answer.
+  players_->RemovePendingRequest(request);
+
+  std::string address;
+  unsigned port = 0;
+  if (!ReadPlayerIdAfter(request, kIdPrefix, address, port)) return ZEP_RET_INVALIDPLAYERID;
+  std::uint32_t connection = 0;
+  if (!AAConnectCreate(&connection, address.c_str(), port)) return ZEP_RET_PLAYERLEAVE;
+
+  if (accept == 0) {
+    // A refusal without a reason still says NAKJ, with an empty reason.
+    const std::string refusal = std::string("NAKJ ") + (reason != nullptr ? reason : "");
+    if (!AASend(connection, refusal, kKeepOpen)) return ZEP_RET_AGENTPROBLEM;
+    AASend(connection, std::string(), kClose);
+    return ZEP_RET_OK;
+  }
+
+  // This connection stays open: it is the new member's connection to us.
+  if (!AASend(connection, "AKNJ", kKeepOpen)) return ZEP_RET_AGENTPROBLEM;
+  SendGameToServer();
+  if (players_->AddPlayer(connection, request) == nullptr) {
+    // The table reads ids as ParsePlayerId does and found none where the
+    // reading above did (an address holding ";"): no member to keep the
+    // connection for.
+    AASend(connection, std::string(), kClose);
+  }
+  players_->RemoveFailedPlayers();
+  owner_ = players_->PlayerCount() != 0;
+  return ZEP_RET_OK;
+}
+
+// ------------------------------------------------------------ owner's lines
+
+int CAgentSession::OwnerLineStep(std::uint32_t connectionId, const std::string& line) {
+  const std::string rest = From(line, kCommandPrefix);
+
+  if (memberState_ == MemberState::kJoining &&
+      (StartsWith(line, "NAKJ") || StartsWith(line, "AKNJ"))) {
+    // The answer names its sender by where it came from: for AKNJ that is
+    // the owner's end of the member's connection.
+    std::string address;
+    unsigned port = 0;
+    GetPeerName(connectionId, address, port);
+    const std::string from = address.empty() ? std::string() : FormatPlayerId(address, port);
+
+    if (StartsWith(line, "NAKJ")) {
+      memberState_ = MemberState::kNotMember;
+      membership_->joinTarget.playerId.clear();
+      QueueMessage(from.c_str(), ZEP_MT_JOINRESPONSE, "NAKJ", rest.c_str());
+      return 1;
+    }
+    memberState_ = MemberState::kMember;
+    membership_->owner.playerId = from;
+    membership_->owner.connectionId = connectionId;
+    SendGameToServer();
+    QueueMessage(from.c_str(), ZEP_MT_JOINRESPONSE, "AKNJ", rest.c_str());
+    return 1;
+  }
+
+  if (memberState_ == MemberState::kMember && StartsWith(line, "ADDP")) {
+    const std::string playerText = From(line, kCommandPrefix, kMaxField);
+    // An announcement naming no player enters nobody and tells nobody.
+    if (const CPlayerObject* added = membership_->AddMember(playerText))
+      QueueMessage(added->playerId.c_str(), ZEP_MT_ADDPLAYER, "ADDP", playerText.c_str());
+    return 1;
+  }
+
+  if (memberState_ == MemberState::kMember && StartsWith(line, "REMP")) {
+    const std::string playerId = From(line, kCommandPrefix, kMaxField);
+    const bool known = membership_->RemoveMember(playerId);
+    QueueMessage(known ? playerId.c_str() : "", ZEP_MT_REMPLAYER, "REMP", playerId.c_str());
+    return 1;
+  }
+  return 1;
+}
+
+// ------------------------------------------------------------ user messages
+
+int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
+  if (!IsOpen()) return ZEP_RET_NOTOPENSESSION;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  if (playerId == nullptr || message == nullptr) return ZEP_RET_INVALIDSTRING;
+  if (!owner_ && memberState_ == MemberState::kNotMember) return ZEP_RET_NOTINSUBGROUP;
+
+  const std::string target = playerId;
+  if (owner_) {
+    const CPlayerObject* member = players_->FindPlayer(target);
+    if (member == nullptr) return ZEP_RET_INVALIDPLAYERID;
+    // The owner signs with its own end of that member's connection: that is
+    // the id under which the member knows its owner.
+    std::string address;
+    unsigned port = 0;
+    GetSockName(member->connectionId, address, port);
+    const std::string line = "OWNS " + FormatPlayerId(address, port) + " " + message;
+    if (!AASend(member->connectionId, line, kKeepOpen)) {
+      players_->RemovePlayer(target);
+      owner_ = players_->PlayerCount() != 0;
+      QueueMessage(target.c_str(), ZEP_MT_NODELIVERY, target.c_str(), message);
+    }
+    return ZEP_RET_OK;
+  }
+
+  if (memberState_ == MemberState::kMember) {
+    if (membership_->FindMember(target) == nullptr && target != membership_->owner.playerId)
+      return ZEP_RET_INVALIDPLAYERID;
+    if (!AASend(membership_->owner.connectionId, "PLRS " + target + " " + message, kKeepOpen)) {
+      // The owner's connection is gone with the failed send. The players it
+      // announced are forgotten too, so that a later subgroup starts clean.
+      memberState_ = MemberState::kNotMember;
+      membership_->RemoveAllMembers();
+      QueueMessage(kNoOwner, ZEP_MT_LOSTOWNER, nullptr, nullptr);
+    }
+  }
+  // Still joining: there is no one to send to yet.
+  return ZEP_RET_OK;
+}
+
+int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string& line) {
+  if (!owner_ && memberState_ == MemberState::kNotMember) {
+    // Not in any subgroup: whoever sends user messages here has no business.
+    AASend(connectionId, std::string(), kClose);
+    return 0;
+  }
+  if (!owner_ && memberState_ == MemberState::kJoining) return 1;
+
+  const UserLine parsed = SplitUserLine(line);
+
+  if (owner_) {
+    // An owner only ever receives PLRS; anything else is dropped, and the
+    // rest of what that connection sent waits for its next notification.
+    if (!StartsWith(line, "PLRS")) return 0;
+    std::string address;
+    unsigned port = 0;
+    GetSockName(connectionId, address, port);
+    const std::string self = FormatPlayerId(address, port);
+    address.clear();
+    port = 0;
+    GetPeerName(connectionId, address, port);
+    const std::string sender = FormatPlayerId(address, port);
+
+    // Addressed to us (by our end of this connection) from a member.
+    if (parsed.id == self && players_->FindPlayer(sender) != nullptr) {
+      QueueMessage(sender.c_str(), ZEP_MT_USERMSG, parsed.message.c_str(), nullptr);
+      return 1;
+    }
+    // Otherwise relay it to the member it names, signed with the sender's id.
+    const CPlayerObject* target = players_->FindPlayer(parsed.id);
+    if (target == nullptr) {
+      AASend(connectionId, "DLVF " + From(line, kCommandPrefix), kKeepOpen);
+      return 1;
+    }
+    if (!AASend(target->connectionId, "OWNS " + sender + " " + parsed.message, kKeepOpen)) {
+      // `target` may not outlive the removal: work on copies.
+      const std::string targetId = parsed.id;
+      AASend(connectionId, "DLVF " + targetId + " " + parsed.message, kKeepOpen);
+      players_->RemovePlayer(targetId);
+      owner_ = players_->PlayerCount() != 0;
+    }
+    return 1;
+  }
+
+  // Member.
+  if (StartsWith(line, "OWNS")) {
+    // Only players of this subgroup (and its owner) may speak here.
+    if (membership_->FindMember(parsed.id) != nullptr || parsed.id == membership_->owner.playerId)
+      QueueMessage(parsed.id.c_str(), ZEP_MT_USERMSG, parsed.message.c_str(), nullptr);
+  } else if (StartsWith(line, "DLVF")) {
+    QueueMessage(parsed.id.c_str(), ZEP_MT_NODELIVERY, parsed.message.c_str(), "MSGFAIL");
+  }
+  return 1;
+}
+
+// ----------------------------------------------------- leaving and losing
+
+int CAgentSession::LeaveSubGroup() {
+  if (!IsOpen()) return ZEP_RET_NOTOPENSESSION;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  if (!owner_ && memberState_ == MemberState::kNotMember) return ZEP_RET_NOTINSUBGROUP;
+
+  if (owner_) {
+    // Members learn of it from their closed connections, requesters from
+    // "NAKJ LEAV".
+    players_->LeaveAll();
+    owner_ = false;
+    QueueMessage(kNoOwner, ZEP_MT_LOSTOWNER, nullptr, nullptr);
+  } else if (memberState_ == MemberState::kMember) {
+    AASend(membership_->owner.connectionId, std::string(), kClose);
+    membership_->RemoveAllMembers();
+    memberState_ = MemberState::kNotMember;
+    QueueMessage(membership_->owner.playerId.c_str(), ZEP_MT_LOSTOWNER, nullptr, nullptr);
+  }
+  // Joining: the request stands; ZEPAbortSubGroupJoinRequest withdraws it.
+  return ZEP_RET_OK;
+}
+
+void CAgentSession::OnAgentLost(std::uint32_t connectionId) {
+  if (!IsUsable()) return;
+  if (owner_) {
+    // A connection that belongs to no member (a requester's, one whose
+    // member was already removed) changes nothing and is not reported.
+    const CPlayerObject* member = players_->FindPlayerByConnection(connectionId);
+    if (member == nullptr) return;
+    const std::string memberId = member->playerId;
+    players_->RemovePlayer(memberId);
+    owner_ = players_->PlayerCount() != 0;
+    QueueMessage(memberId.c_str(), ZEP_MT_REMPLAYER, nullptr, nullptr);
+    return;
+  }
+  if (memberState_ == MemberState::kMember) {
+    // Any lost connection is taken for the owner's, without comparing ids:
+    // the only connection a member holds open is its owner's, and those it
+    // is asked on it closes itself (which raises no event). A peer that
+    // closes a connection of its own to a member (after a TERM, say) does
+    // end the membership here.
+    membership_->RemoveAllMembers();
+    memberState_ = MemberState::kNotMember;
+    QueueMessage(membership_->owner.playerId.c_str(), ZEP_MT_LOSTOWNER, nullptr, nullptr);
+  }
+}
+
+// ------------------------------------------------------------------ status
+
+int CAgentSession::GetPlayerSubGroupStatus(const char* playerId, int* status) {
+  if (!IsOpen()) return ZEP_RET_NOTOPENSESSION;
+  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+  if (playerId == nullptr) return ZEP_RET_INVALIDSTRING;
+  if (status == nullptr) return ZEP_RET_INVALIDPOINTER;
+
+  const std::string id = playerId;
+  int result = ZEP_SG_NOSG;
+  if (memberState_ == MemberState::kMember) {
+    if (membership_->FindMember(id) != nullptr)
+      result = ZEP_SG_MEMBER;
+    else if (id == membership_->owner.playerId)
+      result = ZEP_SG_OWNER;
+  } else if (owner_ && players_->FindPlayer(id) != nullptr) {
+    result = ZEP_SG_MEMBER;
+  }
+  *status = result;
+  return ZEP_RET_OK;
+}
+
+// ---------------------------------------------------------------- dispatch
+
+int CAgentSession::OnAgentLine(std::uint32_t connectionId, const std::string& line) {
+  if (!IsUsable()) return 1;
+  if (StartsWith(line, "JOIN") || StartsWith(line, "TERM"))
+    return IncomingRequestStep(connectionId, line);
+  if (StartsWith(line, "NAKJ") || StartsWith(line, "AKNJ") || StartsWith(line, "ADDP") ||
+      StartsWith(line, "REMP"))
+    return OwnerLineStep(connectionId, line);
+  if (StartsWith(line, "OWNS") || StartsWith(line, "PLRS") || StartsWith(line, "DLVF"))
+    return UserMessageStep(connectionId, line);
+  return 1;
+}
+
+void CAgentSession::SendGameToServer() {
+  // Tells the server this player is now busy in a game.
+  if (serverState_ == ServerState::kInServer) ASSend("GAME", kKeepOpen);
+}
+
+}  // namespace zep

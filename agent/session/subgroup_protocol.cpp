@@ -1,7 +1,7 @@
 // The agent-to-agent side of a session: join requests and their answers,
 // the subgroup an agent owns or belongs to, and user messages carried member
 // to owner to member. The lines themselves are described in
-// docs/protocol-agents.md.
+// docs/protocol.md.
 //
 // Who holds what: an owner's members, pending requests and response status
 // are in its PlayerTable, which also sends the ADDP, REMP and "NAKJ LEAV"
@@ -453,11 +453,12 @@ void CAgentSession::OnAgentLost(std::uint32_t connectionId) {
     return;
   }
   if (memberState_ == MemberState::kMember) {
-    // Any lost connection is taken for the owner's, without comparing ids:
-    // the only connection a member holds open is its owner's, and those it
-    // is asked on it closes itself (which raises no event). A peer that
-    // closes a connection of its own to a member (after a TERM, say) does
-    // end the membership here.
+    // Only the owner's connection ends a membership. Taking any lost
+    // connection for the owner's would let a stranger that connects and
+    // hangs up, or the requester's connection of our own JOIN closing after
+    // the owner's AKNJ has already arrived, throw the member out of a
+    // subgroup whose owner is still there.
+    if (connectionId != membership_->owner.connectionId) return;
     membership_->RemoveAllMembers();
     memberState_ = MemberState::kNotMember;
     QueueMessage(membership_->owner.playerId.c_str(), ZEP_MT_LOSTOWNER, nullptr, nullptr);

@@ -137,7 +137,7 @@ class SubgroupTest : public ::testing::Test {
     EXPECT_EQ(ZEPJoinSubGroup(joiner.handle, target.PlayerText().c_str()), ZEP_RET_OK);
     Message m = target.WaitFor(ZEP_MT_USERMSG);
     // Let the joiner see its request connection closed before anything else
-    // arrives (a member takes any lost connection for its owner's).
+    // arrives, so that tests read the messages in a fixed order.
     PumpAWhile();
     return m;
   }
@@ -324,6 +324,19 @@ TEST_F(ThreeTest, MessagesBetweenOwnerAndMemberAreSignedWithTheIdTheOtherKnows) 
   EXPECT_EQ(owner.WaitFor(ZEP_MT_USERMSG), (Message{a.Id(), ZEP_MT_USERMSG, "to you", "  "}));
   ASSERT_EQ(ZEPSendMsgToUser(owner.handle, b.Id().c_str(), "and to you"), ZEP_RET_OK);
   EXPECT_EQ(b.WaitFor(ZEP_MT_USERMSG), (Message{ownerAtB, ZEP_MT_USERMSG, "and to you", "  "}));
+}
+
+TEST_F(ThreeTest, AStrangerHangingUpOnAMemberDoesNotEndItsMembership) {
+  {
+    RawPeer stranger;
+    ASSERT_TRUE(stranger.Connect(a.port));
+    PumpAWhile();
+  }  // closes
+  PumpAWhile();
+  EXPECT_EQ(a.SubGroupStatus(), ZEP_SG_MEMBER);
+  EXPECT_TRUE(a.Rest().empty()) << "no LOSTOWNER for a connection that is not the owner's";
+  ASSERT_EQ(ZEPSendMsgToUser(owner.handle, a.Id().c_str(), "still here"), ZEP_RET_OK);
+  EXPECT_EQ(a.WaitFor(ZEP_MT_USERMSG), (Message{ownerAtA, ZEP_MT_USERMSG, "still here", "  "}));
 }
 
 TEST_F(ThreeTest, AMessageToAnUnknownIdIsRefusedAndNothingIsSent) {

@@ -220,6 +220,20 @@ TEST_F(ServerProtocolTest, LongTextsAreCutToTheQueuesFields) {
   EXPECT_EQ(got[0].text, user.substr(5, 499));
 }
 
+TEST_F(ServerProtocolTest, AServerAddressIsCutToFiftyOneCharacters) {
+  // 0x0...07f000001 is 127.0.0.1 written as one hexadecimal number, padded to
+  // exactly 51 characters; the four characters after it make the whole text
+  // unresolvable. Only an address cut at 51 reaches the server.
+  const std::string kept = "0x" + std::string(51 - 2 - 8, '0') + "7f000001";
+  ASSERT_EQ(kept.size(), 51u);
+  port = server.Listen();
+  ASSERT_EQ(ZEPJoinServer(client.handle, (kept + "zzzz").c_str(), static_cast<int>(port)), ZEP_RET_OK);
+  ASSERT_TRUE(server.Accept());
+  ASSERT_TRUE(server.Send(Frame("CINI START") + Frame("CINI Version=9xx") + Frame("CINI END")));
+  PumpUntil([&] { return ReadFile(list).find("Version=9") != std::string::npos; });
+  EXPECT_EQ(ReadFile(list), "[QORServers]\nCurrentServer=" + kept + "\nVersion=9\n");
+}
+
 TEST(ServerListFile, TheBackupKeepsDriveFolderAndNameWithExtensionDollars) {
   EXPECT_EQ(zep::BackupPath("C:\\Games\\SERVERS.INI"), "C:\\Games\\SERVERS.$$$");
   EXPECT_EQ(zep::BackupPath("/x.y/servers"), "/x.y/servers.$$$");

@@ -12,6 +12,7 @@
 #include "../support/raw_peer.hpp"
 #include "byte_buffer.hpp"
 #include "msg.hpp"
+#include "runtime_class.hpp"
 #include "zep/agent.hpp"
 
 namespace {
@@ -490,6 +491,19 @@ TEST_F(AgentTest, TheCallbackMayCloseTheAgentConnectionThatDeliveredTheLine) {
   EXPECT_EQ(Frames(peer->received(), true), std::vector<std::string>{"NAKJ GAME"});
   EXPECT_EQ(owner.Of(TE_PEER_MESSAGE).size(), 1u);
   EXPECT_TRUE(owner.Of(TE_PEER_CLOSED).empty());
+}
+
+TEST(RuntimeClasses, EveryTransportClassIsKnownAndCreatableByName) {
+  for (const char* name : {"CMsg", "CClientSocket", "CListeningSocket", "CAgent2Agent", "CAgent2Server",
+                           "CAgent2ServerSocket", "CPlayerObject"}) {
+    SCOPED_TRACE(name);
+    const zep::RuntimeClass* cls = zep::RuntimeClass::FromName(name);
+    ASSERT_NE(cls, nullptr);
+    std::unique_ptr<zep::CObject> object = cls->Create();
+    ASSERT_NE(object, nullptr);
+    EXPECT_STREQ(object->GetRuntimeClass().name(), name);
+    EXPECT_TRUE(object->IsKindOf(zep::CObject::kRuntimeClass));
+  }
 }
 
 }  // namespace

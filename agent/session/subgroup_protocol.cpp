@@ -29,7 +29,6 @@ constexpr std::size_t kMaxField = ZEP_TEXT_SIZE - 1;
 constexpr std::size_t kCommandPrefix = 5;
 // "ID=" in front of the player id of a player or request text.
 constexpr std::size_t kIdPrefix = 3;
-constexpr unsigned kMaxPort = 65535;
 
 constexpr int kKeepOpen = 0;
 constexpr int kClose = 1;
@@ -54,19 +53,7 @@ std::string From(const std::string& line, std::size_t pos, std::size_t max = std
 // digits, or one no TCP port can have, names no agent either: such a text
 // is treated like one without ":", the same rule ParsePlayerId applies.
 bool ReadPlayerId(std::string_view text, std::string& address, unsigned& port) {
-  text = text.substr(0, kMaxField);
-  const std::size_t colon = text.find(':');
-  if (colon == std::string_view::npos) return false;
-  std::size_t i = colon + 1;
-  unsigned value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    if (value > kMaxPort) return false;
-  }
-  if (i == colon + 1) return false;
-  address.assign(text.substr(0, colon));
-  port = value;
-  return true;
+  return ReadAddressAndPort(text.substr(0, kMaxField), address, port);
 }
 
 // The same, skipping the first `skip` characters ("ID=", or "JOIN ID=").

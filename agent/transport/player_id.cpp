@@ -9,11 +9,8 @@ namespace {
 constexpr unsigned kMaxPort = 65535;
 }
 
-bool ParsePlayerId(const char* text, std::string& address, unsigned& port) {
-  if (text == nullptr) return false;
-  std::string_view rest(text, ::strnlen(text, kMaxPlayerIdText));
-  rest = rest.substr(0, rest.find(';'));
-  const std::size_t colon = rest.find(':');
+bool ReadAddressAndPort(std::string_view text, std::string& address, unsigned& port) {
+  const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos) return false;
 
   // A ":" with no digits after it, or a number no TCP port can have, is no
@@ -23,15 +20,21 @@ bool ParsePlayerId(const char* text, std::string& address, unsigned& port) {
   // counted against the bound as they are read.
   std::size_t i = colon + 1;
   unsigned value = 0;
-  for (; i < rest.size() && rest[i] >= '0' && rest[i] <= '9'; ++i) {
-    value = value * 10 + static_cast<unsigned>(rest[i] - '0');
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + static_cast<unsigned>(text[i] - '0');
     if (value > kMaxPort) return false;
   }
   if (i == colon + 1) return false;
 
-  address.assign(rest.substr(0, colon));
+  address.assign(text.substr(0, colon));
   port = value;
   return true;
+}
+
+bool ParsePlayerId(const char* text, std::string& address, unsigned& port) {
+  if (text == nullptr) return false;
+  std::string_view rest(text, ::strnlen(text, kMaxPlayerIdText));
+  return ReadAddressAndPort(rest.substr(0, rest.find(';')), address, port);
 }
 
 bool ParsePlayerText(const std::string& text, std::string& address, unsigned& port) {

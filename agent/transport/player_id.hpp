@@ -9,11 +9,18 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace zep {
 
 // Longest text looked at; anything beyond is ignored.
 inline constexpr std::size_t kMaxPlayerIdText = 499;
+
+// Reads "<address>:<port>" from `text` as it stands: the address is
+// everything before the first ":", the port the digits right after it, up to
+// the first non-digit. False, outputs untouched, when there is no ":", no
+// digit after it, or a number over 65535. The caller bounds the text.
+bool ReadAddressAndPort(std::string_view text, std::string& address, unsigned& port);
 
 // Reads "<address>:<port>" from the front of `text`: the text is cut at its
 // first ";" (a text without one is read whole), the address is everything

@@ -137,7 +137,9 @@ void CAgent2Agent::HandleReceive(CClientSocket* socket) {
         CloseAndReport(socket);
         return;
       }
-      const int goOn = agent_ ? agent_->ClientCallBack(TE_PEER_MESSAGE, id, record.text) : 1;
+      // The line is handed over, not copied; the record's text is assigned
+      // afresh by the next frame.
+      const int goOn = agent_ ? agent_->ClientCallBack(TE_PEER_MESSAGE, id, std::move(record.text)) : 1;
       if (goOn == 0) return;
       // A callback that closed this connection should have returned 0; make
       // sure anyway before touching the socket again.

@@ -75,7 +75,7 @@ void CAgent2Server::HandleReceive() {
       if (IsProbe(record.text)) {
         Send("PING");  // may tear the connection down
       } else {
-        const int goOn = agent_ ? agent_->ClientCallBack(TE_SERVER_MESSAGE, 0, record.text) : 1;
+        const int goOn = agent_ ? agent_->ClientCallBack(TE_SERVER_MESSAGE, 0, std::move(record.text)) : 1;
         // The callback may have closed or replaced this connection (and
         // deleted this object); it then returns 0.
         if (goOn == 0 || !*alive) return;

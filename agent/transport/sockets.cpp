@@ -22,8 +22,13 @@ InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size
     input.EnsureWritable(kReadSlice);
     std::ptrdiff_t n = socket.Receive(input.BeginWrite(), input.WritableBytes());
     if (n > 0) {
+      // Less than there was room for: the kernel had no more just now. Not
+      // asking again saves a receive that would only say so; bytes arriving
+      // meanwhile keep the (level-triggered) socket readable.
+      const bool drained = static_cast<std::size_t>(n) < input.WritableBytes();
       input.HasWritten(static_cast<std::size_t>(n));
       taken += static_cast<std::size_t>(n);
+      if (drained) return InputState::kDrained;
       continue;
     }
     if (n == platform::AsyncSocket::kWouldBlock) return InputState::kDrained;
@@ -52,6 +57,36 @@ bool SendFrame(platform::AsyncSocket& socket, ByteBuffer& scratch, std::string_v
   // One long message must not pin its buffer for the life of the connection.
   if (scratch.Capacity() > kKeptOutputCapacity) scratch.Shrink(ByteBuffer::kInitialSize);
   return sent;
+}
+
+bool CClientSocket::LearnNames() const {
+  const int fd = Descriptor();
+  if (fd < 0) return false;
+  if (names_.fd != fd) {
+    Names learnt;
+    // The peer's name exists only once connected; from then on neither name
+    // changes for this descriptor.
+    if (!AsyncSocket::GetPeerName(learnt.peerAddress, learnt.peerPort) ||
+        !AsyncSocket::GetSockName(learnt.sockAddress, learnt.sockPort))
+      return false;
+    learnt.fd = fd;
+    names_ = std::move(learnt);
+  }
+  return true;
+}
+
+bool CClientSocket::GetSockName(std::string& address, unsigned& port) const {
+  if (!LearnNames()) return AsyncSocket::GetSockName(address, port);
+  address = names_.sockAddress;
+  port = names_.sockPort;
+  return true;
+}
+
+bool CClientSocket::GetPeerName(std::string& address, unsigned& port) const {
+  if (!LearnNames()) return AsyncSocket::GetPeerName(address, port);
+  address = names_.peerAddress;
+  port = names_.peerPort;
+  return true;
 }
 
 bool CClientSocket::ReceiveMsg(CMsg& record) {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "byte_buffer.hpp"
 #include "msg.hpp"
@@ -61,12 +62,26 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
 
   std::uint32_t connectionId = 0;
 
+  // The platform socket's, but asked of the kernel only once per connected
+  // descriptor: the owner of a subgroup needs both names for every user
+  // message it receives or sends.
+  bool GetSockName(std::string& address, unsigned& port) const;
+  bool GetPeerName(std::string& address, unsigned& port) const;
+
  protected:
   void OnReceive(int error) override;
   void OnClose(int error) override;
 
  private:
+  struct Names {
+    int fd = -1;  // the descriptor they were learnt for
+    std::string sockAddress, peerAddress;
+    unsigned sockPort = 0, peerPort = 0;
+  };
+  bool LearnNames() const;
+
   CAgent2Agent* owner_;
+  mutable Names names_;
   std::unique_ptr<ByteBuffer> input_;
   std::unique_ptr<ByteBuffer> output_;
   FrameStatus lastStatus_ = FrameStatus::kOk;

@@ -1,0 +1,508 @@
+// How fast a user message travels between agents, each in its own process
+// on its own platform loop, against plain TCP between processes on the same
+// machine in the same run.
+//
+// Direct: a member sends its owner a user message (ZEPSendMsgToUser with the
+// owner's id); the owner's client, woken by the agent's notification (a
+// platform window callback), reads it with ZEPGetNextMessage and answers at
+// once; the member's client does the same with the answer and sends the
+// next message. Relay: one member sends another member, through the owner
+// (PLRS, then OWNS), and that member answers the same way back. Each is
+// timed round trip by round trip; the plain-TCP ping-pong of the same bytes
+// (direct, and through a forwarding process for the relay) is the baseline.
+//
+// Processes find each other through ports passed over pipes; everything is
+// on 127.0.0.1. The whole comparison is repeated (--repeat) and the better
+// run of each kind is reported, since this machine is shared and noisy.
+//
+// All processes are pinned to one CPU unless --spread is given. On a shared
+// virtual machine, a wake-up that crosses CPUs costs anywhere from a few to
+// fifty microseconds depending on what the host is doing; on one CPU both
+// the agents and the TCP floor pay only for their own work, which is what
+// is being compared (and the ratio is the stricter one).
+//
+//   agent_roundtrip [--count N] [--warmup N] [--repeat N] [--message-bytes N] [--spread]
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/epoll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/loop.hpp"
+#include "platform/platform.h"
+#include "tcp_baseline.hpp"
+#include "zep/zep.h"
+
+namespace {
+
+using bench::Clock;
+
+constexpr unsigned kNotify = 514;
+// Bounds on every wait for another process of the benchmark.
+constexpr int kSetupMs = 20000;
+constexpr int kRunMs = 300000;
+
+struct Options {
+  long count = 20000;
+  long warmup = 2000;
+  long repeat = 3;
+  long messageBytes = 64;
+  std::string serverList;  // in a temporary folder; never written
+};
+
+// What the measuring member reports to the parent.
+struct Report {
+  int ok = 0;
+  double rate = 0, median = 0, p99 = 0;
+  std::uint64_t count = 0;
+  std::uint64_t wireBytes = 0;  // one frame of the measured message on the wire
+};
+
+// The size of the frame the agent writes for a line (close marker included).
+std::size_t AgentFrameSize(std::size_t textBytes) {
+  return 8 + 1 + (textBytes <= 254 ? 1 : textBytes <= 65533 ? 3 : 7) + textBytes;
+}
+
+// The port of the one listening socket of this process: the session's
+// listener (the agent picks the first free port of its range).
+unsigned OwnListeningPort() {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    const int fd = std::atoi(entry.path().filename().c_str());
+    int listening = 0;
+    socklen_t len = sizeof listening;
+    sockaddr_in a{};
+    socklen_t alen = sizeof a;
+    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) == 0 && listening &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &alen) == 0 && a.sin_family == AF_INET)
+      return ntohs(a.sin_port);
+  }
+  return 0;
+}
+
+// One agent of the benchmark: a session, its notification window, and a
+// descriptor whose closing (by the parent) ends the process.
+class Agent {
+ public:
+  Agent(const Options& options, int stopFd, const char* name) : options_(options), name_(name) {
+    window_ = plat_window_create(&Agent::OnNotify, this);
+    stopWatch_ = platform::WatchFd(stopFd, EPOLLIN, [this](std::uint32_t) {
+      stopped_ = true;
+      plat_quit();
+    });
+    const std::string description = std::string("VERSION=1;REAL=") + name + ";";
+    if (ZEPOpenSession(&handle_, 0, "QORCORVA", description.c_str(), "version.dll", window_, kNotify,
+                       options.serverList.c_str()) != ZEP_RET_OK) {
+      Fail("cannot open a session");
+    }
+    port_ = OwnListeningPort();
+  }
+  virtual ~Agent() {
+    platform::UnwatchFd(stopWatch_);
+    if (handle_ >= 0) ZEPLeaveSession(handle_);
+    plat_window_destroy(window_);
+  }
+
+  unsigned port() const { return port_; }
+  bool failed() const { return failed_; }
+
+  // Runs the loop until `done` holds, the parent stops us, or the bound.
+  template <typename Done>
+  bool PumpUntil(Done done, int boundMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+    while (!done() && !stopped_ && !failed_ && Clock::now() < deadline) plat_pump(1000);
+    return done();
+  }
+  void WaitForStop() { PumpUntil([this] { return stopped_; }, kRunMs); }
+
+ protected:
+  virtual void OnMessage(const char* id, int type, const char* text, const char* more) = 0;
+
+  void Fail(const char* what) {
+    if (!failed_) std::fprintf(stderr, "agent_roundtrip: %s: %s\n", name_, what);
+    failed_ = true;
+  }
+
+  const Options& options_;
+  int handle_ = -1;
+
+ private:
+  // The client's side of the notification: read until the queue is empty.
+  static void OnNotify(plat_hwnd, unsigned msg, uintptr_t, intptr_t, void* user) {
+    if (msg != kNotify) return;
+    auto* self = static_cast<Agent*>(user);
+    char id[ZEP_PLAYERID_SIZE], text[ZEP_TEXT_SIZE], more[ZEP_TEXT_SIZE];
+    int type = 0;
+    while (ZEPGetNextMessage(self->handle_, id, &type, text, more) == ZEP_RET_OK)
+      self->OnMessage(id, type, text, more);
+  }
+
+  const char* name_;
+  plat_hwnd window_ = 0;
+  platform::WatchId stopWatch_ = 0;
+  unsigned port_ = 0;
+  bool stopped_ = false;
+  bool failed_ = false;
+};
+
+// Accepts every join request (after a short pause, so the requester has
+// seen its request connection close before it becomes a member) and answers
+// every user message at once with the same text.
+class Owner : public Agent {
+ public:
+  using Agent::Agent;
+
+  void Serve() {
+    PumpUntil(
+        [this] {
+          const auto now = Clock::now();
+          while (!requests_.empty() && now - requests_.front().second > std::chrono::milliseconds(30)) {
+            if (ZEPAcceptSubGroupJoinRequest(handle_, requests_.front().first.c_str(), 1, "") != ZEP_RET_OK)
+              Fail("cannot accept a join request");
+            requests_.erase(requests_.begin());
+          }
+          return false;
+        },
+        kRunMs);
+  }
+
+ private:
+  void OnMessage(const char* id, int type, const char* text, const char* more) override {
+    if (type != ZEP_MT_USERMSG) return;
+    if (std::strcmp(more, "JOIN") == 0) {
+      requests_.emplace_back(text, Clock::now());
+    } else if (std::strcmp(more, "TERM") != 0) {
+      if (ZEPSendMsgToUser(handle_, id, text) != ZEP_RET_OK) Fail("cannot answer");
+    }
+  }
+
+  std::vector<std::pair<std::string, Clock::time_point>> requests_;
+};
+
+// A member. As the measuring end it sends, waits for the answer and sends
+// again from inside the notification; as an echo it answers whoever wrote.
+class Member : public Agent {
+ public:
+  Member(const Options& options, int stopFd, const char* name, bool echo)
+      : Agent(options, stopFd, name), echo_(echo), message_(static_cast<std::size_t>(options.messageBytes), 'm') {
+    for (std::size_t i = 0; i < message_.size(); ++i) message_[i] = static_cast<char>('a' + i % 26);
+  }
+
+  bool Join(unsigned ownerPort) {
+    const std::string text = "ID=127.0.0.1:" + std::to_string(ownerPort) + ";OWN=1.1.1.1;";
+    if (ZEPJoinSubGroup(handle_, text.c_str()) != ZEP_RET_OK) return false;
+    return PumpUntil([this] { return !ownerId_.empty(); }, kSetupMs);
+  }
+  // Relay: waits until the owner has told us of the other member.
+  bool WaitForPeer() {
+    return PumpUntil([this] { return !peerId_.empty(); }, kSetupMs);
+  }
+
+  // Round trips to `target` (the owner's id, or the other member's).
+  Report Measure(bool toPeer) {
+    target_ = toPeer ? peerId_ : ownerId_;
+    micros_.reserve(static_cast<std::size_t>(options_.count));
+    left_ = options_.warmup + options_.count;
+    SendNext();
+    Report r;
+    if (!PumpUntil([this] { return left_ == 0; }, kRunMs)) return r;
+    const bench::Latencies l = bench::Summarize(std::move(micros_), bench::SecondsSince(timedStart_));
+    r.ok = 1;
+    r.rate = l.rate;
+    r.median = l.median;
+    r.p99 = l.p99;
+    r.count = l.count;
+    r.wireBytes = AgentFrameSize(5 + target_.size() + 1 + message_.size());
+    return r;
+  }
+
+ private:
+  void SendNext() {
+    if (left_ == options_.count) timedStart_ = Clock::now();
+    sent_ = Clock::now();
+    if (ZEPSendMsgToUser(handle_, target_.c_str(), message_.c_str()) != ZEP_RET_OK) Fail("cannot send");
+  }
+
+  void OnMessage(const char* id, int type, const char* text, const char* more) override {
+    switch (type) {
+      case ZEP_MT_JOINRESPONSE:
+        if (std::strcmp(text, "AKNJ") == 0)
+          ownerId_ = id;
+        else
+          Fail("join refused");
+        break;
+      case ZEP_MT_ADDPLAYER:
+        peerId_ = id;
+        break;
+      case ZEP_MT_USERMSG:
+        if (echo_) {
+          if (ZEPSendMsgToUser(handle_, id, text) != ZEP_RET_OK) Fail("cannot answer");
+          break;
+        }
+        if (left_ == 0 || target_ != id) break;
+        if (message_ != text) Fail("the answer differs from the message");
+        if (left_ <= options_.count) micros_.push_back(bench::MicrosSince(sent_));
+        if (--left_ > 0) SendNext();
+        break;
+      case ZEP_MT_LOSTOWNER:
+      case ZEP_MT_NODELIVERY:
+        Fail(more[0] ? more : "lost the owner");
+        break;
+      default:
+        break;
+    }
+  }
+
+  bool echo_;
+  std::string message_;
+  std::string ownerId_, peerId_, target_;
+  long left_ = 0;
+  Clock::time_point sent_, timedStart_;
+  std::vector<double> micros_;
+};
+
+// A process of the benchmark. Each agent runs in a program of its own
+// (this one, started again with --role): the agent library sets up its
+// process's loop when it is loaded, so a forked copy of a process that has
+// loaded it would share that loop's epoll set with its parent.
+struct Child {
+  pid_t pid = -1;
+  int report = -1;  // read end: what the child reports
+  int stop = -1;    // write end: closing it ends the child
+};
+
+Child Spawn(const Options& o, const std::string& role, unsigned ownerPort = 0) {
+  Child c;
+  int r[2], s[2];
+  if (pipe2(r, O_CLOEXEC) != 0) return c;
+  if (pipe2(s, O_CLOEXEC) != 0) {
+    close(r[0]);
+    close(r[1]);
+    return c;
+  }
+  std::vector<std::string> args = {"agent_roundtrip", "--role", role,
+                                    "--report-fd", std::to_string(r[1]),
+                                    "--stop-fd", std::to_string(s[0]),
+                                    "--owner-port", std::to_string(ownerPort),
+                                    "--count", std::to_string(o.count),
+                                    "--warmup", std::to_string(o.warmup),
+                                    "--message-bytes", std::to_string(o.messageBytes),
+                                    "--server-list", o.serverList};
+  std::fflush(stdout);
+  std::fflush(stderr);
+  c.pid = fork();
+  if (c.pid == 0) {
+    // Only these two of the pipes survive the exec.
+    fcntl(r[1], F_SETFD, 0);
+    fcntl(s[0], F_SETFD, 0);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv("/proc/self/exe", argv.data());
+    _exit(127);
+  }
+  close(r[1]);
+  close(s[0]);
+  c.report = r[0];
+  c.stop = s[1];
+  return c;
+}
+
+void Finish(Child& c) {
+  if (c.stop >= 0) close(c.stop);
+  if (c.report >= 0) close(c.report);
+  bench::ReapChild(c.pid);
+  c = Child{};
+}
+
+// ---- the child processes ------------------------------------------------
+
+int RunRole(const Options& o, const std::string& role, int report, int stop, unsigned ownerPort) {
+  // Named after the role, so that a profile tells the processes apart.
+  prctl(PR_SET_NAME, ("agent-" + role).substr(0, 15).c_str());
+  if (role == "owner") {
+    Owner agent(o, stop, "Owen");
+    if (!bench::SendValue(report, agent.port()) || agent.failed()) return 1;
+    agent.Serve();
+    return 0;
+  }
+  if (role == "echo") {
+    Member agent(o, stop, "Bob", true);
+    const int joined = agent.Join(ownerPort) ? 1 : 0;
+    bench::SendValue(report, joined);
+    if (joined) agent.WaitForStop();
+    return 0;
+  }
+  if (role == "member" || role == "relay-member") {
+    const bool relay = role == "relay-member";
+    Member agent(o, stop, relay ? "Ada" : "Mia", false);
+    Report mine;
+    if (agent.Join(ownerPort) && (!relay || agent.WaitForPeer())) mine = agent.Measure(relay);
+    bench::SendValue(report, mine);
+    agent.WaitForStop();
+    return 0;
+  }
+  std::fprintf(stderr, "agent_roundtrip: unknown role %s\n", role.c_str());
+  return 2;
+}
+
+// ---- the parent -----------------------------------------------------------
+
+Child StartOwner(const Options& o, unsigned* port) {
+  Child owner = Spawn(o, "owner");
+  if (owner.pid <= 0 || !bench::ReceiveValue(owner.report, *port, kSetupMs) || *port == 0) {
+    std::fprintf(stderr, "agent_roundtrip: the owner did not start\n");
+    Finish(owner);
+  }
+  return owner;
+}
+
+// Direct: one member measuring against its owner.
+Report RunDirect(const Options& o) {
+  unsigned ownerPort = 0;
+  Child owner = StartOwner(o, &ownerPort);
+  Report r;
+  if (owner.pid <= 0) return r;
+  Child member = Spawn(o, "member", ownerPort);
+  if (member.pid <= 0 || !bench::ReceiveValue(member.report, r, kRunMs)) r = Report{};
+  Finish(member);
+  Finish(owner);
+  return r;
+}
+
+// Relay: an echoing member joins first, then the measuring one.
+Report RunRelay(const Options& o) {
+  unsigned ownerPort = 0;
+  Child owner = StartOwner(o, &ownerPort);
+  Report r;
+  if (owner.pid <= 0) return r;
+  Child echo = Spawn(o, "echo", ownerPort);
+  int echoJoined = 0;
+  if (echo.pid > 0 && bench::ReceiveValue(echo.report, echoJoined, kSetupMs) && echoJoined) {
+    Child member = Spawn(o, "relay-member", ownerPort);
+    if (member.pid <= 0 || !bench::ReceiveValue(member.report, r, kRunMs)) r = Report{};
+    Finish(member);
+  }
+  Finish(echo);
+  Finish(owner);
+  return r;
+}
+
+bench::Latencies ToLatencies(const Report& r) {
+  bench::Latencies l;
+  l.rate = r.rate;
+  l.median = r.median;
+  l.p99 = r.p99;
+  l.count = r.count;
+  return l;
+}
+
+void PrintComparison(const std::string& what, const std::string& detail, const bench::Latencies& agent,
+                     const std::string& base, const bench::Latencies& tcp, bool withTarget) {
+  const double ratio = tcp.median > 0 ? agent.median / tcp.median : 0;
+  bench::PrintFigure(what + " latency, median (" + detail + ")", agent.median, "us", base + ", median",
+                     tcp.median, "us", withTarget ? bench::TargetNote("ratio <= 1.5", ratio <= 1.5) : "");
+  bench::PrintFigure(what + " latency, p99", agent.p99, "us", base + ", p99", tcp.p99, "us");
+  bench::PrintFigure(what + "s per second", agent.rate, "/s", base, tcp.rate, "/s");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  std::string role;
+  long report = -1, stop = -1, ownerPort = 0;
+  bool spread = false;
+  for (int i = 1; i < argc; ++i) {
+    if (bench::ParseCountOption(argc, argv, &i, "--count", &o.count) ||
+        bench::ParseCountOption(argc, argv, &i, "--warmup", &o.warmup) ||
+        bench::ParseCountOption(argc, argv, &i, "--repeat", &o.repeat) ||
+        bench::ParseCountOption(argc, argv, &i, "--message-bytes", &o.messageBytes))
+      continue;
+    // Set by the parent for its children only.
+    if (i + 1 < argc && std::strcmp(argv[i], "--role") == 0) {
+      role = argv[++i];
+      continue;
+    }
+    if (i + 1 < argc && std::strcmp(argv[i], "--server-list") == 0) {
+      o.serverList = argv[++i];
+      continue;
+    }
+    if (i + 1 < argc && std::strcmp(argv[i], "--report-fd") == 0) {
+      report = std::atol(argv[++i]);
+      continue;
+    }
+    if (i + 1 < argc && std::strcmp(argv[i], "--stop-fd") == 0) {
+      stop = std::atol(argv[++i]);
+      continue;
+    }
+    if (i + 1 < argc && std::strcmp(argv[i], "--owner-port") == 0) {
+      ownerPort = std::atol(argv[++i]);
+      continue;
+    }
+    if (std::strcmp(argv[i], "--spread") == 0) {
+      spread = true;
+      continue;
+    }
+    std::fprintf(stderr,
+                 "usage: agent_roundtrip [--count N] [--warmup N] [--repeat N] [--message-bytes N] [--spread]\n");
+    return 2;
+  }
+  if (!role.empty()) {
+    signal(SIGPIPE, SIG_IGN);
+    return RunRole(o, role, static_cast<int>(report), static_cast<int>(stop), static_cast<unsigned>(ownerPort));
+  }
+  if (!spread) bench::PinToOneCpu();
+  if (o.messageBytes > 400) {
+    std::fprintf(stderr, "agent_roundtrip: a user message must fit the API's 499 characters with its ids\n");
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  char dir[] = "/tmp/agent-bench-XXXXXX";
+  if (mkdtemp(dir) == nullptr) return 1;
+  o.serverList = std::string(dir) + "/SERVERS.INI";
+
+  // Best (lowest median) of the repeats for each kind, each beside the TCP
+  // run of the same bytes made right after it.
+  Report bestDirect, bestRelay;
+  bench::Latencies tcpDirect, tcpRelay;
+  bool ok = true;
+  for (long round = 0; round < o.repeat && ok; ++round) {
+    const Report direct = RunDirect(o);
+    bench::Latencies tcp;
+    ok = direct.ok && bench::TcpPingPong(direct.wireBytes, o.warmup, o.count, &tcp);
+    if (!ok) break;
+    if (!bestDirect.ok || direct.median < bestDirect.median) bestDirect = direct;
+    if (tcpDirect.count == 0 || tcp.median < tcpDirect.median) tcpDirect = tcp;
+
+    const Report relay = RunRelay(o);
+    bench::Latencies tcp3;
+    ok = relay.ok && bench::TcpRelayPingPong(relay.wireBytes, o.warmup, o.count, &tcp3);
+    if (!ok) break;
+    if (!bestRelay.ok || relay.median < bestRelay.median) bestRelay = relay;
+    if (tcpRelay.count == 0 || tcp3.median < tcpRelay.median) tcpRelay = tcp3;
+    std::fprintf(stderr,
+                 "round %ld: direct agent %.1f us / tcp %.1f us median; relay agent %.1f us / tcp %.1f us\n",
+                 round + 1, direct.median, tcp.median, relay.median, tcp3.median);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  if (!ok) {
+    std::fprintf(stderr, "agent_roundtrip: a run failed\n");
+    return 1;
+  }
+  const std::string detail = std::to_string(o.messageBytes) + "-char message";
+  PrintComparison("agent round trip", detail, ToLatencies(bestDirect),
+                  "tcp ping-pong " + std::to_string(bestDirect.wireBytes) + " B", tcpDirect, true);
+  PrintComparison("agent relay round trip", detail + ", member to member via owner", ToLatencies(bestRelay),
+                  "tcp ping-pong via relay process " + std::to_string(bestRelay.wireBytes) + " B", tcpRelay,
+                  false);
+  return 0;
+}

@@ -1,0 +1,560 @@
+// Load on the lobby server: a generator that speaks the wire protocol over
+// thousands of loopback connections to a vossad it starts itself, and reads
+// the server's own figures from /proc.
+//
+// Each simulated agent does what a fresh agent does when it registers: it
+// connects, sends its JOIN line and "CINI VER=0;", and is answered with the
+// server's list (the server is given a one-entry list file). That answer is
+// what tells the generator the registration went through, so registrations
+// per second are whole registrations seen from outside, connection included.
+// The ID= port each player announces is only a number: the generator listens
+// for nothing. It answers every PING so that no player is dropped.
+//
+// Figures: registrations per second (1,000 and 10,000 players, each on a
+// fresh server); resident memory per registered player (the server's VmRSS
+// after minus before, divided by the players); the latency of a query with a
+// filter and MAX=100 among 10,000 players, one that matches one player in
+// sixteen and one that matches nobody (a full scan); and the CPU time of one
+// PING sweep over 10,000 players, against a send and a receive of the same
+// frame per player on loopback in this process.
+//
+//   server_load [--players N] [--small N] [--queries N] [--window SECONDS]
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "byte_buffer.hpp"
+#include "msg.hpp"
+#include "tcp_baseline.hpp"
+
+namespace {
+
+using bench::Clock;
+
+constexpr const char* kApp = "QORCORVA";
+constexpr char kSeparator = '\x18';
+// Connections waiting for their registration to be answered, at most: the
+// listen backlog of the server must never overflow (a dropped SYN costs a
+// second).
+constexpr std::size_t kInFlight = 256;
+constexpr int kStepMs = 20000;  // bound on any one step waiting for the server
+
+struct Options {
+  long players = 10000;
+  long small = 1000;
+  long queries = 1000;
+  long windowSeconds = 4;
+};
+
+std::string Frame(std::string_view text) {
+  zep::ByteBuffer b(zep::FrameSize(text.size(), false));
+  zep::AppendFrame(b, text, false);
+  return std::string(b.Readable());
+}
+
+const std::string kPingFrame = Frame("PING");
+
+// ---- the server as a child process ----------------------------------------
+
+class Server {
+ public:
+  Server(const std::string& listFile, std::size_t maxPlayers, const char* pingInterval) {
+    std::vector<std::string> args = {VOSSAD_PATH, "--bind", "127.0.0.1", "--port", "0", "--quiet",
+                                     "--servers", listFile, "--max-players", std::to_string(maxPlayers),
+                                     "--ping-interval", pingInterval, "--ping-timeout", "10"};
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char ch = 0;
+    while (line.find('\n') == std::string::npos && bench::ReadFull(out[0], &ch, 1, kStepMs)) line += ch;
+    close(out[0]);
+    const std::size_t colon = line.rfind(':');
+    if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) port_ = std::atoi(&line[colon + 1]);
+    if (port_ == 0) std::fprintf(stderr, "server_load: vossad did not start (%s)\n", line.c_str());
+  }
+  ~Server() { Stop(); }
+
+  unsigned port() const { return port_; }
+  pid_t pid() const { return pid_; }
+
+  // Closing the server first leaves the closed connections' TIME_WAIT on its
+  // side, not on the generator's ephemeral ports.
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    bench::ReapChild(pid_, 10000);
+    pid_ = -1;
+  }
+
+  // Resident memory in bytes (VmRSS of /proc/<pid>/status).
+  long Rss() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string key;
+    long kb = 0;
+    while (status >> key) {
+      if (key == "VmRSS:") {
+        status >> kb;
+        return kb * 1024;
+      }
+      status.ignore(1 << 16, '\n');
+    }
+    return 0;
+  }
+
+  // CPU time in seconds, user and system: nanoseconds from schedstat when
+  // the kernel keeps it, else utime + stime of /proc/<pid>/stat (in ticks).
+  double CpuSeconds() const {
+    std::ifstream schedstat("/proc/" + std::to_string(pid_) + "/schedstat");
+    unsigned long long ns = 0;
+    if (schedstat >> ns && ns > 0) return static_cast<double>(ns) / 1e9;
+    std::ifstream statFile("/proc/" + std::to_string(pid_) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+    const std::size_t end = stat.rfind(')');
+    if (end == std::string::npos) return 0;
+    std::istringstream fields(stat.substr(end + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+      if (i == 14) utime = std::stoull(field);
+      if (i == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  }
+
+ private:
+  pid_t pid_ = -1;
+  unsigned port_ = 0;
+};
+
+// ---- the simulated agents ---------------------------------------------------
+
+struct Agent {
+  int fd = -1;
+  bool joined = false;  // JOIN and CINI sent
+  bool registered = false;
+  std::string input;  // the tail of a frame still arriving
+};
+
+class Generator {
+ public:
+  Generator() { epoll_ = epoll_create1(EPOLL_CLOEXEC); }
+  ~Generator() {
+    CloseAll();
+    if (epoll_ >= 0) close(epoll_);
+  }
+
+  // Connects and registers players [agents_.size(), count) with the server
+  // at port; false if any of them fails or the server stops answering.
+  bool Register(unsigned port, std::size_t count) {
+    std::size_t inFlight = 0;
+    std::size_t registered = registered_;
+    auto lastProgress = Clock::now();
+    while (registered_ < count) {
+      while (agents_.size() < count && inFlight < kInFlight) {
+        if (!Connect(port)) return false;
+        ++inFlight;
+      }
+      if (!Poll(100)) return false;
+      if (registered_ != registered) {
+        inFlight -= registered_ - registered;
+        registered = registered_;
+        lastProgress = Clock::now();
+      } else if (Clock::now() - lastProgress > std::chrono::milliseconds(kStepMs)) {
+        std::fprintf(stderr, "server_load: registrations stalled at %zu\n", registered_);
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // One query from player 0; returns the number of USER lines, or -1.
+  long Query(std::string_view filter, long max) {
+    std::string line = "QUER APP=" + std::string(kApp) + ";MAX=" + std::to_string(max) + ";";
+    line += kSeparator;
+    line += filter;
+    users_ = 0;
+    queryDone_ = false;
+    if (!SendAll(agents_[0].fd, Frame(line))) return -1;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kStepMs);
+    while (!queryDone_) {
+      if (!Poll(100) || Clock::now() > deadline) return -1;
+    }
+    return queryOk_ ? users_ : -1;
+  }
+
+  // Runs for a while, answering PINGs.
+  bool Serve(double seconds) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end)
+      if (!Poll(50)) return false;
+    return true;
+  }
+
+  std::size_t pings() const { return pings_; }
+  std::size_t registered() const { return registered_; }
+
+  void CloseAll() {
+    for (Agent& a : agents_)
+      if (a.fd >= 0) close(a.fd);
+    agents_.clear();
+    registered_ = 0;
+  }
+
+ private:
+  bool Connect(unsigned port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      std::perror("server_load: socket");
+      return false;
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+      std::perror("server_load: connect");
+      close(fd);
+      return false;
+    }
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    epoll_event ev{};
+    ev.events = EPOLLOUT | EPOLLIN;
+    ev.data.u64 = agents_.size();
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+      close(fd);
+      return false;
+    }
+    agents_.push_back(Agent{fd, false, false, {}});
+    return true;
+  }
+
+  // A description that filters can tell apart: eight cities, two sexes
+  // independent of the city, many ages.
+  static std::string JoinFrames(std::size_t i) {
+    static const char* const kCities[] = {"Oslo", "Lyon", "Porto", "Graz", "Turku", "Cork", "Brno", "Bari"};
+    std::string join = "JOIN ID=" + std::to_string(i % 65535 + 1) + ";APP=" + kApp + ";OWN=1.1.1.1;";
+    join += kSeparator;
+    join += "VERSION=1;REAL=Player " + std::to_string(i) + ";CITY=" + kCities[i % 8] +
+            ";SEX=" + std::to_string(i / 8 % 2) + ";AGE=" + std::to_string(18 + i % 50) + ";";
+    return Frame(join) + Frame("CINI VER=0;");
+  }
+
+  bool SendAll(int fd, const std::string& bytes) {
+    // Small frames on an otherwise idle connection: the kernel takes them
+    // whole, or the connection is broken.
+    return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+
+  bool Poll(int timeoutMs) {
+    epoll_event events[256];
+    const int n = epoll_wait(epoll_, events, 256, timeoutMs);
+    if (n < 0 && errno != EINTR) return false;
+    for (int k = 0; k < n; ++k) {
+      const std::size_t i = events[k].data.u64;
+      Agent& a = agents_[i];
+      if (!a.joined && (events[k].events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
+        int error = 0;
+        socklen_t len = sizeof error;
+        getsockopt(a.fd, SOL_SOCKET, SO_ERROR, &error, &len);
+        if (error != 0) {
+          std::fprintf(stderr, "server_load: connection %zu failed: %s\n", i, std::strerror(error));
+          return false;
+        }
+        if (!SendAll(a.fd, JoinFrames(i))) return false;
+        a.joined = true;
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = i;
+        epoll_ctl(epoll_, EPOLL_CTL_MOD, a.fd, &ev);
+      }
+      if ((events[k].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && !Read(i)) return false;
+    }
+    return true;
+  }
+
+  bool Read(std::size_t i) {
+    Agent& a = agents_[i];
+    char buffer[64 * 1024];
+    for (;;) {
+      const ssize_t n = recv(a.fd, buffer, sizeof buffer, 0);
+      if (n > 0) {
+        a.input.append(buffer, static_cast<std::size_t>(n));
+        if (static_cast<std::size_t>(n) < sizeof buffer) break;
+        continue;
+      }
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
+      std::fprintf(stderr, "server_load: the server closed player %zu's connection\n", i);
+      return false;
+    }
+    std::size_t pos = 0;
+    for (;;) {
+      const std::string_view rest = std::string_view(a.input).substr(pos);
+      const zep::FrameProbe probe = zep::ProbeFrame(rest, false);
+      if (probe.status == zep::FrameStatus::kNeedMore) break;
+      if (probe.status != zep::FrameStatus::kOk) {
+        std::fprintf(stderr, "server_load: a bad frame from the server\n");
+        return false;
+      }
+      if (!OnLine(i, rest.substr(probe.headerSize, probe.textBytes))) return false;
+      pos += probe.FrameSize();
+    }
+    a.input.erase(0, pos);
+    return true;
+  }
+
+  bool OnLine(std::size_t i, std::string_view line) {
+    Agent& a = agents_[i];
+    if (line == "PING") {
+      ++pings_;
+      return SendAll(a.fd, kPingFrame);
+    }
+    if (line == "CINI END") {
+      if (!a.registered) ++registered_;
+      a.registered = true;
+    } else if (line.substr(0, 4) == "USER") {
+      ++users_;
+    } else if (line == "QROK" || line == "QRFL") {
+      queryDone_ = true;
+      queryOk_ = line == "QROK";
+    }
+    return true;
+  }
+
+  int epoll_ = -1;
+  std::vector<Agent> agents_;
+  std::size_t registered_ = 0;
+  std::size_t pings_ = 0;
+  long users_ = 0;
+  bool queryDone_ = false;
+  bool queryOk_ = false;
+};
+
+// ---- the floor for a sweep --------------------------------------------------
+
+// CPU time of this thread, seconds.
+double ThreadCpu() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// What a sweep cannot do without: per player, one PING frame sent and one
+// received on a loopback connection. Measured here over `pairs` connections,
+// sending on every one and then receiving on every one, as a sweep does.
+// Returns CPU seconds per player, or 0.
+double SendReceiveFloor(std::size_t pairs, int rounds) {
+  unsigned port = 0;
+  const int listener = bench::ListenLoopback(&port);
+  if (listener < 0) return 0;
+  std::vector<int> near, far;
+  for (std::size_t i = 0; i < pairs; ++i) {
+    const int c = bench::ConnectLoopback(port);
+    const int s = c >= 0 ? bench::AcceptOne(listener, kStepMs) : -1;
+    if (c < 0 || s < 0) break;
+    near.push_back(s);
+    far.push_back(c);
+  }
+  close(listener);
+  double perPlayer = 0;
+  if (near.size() == pairs) {
+    char buffer[64];
+    const double start = ThreadCpu();
+    bool ok = true;
+    for (int r = 0; r < rounds && ok; ++r) {
+      for (int fd : near) ok = ok && bench::SendFull(fd, kPingFrame.data(), kPingFrame.size());
+      for (int fd : far) ok = ok && bench::RecvFull(fd, buffer, kPingFrame.size());
+    }
+    if (ok) perPlayer = (ThreadCpu() - start) / static_cast<double>(pairs * static_cast<std::size_t>(rounds));
+  }
+  for (int fd : near) close(fd);
+  for (int fd : far) close(fd);
+  return perPlayer;
+}
+
+// ---- the phases -------------------------------------------------------------
+
+struct Registration {
+  double rate = 0;            // per second
+  double bytesPerPlayer = 0;  // resident memory
+  double cpuPerPlayer = 0;    // server CPU seconds
+};
+
+bool RegisterOnFreshServer(std::size_t players, Generator& gen, Server& server, Registration* out) {
+  if (server.port() == 0) return false;
+  // The server has settled once it is listening; its size then is the
+  // baseline the players are measured against.
+  const long rssBefore = server.Rss();
+  const double cpuBefore = server.CpuSeconds();
+  const auto start = Clock::now();
+  if (!gen.Register(server.port(), players)) return false;
+  const double seconds = bench::SecondsSince(start);
+  const double cpu = server.CpuSeconds() - cpuBefore;
+  const long rssAfter = server.Rss();
+  out->rate = static_cast<double>(players) / seconds;
+  out->bytesPerPlayer = static_cast<double>(rssAfter - rssBefore) / static_cast<double>(players);
+  out->cpuPerPlayer = cpu / static_cast<double>(players);
+  std::fprintf(stderr,
+               "%zu players: registered in %.3f s, server CPU %.3f s (%.1f us each), RSS %ld -> %ld KiB\n",
+               players, seconds, cpu, out->cpuPerPlayer * 1e6, rssBefore / 1024, rssAfter / 1024);
+  return true;
+}
+
+bool MeasureQueries(Generator& gen, std::string_view filter, long count, long expected, bench::Latencies* out) {
+  for (int i = 0; i < 20; ++i)
+    if (gen.Query(filter, 100) < 0) return false;
+  std::vector<double> micros;
+  const auto start = Clock::now();
+  for (long i = 0; i < count; ++i) {
+    const auto sent = Clock::now();
+    const long users = gen.Query(filter, 100);
+    micros.push_back(bench::MicrosSince(sent));
+    if (users != expected) {
+      std::fprintf(stderr, "server_load: query \"%.*s\" listed %ld players, not %ld\n",
+                   static_cast<int>(filter.size()), filter.data(), users, expected);
+      return false;
+    }
+  }
+  *out = bench::Summarize(std::move(micros), bench::SecondsSince(start));
+  return true;
+}
+
+std::size_t FitPlayers(std::size_t wanted, std::string* note) {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  // "Unlimited" is not a value the kernel takes for descriptors.
+  limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? rlim_t{1} << 20 : limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+  getrlimit(RLIMIT_NOFILE, &limit);
+  // The server raises its own limit the same way; both need a few spare.
+  const std::size_t fits = limit.rlim_cur > 64 ? static_cast<std::size_t>(limit.rlim_cur) - 64 : 0;
+  if (fits >= wanted) return wanted;
+  *note = "only " + std::to_string(fits) + " players measured: the descriptor limit (hard " +
+          std::to_string(limit.rlim_max) + ") allows no more";
+  std::fprintf(stderr, "server_load: %s\n", note->c_str());
+  return fits;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    if (bench::ParseCountOption(argc, argv, &i, "--players", &o.players) ||
+        bench::ParseCountOption(argc, argv, &i, "--small", &o.small) ||
+        bench::ParseCountOption(argc, argv, &i, "--queries", &o.queries) ||
+        bench::ParseCountOption(argc, argv, &i, "--window", &o.windowSeconds))
+      continue;
+    std::fprintf(stderr, "usage: server_load [--players N] [--small N] [--queries N] [--window SECONDS]\n");
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  std::string note;
+  const std::size_t players = FitPlayers(static_cast<std::size_t>(o.players), &note);
+  const std::size_t small = std::min(players, static_cast<std::size_t>(o.small));
+  if (players < 2) return 1;
+
+  char dir[] = "/tmp/server-bench-XXXXXX";
+  if (mkdtemp(dir) == nullptr) return 1;
+  const std::string listFile = std::string(dir) + "/SERVERS.INI";
+  std::ofstream(listFile) << "[QORServers]\nServerCount=1\nServer1=127.0.0.1\nVersion=2\n";
+
+  bool ok = true;
+  Registration smallRun, fullRun;
+  bench::Latencies some, none;
+  double sweepCpu = 0, floorPerPlayer = 0;
+  const std::string sizeText = std::to_string(players) + " players";
+  {
+    // Probes every 30 s, as deployed: none fall inside these runs.
+    Generator gen;
+    Server server(listFile, small + 16, "30");
+    ok = RegisterOnFreshServer(small, gen, server, &smallRun);
+    server.Stop();
+  }
+  if (ok) {
+    Generator gen;
+    Server server(listFile, players + 16, "30");
+    ok = RegisterOnFreshServer(players, gen, server, &fullRun);
+    // One player in sixteen (number 8 modulo 16) is a woman from Oslo, and
+    // the asker (number 0) is not; nobody lives in Atlantis.
+    const long expected = std::min<long>(100, static_cast<long>((players + 7) / 16));
+    ok = ok && MeasureQueries(gen, "SEX=1;CITY=osl;", o.queries, expected, &some);
+    ok = ok && MeasureQueries(gen, "CITY=Atlantis;", o.queries, 0, &none);
+    server.Stop();
+  }
+  if (ok) {
+    floorPerPlayer = SendReceiveFloor(std::min<std::size_t>(1000, players), 20);
+    ok = floorPerPlayer > 0;
+  }
+  if (ok) {
+    // Probes every quarter second; the sweep is what the server spends
+    // between two windows of the same length, over the pings it sent.
+    const double interval = 0.25;
+    Generator gen;
+    Server server(listFile, players + 16, "0.25");
+    Registration ignored;
+    ok = RegisterOnFreshServer(players, gen, server, &ignored) && gen.Serve(2 * interval + 0.5);
+    const double cpu0 = server.CpuSeconds();
+    const std::size_t pings0 = gen.pings();
+    ok = ok && gen.Serve(static_cast<double>(o.windowSeconds));
+    const double cpu = server.CpuSeconds() - cpu0;
+    const double sweeps = static_cast<double>(gen.pings() - pings0) / static_cast<double>(players);
+    if (ok && sweeps > 0) sweepCpu = cpu / sweeps;
+    std::fprintf(stderr, "ping window: %.1f sweeps of %zu players, server CPU %.3f s\n", sweeps, players, cpu);
+    server.Stop();
+    ok = ok && sweeps > 0;
+  }
+  std::remove(listFile.c_str());
+  rmdir(dir);
+  if (!ok) {
+    std::fprintf(stderr, "server_load: a phase failed\n");
+    return 1;
+  }
+
+  bench::PrintAgainstTarget("server registrations per second (" + std::to_string(small) + " players)",
+                            smallRun.rate, "/s", 20000, false);
+  bench::PrintAgainstTarget("server registrations per second (" + sizeText + ")", fullRun.rate, "/s", 20000,
+                            false, note);
+  bench::PrintAgainstTarget("server memory per player (" + std::to_string(small) + " players)",
+                            smallRun.bytesPerPlayer, "B", 2048, true);
+  bench::PrintAgainstTarget("server memory per player (" + sizeText + ")", fullRun.bytesPerPlayer, "B", 2048,
+                            true, note);
+  bench::PrintAgainstTarget("server query latency, median (filter matching 1 in 16, MAX=100, " + sizeText + ")",
+                            some.median, "us", 5000, true);
+  bench::PrintAgainstTarget("server query latency, p99 (filter matching 1 in 16, MAX=100, " + sizeText + ")",
+                            some.p99, "us", 5000, true);
+  bench::PrintAgainstTarget("server query latency, median (filter matching nobody: full scan, " + sizeText + ")",
+                            none.median, "us", 5000, true);
+  bench::PrintAgainstTarget("server query latency, p99 (filter matching nobody: full scan, " + sizeText + ")",
+                            none.p99, "us", 5000, true);
+  bench::PrintFigure("server CPU per PING sweep (" + sizeText + ")", sweepCpu * 1e3, "ms",
+                     "one send and one receive of the frame per player", floorPerPlayer * static_cast<double>(players) * 1e3,
+                     "ms");
+  return 0;
+}

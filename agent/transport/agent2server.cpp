@@ -34,19 +34,17 @@ int CAgent2Server::Connect(const char* address, unsigned port) {
   if (!socket->Create(0) || !socket->Connect(address, port)) return 0;
   socket_ = std::move(socket);
   input_ = std::make_unique<ByteBuffer>();
-  output_ = std::make_unique<ByteBuffer>();
   return 1;
 }
 
 void CAgent2Server::Close() {
-  output_.reset();
   input_.reset();
   socket_.reset();
 }
 
 void CAgent2Server::Send(std::string_view text) {
-  if (!output_ || !socket_) return;
-  if (SendFrame(*socket_, *output_, text, false)) return;
+  if (!input_ || !socket_) return;
+  if (SendFrame(*socket_, text, false)) return;
   Close();
   if (agent_) agent_->ClientCallBack(TE_SERVER_SEND_FAILED, 0, " ");
 }

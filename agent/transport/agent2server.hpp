@@ -42,7 +42,6 @@ class CAgent2Server : public CObject {
   CAgent* agent_;
   std::unique_ptr<CAgent2ServerSocket> socket_;
   std::unique_ptr<ByteBuffer> input_;
-  std::unique_ptr<ByteBuffer> output_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -108,30 +108,37 @@ FrameProbe ProbeFrame(std::string_view bytes, bool withMarker) {
   return probe;
 }
 
+std::size_t WriteFrameHeader(char (&out)[kMaxFrameHeader], std::size_t textSize, bool withMarker,
+                             std::uint8_t marker) {
+  char* w = out;
+  std::memcpy(w, kFrameSignature.data(), kFrameSignature.size());
+  w += kFrameSignature.size();
+  if (withMarker) *w++ = static_cast<char>(marker);
+  if (textSize <= 254) {
+    *w++ = static_cast<char>(textSize);
+  } else if (textSize <= 65533) {
+    *w++ = static_cast<char>(kEscape);
+    w = PutLe16(w, static_cast<std::uint32_t>(textSize));
+  } else {
+    *w++ = static_cast<char>(kEscape);
+    w = PutLe16(w, kLength32);
+    w = PutLe16(w, static_cast<std::uint32_t>(textSize & 0xFFFF));
+    w = PutLe16(w, static_cast<std::uint32_t>(textSize >> 16));
+  }
+  return static_cast<std::size_t>(w - out);
+}
+
 bool AppendFrame(ByteBuffer& out, std::string_view text, bool withMarker,
                  std::uint8_t marker) {
   const std::size_t n = text.size();
   if (n > 0xFFFFFFFFu) return false;
-  const std::size_t total = FrameSize(n, withMarker);
-  out.EnsureWritable(total);
-
+  char header[kMaxFrameHeader];
+  const std::size_t headerSize = WriteFrameHeader(header, n, withMarker, marker);
+  out.EnsureWritable(headerSize + n);
   char* w = out.BeginWrite();
-  std::memcpy(w, kFrameSignature.data(), kFrameSignature.size());
-  w += kFrameSignature.size();
-  if (withMarker) *w++ = static_cast<char>(marker);
-  if (n <= 254) {
-    *w++ = static_cast<char>(n);
-  } else if (n <= 65533) {
-    *w++ = static_cast<char>(kEscape);
-    w = PutLe16(w, static_cast<std::uint32_t>(n));
-  } else {
-    *w++ = static_cast<char>(kEscape);
-    w = PutLe16(w, kLength32);
-    w = PutLe16(w, static_cast<std::uint32_t>(n & 0xFFFF));
-    w = PutLe16(w, static_cast<std::uint32_t>(n >> 16));
-  }
-  if (n != 0) std::memcpy(w, text.data(), n);
-  out.HasWritten(total);
+  std::memcpy(w, header, headerSize);
+  if (n != 0) std::memcpy(w + headerSize, text.data(), n);
+  out.HasWritten(headerSize + n);
   return true;
 }
 

@@ -83,6 +83,11 @@ struct FrameProbe {
 // Examines the front of `bytes` without consuming anything.
 FrameProbe ProbeFrame(std::string_view bytes, bool withMarker);
 
+// Writes the bytes that go before a text of textSize bytes (signature,
+// marker when withMarker, length prefix) to `out`; returns how many.
+std::size_t WriteFrameHeader(char (&out)[kMaxFrameHeader], std::size_t textSize, bool withMarker,
+                             std::uint8_t marker = 0);
+
 // Appends one frame. A text longer than 0xFFFFFFFF bytes cannot be framed and
 // is not written (returns false); a text over kMaxFrameText is written, but
 // receivers of this library will refuse it. `text` must not point into `out`:

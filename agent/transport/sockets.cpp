@@ -13,7 +13,6 @@ namespace {
 // Large enough that one receive call takes most bursts at once, small enough
 // that a flooding peer cannot make one notification buffer without bound.
 constexpr std::size_t kReadSlice = 64 * 1024;
-constexpr std::size_t kKeptOutputCapacity = 256 * 1024;
 }  // namespace
 
 InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size_t limit) {
@@ -40,23 +39,19 @@ InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size
 
 void CClientSocket::InitStreams() {
   input_ = std::make_unique<ByteBuffer>();
-  output_ = std::make_unique<ByteBuffer>();
 }
 
 bool CClientSocket::SendMsg(const CMsg& record) {
-  if (!output_) return true;
-  return SendFrame(*this, *output_, record.text, true, static_cast<std::uint8_t>(record.closeFlag));
+  if (!input_) return true;
+  return SendFrame(*this, record.text, true, static_cast<std::uint8_t>(record.closeFlag));
 }
 
-bool SendFrame(platform::AsyncSocket& socket, ByteBuffer& scratch, std::string_view text,
-               bool withMarker, std::uint8_t marker) {
-  scratch.RetrieveAll();
-  if (!AppendFrame(scratch, text, withMarker, marker)) return false;
-  const bool sent = socket.SendAll(scratch.Peek(), scratch.ReadableBytes());
-  scratch.RetrieveAll();
-  // One long message must not pin its buffer for the life of the connection.
-  if (scratch.Capacity() > kKeptOutputCapacity) scratch.Shrink(ByteBuffer::kInitialSize);
-  return sent;
+bool SendFrame(platform::AsyncSocket& socket, std::string_view text, bool withMarker,
+               std::uint8_t marker) {
+  if (text.size() > 0xFFFFFFFFu) return false;
+  char header[kMaxFrameHeader];
+  const std::size_t headerSize = WriteFrameHeader(header, text.size(), withMarker, marker);
+  return socket.SendAll(header, headerSize, text.data(), text.size());
 }
 
 bool CClientSocket::LearnNames() const {

@@ -35,10 +35,11 @@ enum class InputState {
 
 // Moves what has arrived on `socket` into `input`, at most `limit` bytes.
 InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size_t limit);
-// Frames `text` into `scratch` and sends it whole (bounded wait); false when
-// the send failed.
-bool SendFrame(platform::AsyncSocket& socket, ByteBuffer& scratch, std::string_view text,
-               bool withMarker, std::uint8_t marker = 0);
+// Sends `text` as one whole frame (bounded wait), the header and the text
+// gathered into one write without copying the text; false when the send
+// failed or the text cannot be framed.
+bool SendFrame(platform::AsyncSocket& socket, std::string_view text, bool withMarker,
+               std::uint8_t marker = 0);
 
 class CClientSocket : public platform::AsyncSocket, public CObject {
   ZEP_DECLARE_RUNTIME_CLASS(CClientSocket)
@@ -48,7 +49,7 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
 
   // Creates the buffers; called once the connection exists.
   void InitStreams();
-  bool HasStreams() const { return output_ != nullptr; }
+  bool HasStreams() const { return input_ != nullptr; }
   // Sends the record as one frame with the close marker. Without streams it
   // does nothing and reports success, as a connection not yet established
   // has nothing to send on. False when the send failed.
@@ -83,7 +84,6 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
   CAgent2Agent* owner_;
   mutable Names names_;
   std::unique_ptr<ByteBuffer> input_;
-  std::unique_ptr<ByteBuffer> output_;
   FrameStatus lastStatus_ = FrameStatus::kOk;
 };
 

@@ -13,6 +13,7 @@
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -162,17 +163,35 @@ bool AsyncSocket::Accept(AsyncSocket& into) {
 }
 
 bool AsyncSocket::SendAll(const void* data, std::size_t length) {
+  return SendAll(data, length, nullptr, 0);
+}
+
+bool AsyncSocket::SendAll(const void* head, std::size_t headLength, const void* body,
+                          std::size_t bodyLength) {
   if (fd_ < 0 || listening_) return false;
-  const char* p = static_cast<const char*>(data);
-  while (length > 0) {
-    ssize_t n = send(fd_, p, length, MSG_NOSIGNAL);
-    if (n > 0) {
-      p += n;
-      length -= static_cast<std::size_t>(n);
+  iovec pieces[2] = {{const_cast<void*>(head), headLength}, {const_cast<void*>(body), bodyLength}};
+  iovec* next = pieces;
+  int count = bodyLength > 0 ? 2 : 1;
+  while (count > 0 && next->iov_len == 0) ++next, --count;
+  while (count > 0) {
+    msghdr message{};
+    message.msg_iov = next;
+    message.msg_iovlen = static_cast<std::size_t>(count);
+    ssize_t n = sendmsg(fd_, &message, MSG_NOSIGNAL);
+    if (n >= 0) {
+      auto sent = static_cast<std::size_t>(n);
+      while (count > 0 && sent >= next->iov_len) {
+        sent -= next->iov_len;
+        ++next, --count;
+      }
+      if (count > 0) {
+        next->iov_base = static_cast<char*>(next->iov_base) + sent;
+        next->iov_len -= sent;
+      }
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
       // The peer's window is full. Wait for room, but a peer that reads
       // nothing for the whole bound fails the send.
       int revents = WaitFor(fd_, POLLOUT, plat_io_timeout_ms());

@@ -65,12 +65,9 @@ IniDocument IniDocument::Parse(std::string_view text) {
       line.text = std::string(text);
       text = {};
     } else {
-      std::size_t end = nl;
-      line.eol = "\n";
-      if (end > 0 && text[end - 1] == '\r') {
-        --end;
-        line.eol = "\r\n";
-      }
+      const bool crlf = nl > 0 && text[nl - 1] == '\r';
+      const std::size_t end = crlf ? nl - 1 : nl;
+      line.eol = std::string_view(crlf ? "\r\n" : "\n");
       line.text = std::string(text.substr(0, end));
       text.remove_prefix(nl + 1);
       if (!style_seen) {
@@ -142,7 +139,9 @@ bool IniDocument::Set(std::string_view section, std::string_view key,
   if (!header) {
     if (!lines_.empty() && Classify(lines_.back().text).kind != Kind::Blank)
       InsertLine(lines_.size(), "");
-    InsertLine(lines_.size(), "[" + std::string(section) + "]");
+    std::string headerLine(1, '[');
+    headerLine.append(section).push_back(']');
+    InsertLine(lines_.size(), std::move(headerLine));
     InsertLine(lines_.size(), std::string(key) + "=" + std::string(value));
     return true;
   }

@@ -3,7 +3,6 @@
 // plat_loop_fd hands out, so a host loop sees exactly one readable descriptor
 // whenever there is work.
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -29,6 +28,9 @@ constexpr WatchId kPostedWatch = ~WatchId{0};
 // descriptor readable and is taken by the next dispatch.
 constexpr int kMaxRounds = 16;
 constexpr int kMaxEventsPerRound = 64;
+
+// How many dispatches this thread is inside (nested ones included).
+thread_local int t_dispatchDepth = 0;
 
 struct Posted {
   plat_hwnd hwnd;
@@ -80,6 +82,10 @@ class Loop {
   void Post(const Posted& p) {
     std::lock_guard<std::mutex> lock(postMutex_);
     posted_.push_back(p);
+    // A callback of a running dispatch posts on the loop thread; that
+    // dispatch delivers the message before it returns, so waking the loop
+    // through the eventfd would only cost system calls.
+    if (t_dispatchDepth > 0) return;
     SignalLocked();
   }
 
@@ -92,13 +98,19 @@ class Loop {
   bool QuitRequested() const { return quit_.load(); }
   void ResetQuit() { quit_.store(false); }
 
-  int Dispatch() {
+  // Runs what is ready; the first round may wait up to firstWaitMs for it.
+  int Dispatch(int firstWaitMs = 0) {
+    ++t_dispatchDepth;
     int ran = 0;
     for (int round = 0; round < kMaxRounds; ++round) {
       epoll_event events[kMaxEventsPerRound];
-      int n = epoll_wait(epollFd_, events, kMaxEventsPerRound, 0);
-      if (n <= 0) break;
+      int n;
+      do {
+        n = epoll_wait(epollFd_, events, kMaxEventsPerRound, round == 0 ? firstWaitMs : 0);
+      } while (n < 0 && errno == EINTR);
+      if (n < 0) n = 0;
       const std::uint64_t serial = ++waitSerial_;
+      bool stale = false;
       for (int i = 0; i < n; ++i) {
         const WatchId id = events[i].data.u64;
         if (id == kPostedWatch) {
@@ -114,21 +126,28 @@ class Loop {
         // A nested dispatch inside that callback has already handled newer
         // readiness; what is left in this batch may be stale, so fetch
         // afresh (level-triggered: nothing still ready is lost).
-        if (waitSerial_ != serial) break;
+        if (waitSerial_ != serial) {
+          stale = true;
+          break;
+        }
       }
+      // Messages the callbacks posted.
+      if (HasPosted()) ran += RunPosted();
+      // A batch that was not full held everything that was ready when it
+      // was fetched. Whatever the callbacks made ready since keeps the
+      // descriptor readable, so the host calls again; asking epoll once
+      // more here would mostly find nothing.
+      if ((n < kMaxEventsPerRound && !stale) || quit_.load()) break;
     }
+    --t_dispatchDepth;
+    std::lock_guard<std::mutex> lock(postMutex_);
+    if (!posted_.empty()) SignalLocked();  // left over: the host must come back
     return ran;
   }
 
   int Pump(int timeoutMs) {
     if (quit_.load()) return 0;
-    pollfd p{epollFd_, POLLIN, 0};
-    int r;
-    do {
-      r = poll(&p, 1, timeoutMs);
-    } while (r < 0 && errno == EINTR);
-    if (r <= 0 || quit_.load()) return 0;
-    return Dispatch();
+    return Dispatch(timeoutMs);
   }
 
  private:
@@ -159,9 +178,14 @@ class Loop {
   void ClearSignalLocked() {
     if (!signalled_) return;
     std::uint64_t value;
-    while (read(eventFd_, &value, sizeof value) == sizeof value) {
-    }
+    // One read resets an eventfd's counter, however many writes it holds.
+    (void)!read(eventFd_, &value, sizeof value);
     signalled_ = false;
+  }
+
+  bool HasPosted() {
+    std::lock_guard<std::mutex> lock(postMutex_);
+    return !posted_.empty();
   }
 
   // Delivers the messages that were queued when it started, one at a time,

@@ -154,6 +154,24 @@ TEST_F(SocketTest, BytesSentOneAtATimeAndBytesSentTogetherAllArriveInOrder) {
   EXPECT_EQ(server->received, expected);
 }
 
+TEST_F(SocketTest, AHeadAndABodySentTogetherArriveAsOneStreamEvenWhenTheSendIsCutShort) {
+  auto [client, server] = ConnectedPair();
+  // The body is larger than the socket buffers, so the kernel takes it in
+  // parts and the send must go on from the middle of a piece.
+  std::string head = "HEAD:";
+  std::string body(3 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('A' + i % 23);
+  // Sent from another thread while this one serves the reading side.
+  bool sent = false;
+  std::thread sender([&] { sent = client->SendAll(head.data(), head.size(), body.data(), body.size()); });
+  EXPECT_TRUE(PumpUntil([&] { return server->received.size() >= head.size() + body.size(); }));
+  sender.join();
+  EXPECT_TRUE(sent);
+  EXPECT_TRUE(server->received == head + body);
+  ASSERT_TRUE(client->SendAll("", 0, "tail", 4)) << "an empty head is skipped";
+  EXPECT_TRUE(PumpUntil([&] { return server->received.size() == head.size() + body.size() + 4; }));
+}
+
 TEST_F(SocketTest, ThePeersCloseIsNotifiedOnceAfterItsLastData) {
   auto [client, server] = ConnectedPair();
   ASSERT_TRUE(client->SendAll("bye", 3));

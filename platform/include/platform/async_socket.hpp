@@ -43,6 +43,9 @@ class PLAT_EXPORT AsyncSocket {
   // Sends every byte, waiting while the peer's window is full, but fails
   // when the io timeout passes without progress or on any error.
   bool SendAll(const void* data, std::size_t length);
+  // The same for two pieces sent as one stream (a header and its body),
+  // without copying them together first.
+  bool SendAll(const void* head, std::size_t headLength, const void* body, std::size_t bodyLength);
   // What has arrived, never blocking: a byte count, kPeerClosed, kWouldBlock
   // or kError.
   std::ptrdiff_t Receive(void* buffer, std::size_t length);

@@ -54,6 +54,11 @@ int CAgentSession::Close() {
 
 void CAgentSession::QueueMessage(const char* playerId, int type, const char* text,
                                  const char* moreInfo) {
+  const auto field = [](const char* value) { return value ? QueuedText(value) : std::nullopt; };
+  QueueMessage(field(playerId), type, field(text), field(moreInfo));
+}
+
+void CAgentSession::QueueMessage(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo) {
   if (!queue_) return;
   if (queue_->Push(playerId, type, text, moreInfo)) {
     // Posted whether or not the window still exists; a post to a window

@@ -44,8 +44,9 @@ class CAgentSession : public CAgent {
   int GetSubGroupStatus(int* status);
   int SetResponseStatus(int status, int refusePending, const char* reason);
   int GetResponseStatus(int* status);
-  // Queues one message; a null text is stored as two blanks. Posts the
-  // notification when the queue was empty.
+  // Queues one message; a text with no value (null, std::nullopt) is stored
+  // as two blanks. Posts the notification when the queue was empty.
+  void QueueMessage(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
   void QueueMessage(const char* playerId, int type, const char* text, const char* moreInfo);
 
   // --- lobby server (server_protocol.cpp) ---

@@ -5,16 +5,15 @@
 namespace zep {
 namespace {
 
-constexpr const char* kNoValue = "  ";
+constexpr std::string_view kNoValue = "  ";
 
-std::string Field(const char* value, std::size_t size) {
-  if (value == nullptr) value = kNoValue;
-  return std::string(value, strnlen(value, size - 1));
+std::string Field(QueuedText value, std::size_t size) {
+  return std::string(value.value_or(kNoValue).substr(0, size - 1));
 }
 
 }  // namespace
 
-bool CMessageQueue::Push(const char* playerId, int type, const char* text, const char* moreInfo) {
+bool CMessageQueue::Push(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo) {
   const bool wasEmpty = records_.empty();
   CQueuedMessage& m = records_.emplace_back();
   m.playerId = Field(playerId, CQueuedMessage::kPlayerIdSize);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,11 +24,15 @@ struct CQueuedMessage {
   std::string moreInfo;  // at most 499 characters
 };
 
+// A field of a message to queue; no value (std::nullopt) is stored as two
+// blanks.
+using QueuedText = std::optional<std::string_view>;
+
 class CMessageQueue {
  public:
-  // A null text stands for "no value" and is stored as two blanks.
-  // Returns true when the queue was empty before.
-  bool Push(const char* playerId, int type, const char* text, const char* moreInfo);
+  // Copies each field, cut to its size. Returns true when the queue was
+  // empty before.
+  bool Push(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
   bool Pop(CQueuedMessage& out);
   bool IsEmpty() const { return records_.empty(); }
   std::size_t Size() const { return records_.size(); }

@@ -68,10 +68,19 @@ bool ReadPlayerIdAfter(const std::string& text, std::size_t skip, std::string& a
 // of its third word, so its leading blanks are dropped and the blanks inside
 // it (and after it) are kept. A line without a third word carries an empty
 // message, one without a second word an empty id.
+// Views into the line they were split from.
 struct UserLine {
-  std::string id;
-  std::string message;
+  std::string_view id;
+  std::string_view message;
 };
+
+// "<command> <id> <message>", built in one allocation.
+std::string Line(std::string_view command, std::string_view id, std::string_view message) {
+  std::string line;
+  line.reserve(command.size() + id.size() + message.size() + 2);
+  line.append(command).append(1, ' ').append(id).append(1, ' ').append(message);
+  return line;
+}
 
 UserLine SplitUserLine(const std::string& line) {
   std::size_t pos = line.find(' ');  // end of the command word
@@ -79,10 +88,11 @@ UserLine SplitUserLine(const std::string& line) {
   if (pos == std::string::npos) return {};
   std::size_t end = line.find(' ', pos);
   if (end == std::string::npos) end = line.size();
+  const std::string_view view(line);
   UserLine out;
-  out.id = line.substr(pos, std::min(end - pos, kMaxField));
+  out.id = view.substr(pos, std::min(end - pos, kMaxField));
   const std::size_t third = line.find_first_not_of(' ', end);
-  if (third != std::string::npos) out.message = line.substr(third, kMaxField);
+  if (third != std::string::npos) out.message = view.substr(third, kMaxField);
   return out;
 }
 
@@ -324,8 +334,7 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
     std::string address;
     unsigned port = 0;
     GetSockName(member->connectionId, address, port);
-    const std::string line = "OWNS " + FormatPlayerId(address, port) + " " + message;
-    if (!AASend(member->connectionId, line, kKeepOpen)) {
+    if (!AASend(member->connectionId, Line("OWNS", FormatPlayerId(address, port), message), kKeepOpen)) {
       players_->RemovePlayer(target);
       owner_ = players_->PlayerCount() != 0;
       QueueMessage(target.c_str(), ZEP_MT_NODELIVERY, target.c_str(), message);
@@ -336,7 +345,7 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
   if (memberState_ == MemberState::kMember) {
     if (membership_->FindMember(target) == nullptr && target != membership_->owner.playerId)
       return ZEP_RET_INVALIDPLAYERID;
-    if (!AASend(membership_->owner.connectionId, "PLRS " + target + " " + message, kKeepOpen)) {
+    if (!AASend(membership_->owner.connectionId, Line("PLRS", target, message), kKeepOpen)) {
       // The owner's connection is gone with the failed send. The players it
       // announced are forgotten too, so that a later subgroup starts clean.
       memberState_ = MemberState::kNotMember;
@@ -373,19 +382,19 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
 
     // Addressed to us (by our end of this connection) from a member.
     if (parsed.id == self && players_->FindPlayer(sender) != nullptr) {
-      QueueMessage(sender.c_str(), ZEP_MT_USERMSG, parsed.message.c_str(), nullptr);
+      QueueMessage(std::string_view(sender), ZEP_MT_USERMSG, parsed.message, std::nullopt);
       return 1;
     }
     // Otherwise relay it to the member it names, signed with the sender's id.
-    const CPlayerObject* target = players_->FindPlayer(parsed.id);
+    const std::string targetId(parsed.id);
+    const CPlayerObject* target = players_->FindPlayer(targetId);
     if (target == nullptr) {
       AASend(connectionId, "DLVF " + From(line, kCommandPrefix), kKeepOpen);
       return 1;
     }
-    if (!AASend(target->connectionId, "OWNS " + sender + " " + parsed.message, kKeepOpen)) {
-      // `target` may not outlive the removal: work on copies.
-      const std::string targetId = parsed.id;
-      AASend(connectionId, "DLVF " + targetId + " " + parsed.message, kKeepOpen);
+    if (!AASend(target->connectionId, Line("OWNS", sender, parsed.message), kKeepOpen)) {
+      // `target` may not outlive the removal: work on the copy of its id.
+      AASend(connectionId, Line("DLVF", targetId, parsed.message), kKeepOpen);
       players_->RemovePlayer(targetId);
       owner_ = players_->PlayerCount() != 0;
     }
@@ -395,10 +404,10 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
   // Member.
   if (StartsWith(line, "OWNS")) {
     // Only players of this subgroup (and its owner) may speak here.
-    if (membership_->FindMember(parsed.id) != nullptr || parsed.id == membership_->owner.playerId)
-      QueueMessage(parsed.id.c_str(), ZEP_MT_USERMSG, parsed.message.c_str(), nullptr);
+    if (membership_->FindMember(std::string(parsed.id)) != nullptr || parsed.id == membership_->owner.playerId)
+      QueueMessage(parsed.id, ZEP_MT_USERMSG, parsed.message, std::nullopt);
   } else if (StartsWith(line, "DLVF")) {
-    QueueMessage(parsed.id.c_str(), ZEP_MT_NODELIVERY, parsed.message.c_str(), "MSGFAIL");
+    QueueMessage(parsed.id, ZEP_MT_NODELIVERY, parsed.message, std::string_view("MSGFAIL"));
   }
   return 1;
 }

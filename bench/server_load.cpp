@@ -37,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "../tests/support/vossad_process.hpp"
 #include "byte_buffer.hpp"
 #include "msg.hpp"
 #include "tcp_baseline.hpp"
@@ -72,49 +73,21 @@ const std::string kPingFrame = Frame("PING");
 
 class Server {
  public:
-  Server(const std::string& listFile, std::size_t maxPlayers, const char* pingInterval) {
-    std::vector<std::string> args = {VOSSAD_PATH, "--bind", "127.0.0.1", "--port", "0", "--quiet",
-                                     "--servers", listFile, "--max-players", std::to_string(maxPlayers),
-                                     "--ping-interval", pingInterval, "--ping-timeout", "10"};
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char ch = 0;
-    while (line.find('\n') == std::string::npos && bench::ReadFull(out[0], &ch, 1, kStepMs)) line += ch;
-    close(out[0]);
-    const std::size_t colon = line.rfind(':');
-    if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) port_ = std::atoi(&line[colon + 1]);
-    if (port_ == 0) std::fprintf(stderr, "server_load: vossad did not start (%s)\n", line.c_str());
+  Server(const std::string& listFile, std::size_t maxPlayers, const char* pingInterval)
+      : process_({"--quiet", "--servers", listFile, "--max-players", std::to_string(maxPlayers),
+                  "--ping-interval", pingInterval, "--ping-timeout", "10"}) {
+    if (port() == 0) std::fprintf(stderr, "server_load: vossad did not start\n");
   }
-  ~Server() { Stop(); }
-
-  unsigned port() const { return port_; }
-  pid_t pid() const { return pid_; }
+  unsigned port() const { return static_cast<unsigned>(process_.port()); }
+  pid_t pid() const { return process_.pid(); }
 
   // Closing the server first leaves the closed connections' TIME_WAIT on its
   // side, not on the generator's ephemeral ports.
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    bench::ReapChild(pid_, 10000);
-    pid_ = -1;
-  }
+  void Stop() { process_.Stop(); }
 
   // Resident memory in bytes (VmRSS of /proc/<pid>/status).
   long Rss() const {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::ifstream status("/proc/" + std::to_string(pid()) + "/status");
     std::string key;
     long kb = 0;
     while (status >> key) {
@@ -130,10 +103,10 @@ class Server {
   // CPU time in seconds, user and system: nanoseconds from schedstat when
   // the kernel keeps it, else utime + stime of /proc/<pid>/stat (in ticks).
   double CpuSeconds() const {
-    std::ifstream schedstat("/proc/" + std::to_string(pid_) + "/schedstat");
+    std::ifstream schedstat("/proc/" + std::to_string(pid()) + "/schedstat");
     unsigned long long ns = 0;
     if (schedstat >> ns && ns > 0) return static_cast<double>(ns) / 1e9;
-    std::ifstream statFile("/proc/" + std::to_string(pid_) + "/stat");
+    std::ifstream statFile("/proc/" + std::to_string(pid()) + "/stat");
     std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
     const std::size_t end = stat.rfind(')');
     if (end == std::string::npos) return 0;
@@ -148,8 +121,7 @@ class Server {
   }
 
  private:
-  pid_t pid_ = -1;
-  unsigned port_ = 0;
+  testsupport::Vossad process_;
 };
 
 // ---- the simulated agents ---------------------------------------------------

@@ -3,6 +3,7 @@
 // SIGTERM.
 #pragma once
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -22,7 +23,7 @@ class Vossad {
     std::vector<std::string> args = {VOSSAD_PATH, "--bind", "127.0.0.1", "--port", "0"};
     args.insert(args.end(), extra.begin(), extra.end());
     int out[2];
-    if (pipe(out) != 0) return;
+    if (pipe2(out, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], 1);
@@ -46,6 +47,7 @@ class Vossad {
   ~Vossad() { Stop(); }
 
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
   // SIGTERM, then the exit status (-1 when it had to be killed).
   int Stop() {
     if (pid_ <= 0) return status_;

@@ -62,7 +62,7 @@ ServerList ParseServerList(const std::string& text, const std::optional<std::str
   } else if (fileVersion && !fileVersion->empty()) {
     list.version = *fileVersion;
   } else {
-    list.version = "1";
+    list.version.assign(1, '1');  // (not = "1": GCC 12 warns falsely on it)
   }
   const std::string versionText = "Version=" + list.version;
   if (versionLine) {

@@ -92,7 +92,7 @@ std::vector<std::string> ScanAll(const PlayerRegistry& registry, std::uint64_t* 
 TEST(PlayerRegistry, ScanFollowsRegistrationOrderAndResumesAfterRemovals) {
   PlayerRegistry registry;
   std::vector<Player*> players;
-  for (int i = 0; i < 300; ++i) players.push_back(registry.Add(Named("p" + std::to_string(i), i)));
+  for (int i = 0; i < 300; ++i) players.push_back(registry.Add(Named(std::string(1, 'p').append(std::to_string(i)), i)));
   std::uint64_t cursor = 0;
   EXPECT_EQ(ScanAll(registry, &cursor, 2), (std::vector<std::string>{"p0", "p1"}));
   // Enough removals to compact the order: the cursor still holds its place.

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -41,19 +42,67 @@ int WaitFor(int fd, short events, int timeoutMs) {
   }
 }
 
-bool Resolve(const char* host, unsigned port, sockaddr_in& out) {
+// A name lookup that may outlive the call that started it: the resolver
+// thread and the caller each hold a share, and the last one frees it.
+struct Lookup {
+  gaicb request{};
+  addrinfo hints{};
+  std::string host;
+  std::atomic<int> shares{2};
+};
+
+void ReleaseLookup(Lookup* lookup) {
+  if (--lookup->shares > 0) return;
+  if (lookup->request.ar_result) freeaddrinfo(lookup->request.ar_result);
+  delete lookup;
+}
+
+void LookupDone(sigval value) { ReleaseLookup(static_cast<Lookup*>(value.sival_ptr)); }
+
+// Dotted addresses are taken as they are; a name is looked up in the
+// background and waited for at most timeoutMs, so a name server that never
+// answers cannot hold the caller longer than a connect may take.
+bool Resolve(const char* host, unsigned port, sockaddr_in& out, int timeoutMs) {
   std::memset(&out, 0, sizeof out);
   out.sin_family = AF_INET;
   out.sin_port = htons(static_cast<uint16_t>(port));
   if (inet_pton(AF_INET, host, &out.sin_addr) == 1) return true;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  out.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-  freeaddrinfo(found);
-  return true;
+
+  auto* lookup = new Lookup();
+  lookup->host = host;
+  lookup->hints.ai_family = AF_INET;
+  lookup->hints.ai_socktype = SOCK_STREAM;
+  lookup->request.ar_name = lookup->host.c_str();
+  lookup->request.ar_request = &lookup->hints;
+  sigevent done{};
+  done.sigev_notify = SIGEV_THREAD;
+  done.sigev_notify_function = &LookupDone;
+  done.sigev_value.sival_ptr = lookup;
+  gaicb* list[1] = {&lookup->request};
+  if (getaddrinfo_a(GAI_NOWAIT, list, 1, &done) != 0) {
+    delete lookup;
+    return false;
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (gai_error(&lookup->request) == EAI_INPROGRESS) {
+    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+    const gaicb* waitList[1] = {&lookup->request};
+    gai_suspend(waitList, 1, &wait);
+  }
+  bool found = false;
+  const int status = gai_error(&lookup->request);
+  if (status == 0 && lookup->request.ar_result != nullptr) {
+    out.sin_addr = reinterpret_cast<sockaddr_in*>(lookup->request.ar_result->ai_addr)->sin_addr;
+    found = true;
+  } else if (status == EAI_INPROGRESS && gai_cancel(&lookup->request) == EAI_CANCELED) {
+    // Taken off the queue before it ran: no notification will come.
+    ReleaseLookup(lookup);
+  }
+  ReleaseLookup(lookup);
+  return found;
 }
 
 bool NameOf(int fd, bool peer, std::string& address, unsigned& port) {
@@ -116,15 +165,21 @@ bool AsyncSocket::Create(unsigned port) {
 
 bool AsyncSocket::Connect(const char* host, unsigned port) {
   if (fd_ < 0 || watch_ != 0 || host == nullptr || port > 65535) return false;
+  // One bound for the name lookup and the connect together.
+  using Clock = std::chrono::steady_clock;
+  const int bound = plat_io_timeout_ms();
+  const auto start = Clock::now();
   sockaddr_in a;
-  if (!Resolve(host, port, a)) return false;
+  if (!Resolve(host, port, a, bound)) return false;
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  const int left = spent >= bound ? 0 : bound - static_cast<int>(spent);
   int r;
   do {
     r = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
   } while (r != 0 && errno == EINTR);
   if (r != 0) {
     if (errno != EINPROGRESS) return false;
-    int revents = WaitFor(fd_, POLLOUT, plat_io_timeout_ms());
+    int revents = WaitFor(fd_, POLLOUT, left);
     if (revents <= 0) return false;  // timed out: the caller discards the socket
     int err = 0;
     socklen_t len = sizeof err;

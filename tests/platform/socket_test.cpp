@@ -125,6 +125,15 @@ TEST_F(SocketTest, ConnectResolvesHostNames) {
   EXPECT_TRUE(PumpUntil([&] { return listener.accepted.size() == 1; }));
 }
 
+TEST_F(SocketTest, ANameThatCannotBeResolvedFailsTheConnectWithinTheBound) {
+  // Whether the name server answers at once, late or never, the connect
+  // must give up by the bound.
+  plat_set_io_timeout_ms(300);
+  Peer client;
+  ASSERT_TRUE(client.Create(0));
+  EXPECT_FALSE(client.Connect("no-such-host.invalid", port));
+}
+
 TEST_F(SocketTest, LocalAndPeerNamesAreDottedAddressesAndPorts) {
   auto [client, server] = ConnectedPair();
   std::string clientLocal, clientPeer, serverLocal, serverPeer;

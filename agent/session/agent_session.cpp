@@ -128,19 +128,26 @@ int CAgentSession::EventHandler(void* context, std::uint32_t event, std::uint32_
                                 std::string line) {
   auto* session = static_cast<CAgentSession*>(static_cast<CAgent*>(context));
   if (!session->IsUsable()) return 0;
-  switch (event) {
-    case TE_PEER_MESSAGE:
-      return session->OnAgentLine(connectionId, line);
-    case TE_PEER_CLOSED:
-      session->OnAgentLost(connectionId);
-      return 1;
-    case TE_SERVER_MESSAGE:
-      return session->OnServerLine(line);
-    case TE_SERVER_CLOSED:
-      session->OnServerLost();
-      return 1;
-    default:  // accepted connections and failed sends need nothing here
-      return 0;
+  // Called from the platform loop: nothing may be thrown back into it. A
+  // line that could not be handled (memory ran out) is dropped, and reading
+  // that connection pauses until its next notification.
+  try {
+    switch (event) {
+      case TE_PEER_MESSAGE:
+        return session->OnAgentLine(connectionId, line);
+      case TE_PEER_CLOSED:
+        session->OnAgentLost(connectionId);
+        return 1;
+      case TE_SERVER_MESSAGE:
+        return session->OnServerLine(line);
+      case TE_SERVER_CLOSED:
+        session->OnServerLost();
+        return 1;
+      default:  // accepted connections and failed sends need nothing here
+        return 0;
+    }
+  } catch (...) {
+    return 0;
   }
 }
 

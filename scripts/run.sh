@@ -10,5 +10,5 @@ bin="${BUILD_DIR:-build}/bin"
 echo
 echo "Built into ${BUILD_DIR:-build}/: the agent library (lib/libzep.so), the platform"
 echo "layer (lib/libplatform.so) and the lobby server (bin/vossad)."
-echo "Starting the lobby server; agents register with it on port 2424. Ctrl-C stops it."
+echo "Starting the lobby server (port 2424 unless --port says otherwise). Ctrl-C stops it."
 exec "$bin/vossad" "$@"

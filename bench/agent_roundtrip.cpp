@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/support/listening_ports.hpp"
 #include "platform/loop.hpp"
 #include "platform/platform.h"
 #include "tcp_baseline.hpp"
@@ -74,17 +75,8 @@ std::size_t AgentFrameSize(std::size_t textBytes) {
 // The port of the one listening socket of this process: the session's
 // listener (the agent picks the first free port of its range).
 unsigned OwnListeningPort() {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    const int fd = std::atoi(entry.path().filename().c_str());
-    int listening = 0;
-    socklen_t len = sizeof listening;
-    sockaddr_in a{};
-    socklen_t alen = sizeof a;
-    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) == 0 && listening &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &alen) == 0 && a.sin_family == AF_INET)
-      return ntohs(a.sin_port);
-  }
-  return 0;
+  const std::set<unsigned> ports = testsupport::OwnListeningPorts();
+  return ports.empty() ? 0 : *ports.begin();
 }
 
 // One agent of the benchmark: a session, its notification window, and a

@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "byte_buffer.hpp"
-#include "msg.hpp"
+#include "../support/frames.hpp"
 #include "server_list_file.hpp"
 #include "session_client.hpp"
 
@@ -17,21 +16,8 @@ namespace {
 
 using namespace testsupport;
 
-std::string Frame(const std::string& text) {
-  zep::ByteBuffer b;
-  zep::AppendFrame(b, text, false);
-  return std::string(b.Readable());
-}
-
-std::vector<std::string> Lines(const std::string& bytes) {
-  zep::ByteBuffer b;
-  b.Append(bytes);
-  std::vector<std::string> out;
-  std::string text;
-  std::uint8_t marker;
-  while (zep::TakeFrame(b, false, text, marker) == zep::FrameStatus::kOk) out.push_back(text);
-  return out;
-}
+std::string Frame(const std::string& text) { return EncodeFrame(text, false); }
+std::vector<std::string> Lines(const std::string& bytes) { return DecodeFrames(bytes, false); }
 
 class ServerProtocolTest : public ::testing::Test {
  protected:

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/listening_ports.hpp"
 #include "session_client.hpp"
 
 namespace {
@@ -24,22 +25,6 @@ using namespace testsupport;
 const std::string kSignature = "mR&2s7qV";
 const char kSeparator = '\x18';
 
-// Ports this process is listening on: a session's listener port is whatever
-// is new after it opened (other programs may hold ports of its range).
-std::set<unsigned> OwnListeningPorts() {
-  std::set<unsigned> ports;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    const int fd = std::stoi(entry.path().filename().string());
-    int listening = 0;
-    socklen_t len = sizeof listening;
-    sockaddr_in a{};
-    socklen_t alen = sizeof a;
-    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) == 0 && listening &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &alen) == 0 && a.sin_family == AF_INET)
-      ports.insert(ntohs(a.sin_port));
-  }
-  return ports;
-}
 
 // One frame as an agent writes it (close marker 0), or as the server does.
 std::string Frame(const std::string& text, bool marker = true) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/frames.hpp"
 #include "../support/raw_peer.hpp"
 #include "byte_buffer.hpp"
 #include "msg.hpp"
@@ -66,22 +67,13 @@ struct RecordingAgent {
 };
 
 std::string Frame(const std::string& text, bool withMarker, int marker = 0) {
-  zep::ByteBuffer b;
-  zep::AppendFrame(b, text, withMarker, static_cast<std::uint8_t>(marker));
-  return std::string(b.Readable());
+  return testsupport::EncodeFrame(text, withMarker, marker);
 }
 
 const std::string kSignature = "mR&2s7qV";
 
-// The texts of every whole frame in `bytes`.
 std::vector<std::string> Frames(const std::string& bytes, bool withMarker) {
-  zep::ByteBuffer b;
-  b.Append(bytes);
-  std::vector<std::string> out;
-  std::string text;
-  std::uint8_t marker;
-  while (zep::TakeFrame(b, withMarker, text, marker) == zep::FrameStatus::kOk) out.push_back(text);
-  return out;
+  return testsupport::DecodeFrames(bytes, withMarker);
 }
 
 class AgentTest : public ::testing::Test {

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -25,11 +26,11 @@
 #include "msg.hpp"
 #include "platform/loop.hpp"
 #include "player_registry.hpp"
+#include "rate_limits.hpp"
 
 namespace vossad {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
 constexpr TimePoint kNoDeadline = TimePoint::max();
 
@@ -53,6 +54,9 @@ constexpr std::size_t kMaxField = 255;
 // Matching costs players x filter pairs; the client's filters stay under
 // 600 bytes.
 constexpr std::size_t kMaxFilter = 1024;
+// What an unfinished frame may keep of a connection's input buffer before
+// the buffer is given back: a whole frame of the largest size.
+constexpr std::size_t kMaxHeldInput = 4 * LobbyServer::kMaxLineText;
 
 struct Query {
   std::string app;
@@ -76,6 +80,22 @@ struct Connection {
   std::unique_ptr<Query> query;
   TimePoint nextProbe{};
   TimePoint probeDeadline = kNoDeadline;
+  // When the frame under way must be complete (the ping timeout after its
+  // first byte arrived).
+  TimePoint frameDue = kNoDeadline;
+  // The last probe another agent's CPIN asked for.
+  TimePoint requestedProbe{};
+  TokenBucket lines{0, 0, TimePoint{}};
+  // A JOIN for an id another live connection holds: registered only if
+  // that holder fails to answer the probe it was sent.
+  std::unique_ptr<Player> waitingJoin;
+  // Connections whose JOIN for this one's id waits on its answer.
+  struct Challenger {
+    int fd;
+    std::uint64_t serial;
+    std::string id;
+  };
+  std::vector<Challenger> challengers;
   bool closed = false;
   bool queued = false;  // waiting in the slice queue
 };
@@ -149,6 +169,8 @@ class LobbyServer::Impl {
   bool Start(std::string* error);
   void Stop();
 
+  bool Adopt(int fd, const sockaddr_in& peer) { return Accept(fd, peer); }
+
   std::uint16_t port() const { return port_; }
   std::size_t connectionCount() const { return connectionCount_; }
   std::size_t playerCount() const { return registry_.size(); }
@@ -163,20 +185,26 @@ class LobbyServer::Impl {
   void OnConnectionEvent(int fd, std::uint64_t serial, std::uint32_t events);
   void OnTick();
   void OnWake();
-  void Reap() { graveyard_.clear(); }
+  void Reap();
 
-  void Accept(int fd, const sockaddr_in& address);
+  bool Accept(int fd, const sockaddr_in& address);
   Connection* Lookup(int fd, std::uint64_t serial) const;
   void ReadFrom(Connection& c);
-  void DecodeFrames(Connection& c, zep::ByteBuffer& input);
-  void HandleLine(Connection& c, std::string_view line);
+  // Returns how many whole frames were taken.
+  std::size_t DecodeFrames(Connection& c, zep::ByteBuffer& input, TimePoint now);
+  void HandleLine(Connection& c, std::string_view line, TimePoint now);
 
-  void OnJoin(Connection& c, std::string_view line);
+  void OnJoin(Connection& c, std::string_view line, TimePoint now);
+  // Registers the player for c, or, when another connection holds the id,
+  // probes that holder and keeps the player waiting on its answer.
+  void Register(Connection& c, Player player, TimePoint now);
+  // The holder showed it is alive: the JOINs waiting for its id are refused.
+  void RefuseChallengers(Connection& holder);
   void OnServerList(Connection& c, std::string_view line);
   void OnQuery(Connection& c, std::string_view line);
   void OnAbort(Connection& c);
   void OnGame(Connection& c);
-  void OnProbeRequest(Connection& c, std::string_view line);
+  void OnProbeRequest(Connection& c, std::string_view line, TimePoint now);
 
   void Enqueue(Connection& c);
   void Slice(Connection& c);
@@ -193,7 +221,11 @@ class LobbyServer::Impl {
   void Close(Connection& c, const char* reason, bool fault);
 
   std::string Who(const Connection& c) const;
-  void Log(const std::string& who, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // One log line about `source` (an address in network order; 0 for the
+  // server itself), through the log's limiter.
+  void Log(std::uint32_t source, const std::string& who, const char* format, ...)
+      __attribute__((format(printf, 4, 5)));
+  void WriteLogLine(const std::string& who, const char* message);
 
   ServerOptions options_;
   std::string serverListFrames_;  // START, the lines, END, already framed
@@ -217,6 +249,11 @@ class LobbyServer::Impl {
   std::vector<std::unique_ptr<Connection>> graveyard_;
   std::vector<std::pair<int, std::uint64_t>> sliceQueue_;
   bool wakeSignalled_ = false;
+  // Connections open per peer address (network order).
+  std::unordered_map<std::uint32_t, std::size_t> perAddress_;
+  // JOINs whose holder was dropped, registered once the callback is done.
+  std::vector<Connection::Challenger> handovers_;
+  LogLimiter logLimiter_;
 
   PlayerRegistry registry_;
   // Shared by all connections: a receive lands here, whole frames are taken
@@ -233,6 +270,7 @@ class LobbyServer::Impl {
 LobbyServer::LobbyServer(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 LobbyServer::~LobbyServer() = default;
 bool LobbyServer::Start(std::string* error) { return impl_->Start(error); }
+bool LobbyServer::Adopt(int fd, const sockaddr_in& peer) { return impl_->Adopt(fd, peer); }
 void LobbyServer::Stop() { impl_->Stop(); }
 std::uint16_t LobbyServer::port() const { return impl_->port(); }
 std::size_t LobbyServer::connectionCount() const { return impl_->connectionCount(); }
@@ -310,7 +348,7 @@ bool LobbyServer::Impl::Start(std::string* error) {
   });
   if (listenWatch_ == 0 || timerWatch_ == 0 || wakeWatch_ == 0) return fail("cannot watch on the loop");
 
-  Log("-", "listening on %s:%u, at most %zu players", options_.bindAddress.c_str(), port_,
+  Log(0, "-", "listening on %s:%u, at most %zu players", options_.bindAddress.c_str(), port_,
       options_.maxPlayers);
   return true;
 }
@@ -329,6 +367,8 @@ void LobbyServer::Impl::Stop() {
   }
   connections_.clear();
   connectionCount_ = 0;
+  perAddress_.clear();
+  handovers_.clear();
   graveyard_.clear();
   sliceQueue_.clear();
   for (platform::WatchId* watch : {&listenWatch_, &timerWatch_, &wakeWatch_}) {
@@ -340,7 +380,7 @@ void LobbyServer::Impl::Stop() {
     *fd = -1;
   }
   if (closed > 0 || players > 0) {
-    Log("-", "stopped: %zu connections closed, %zu players were registered", closed, players);
+    Log(0, "-", "stopped: %zu connections closed, %zu players were registered", closed, players);
   }
 }
 
@@ -362,18 +402,25 @@ void LobbyServer::Impl::OnAcceptable() {
       const int refused = accept(listenFd_, nullptr, nullptr);
       if (refused >= 0) ::close(refused);
       spareFd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
-      Log("-", "out of file descriptors: a new connection was closed");
+      Log(0, "-", "out of file descriptors: a new connection was closed");
     }
     return;  // EAGAIN: nothing more waiting
   }
 }
 
-void LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
+bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
+  const std::uint32_t source = address.sin_addr.s_addr;
+  const auto who = [&] { return AddressText(address.sin_addr) + "/" + std::to_string(ntohs(address.sin_port)); };
   if (connectionCount_ >= options_.maxPlayers) {
     ::close(fd);
-    Log(AddressText(address.sin_addr) + "/" + std::to_string(ntohs(address.sin_port)),
-        "refused: the server is full (%zu connections)", connectionCount_);
-    return;
+    Log(source, who(), "refused: the server is full (%zu connections)", connectionCount_);
+    return false;
+  }
+  std::size_t& fromThere = perAddress_[source];
+  if (fromThere >= options_.maxPerAddress) {
+    ::close(fd);
+    Log(source, who(), "refused: %zu connections from this address already", fromThere);
+    return false;
   }
   const int one = 1;
   // Frames are gathered per loop turn and written at once; waiting for an
@@ -382,24 +429,28 @@ void LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
 
   auto owned = std::make_unique<Connection>();
   Connection& c = *owned;
+  const TimePoint now = Clock::now();
   c.fd = fd;
   c.serial = nextSerial_++;
   c.peer = address.sin_addr;
   c.peerPort = ntohs(address.sin_port);
-  c.nextProbe = Clock::now() + options_.pingInterval;
+  c.nextProbe = now + options_.pingInterval;
+  c.lines = TokenBucket(options_.lineRate, static_cast<double>(options_.lineBurst), now);
   c.watch = platform::WatchFd(fd, EPOLLIN, [this, fd, serial = c.serial](std::uint32_t events) {
     OnConnectionEvent(fd, serial, events);
     Reap();
   });
   if (c.watch == 0) {
     ::close(fd);
-    return;
+    return false;
   }
   if (static_cast<std::size_t>(fd) >= connections_.size()) {
     connections_.resize(std::max<std::size_t>(fd + 1, connections_.size() * 2));
   }
   connections_[fd] = std::move(owned);
   ++connectionCount_;
+  ++fromThere;
+  return true;
 }
 
 Connection* LobbyServer::Impl::Lookup(int fd, std::uint64_t serial) const {
@@ -434,20 +485,23 @@ void LobbyServer::Impl::ReadFrom(Connection& c) {
     return;
   }
   scratch_.HasWritten(static_cast<std::size_t>(n));
+  const TimePoint now = Clock::now();
 
+  std::size_t frames = 0;
   if (c.in) {
     c.in->Append(scratch_.Readable());
     scratch_.RetrieveAll();
-    DecodeFrames(c, *c.in);
+    frames = DecodeFrames(c, *c.in, now);
     if (c.closed) return;
     const std::size_t left = c.in->ReadableBytes();
     if (left == 0) {
       c.in.reset();
-    } else if (left < 4096 && c.in->Capacity() > 16 * 1024) {
+    } else if (c.in->Capacity() > kMaxHeldInput) {
+      // What is left is part of one frame of at most kMaxLineText.
       c.in->Shrink();
     }
   } else {
-    DecodeFrames(c, scratch_);
+    frames = DecodeFrames(c, scratch_, now);
     if (c.closed) return;
     if (scratch_.ReadableBytes() > 0) {
       c.in = std::make_unique<zep::ByteBuffer>(scratch_.ReadableBytes());
@@ -455,35 +509,52 @@ void LobbyServer::Impl::ReadFrom(Connection& c) {
     }
     scratch_.RetrieveAll();
   }
+  // A frame under way must be complete within the ping timeout of its
+  // start; one that never ends would hold its buffer for as long as the
+  // peer likes while the frames before it answer every probe.
+  if (!c.in) {
+    c.frameDue = kNoDeadline;
+  } else if (frames > 0 || c.frameDue == kNoDeadline) {
+    c.frameDue = now + options_.pingTimeout;
+  }
   Flush(c);
 }
 
-void LobbyServer::Impl::DecodeFrames(Connection& c, zep::ByteBuffer& input) {
+std::size_t LobbyServer::Impl::DecodeFrames(Connection& c, zep::ByteBuffer& input, TimePoint now) {
+  std::size_t frames = 0;
   for (;;) {
     std::uint8_t marker = 0;
-    switch (zep::TakeFrame(input, false, text_, marker)) {
+    switch (zep::TakeFrame(input, false, text_, marker, LobbyServer::kMaxLineText)) {
       case zep::FrameStatus::kNeedMore:
-        return;
+        return frames;
       case zep::FrameStatus::kBadSignature:
         Close(c, "sent a frame with a bad signature", true);
-        return;
+        return frames;
       case zep::FrameStatus::kTooLong:
-        Close(c, "announced a frame over 1 MiB", true);
-        return;
+        Close(c, "announced a frame longer than any line agents send", true);
+        return frames;
       case zep::FrameStatus::kOk:
         break;
     }
+    ++frames;
+    // Every line counts, CPIN and PING included: a connection that sends
+    // more than its bucket holds is not an agent.
+    if (!c.lines.Take(now)) {
+      Close(c, "sent more lines than its token bucket allows", true);
+      return frames;
+    }
     c.probeDeadline = kNoDeadline;  // any frame shows the agent is alive
-    HandleLine(c, text_);
-    if (c.closed) return;
+    if (!c.challengers.empty()) RefuseChallengers(c);
+    HandleLine(c, text_, now);
+    if (c.closed) return frames;
   }
 }
 
 // ---- protocol --------------------------------------------------------------
 
-void LobbyServer::Impl::HandleLine(Connection& c, std::string_view line) {
+void LobbyServer::Impl::HandleLine(Connection& c, std::string_view line, TimePoint now) {
   if (StartsWith(line, "JOIN")) {
-    OnJoin(c, line);
+    OnJoin(c, line, now);
   } else if (StartsWith(line, "CINI")) {
     OnServerList(c, line);
   } else if (StartsWith(line, "QUER")) {
@@ -495,12 +566,12 @@ void LobbyServer::Impl::HandleLine(Connection& c, std::string_view line) {
   } else if (StartsWith(line, "LEAV")) {
     Close(c, "left", false);
   } else if (StartsWith(line, "CPIN")) {
-    OnProbeRequest(c, line);
+    OnProbeRequest(c, line, now);
   }
   // "PING" (an answer to a probe) and anything unknown need no reply.
 }
 
-void LobbyServer::Impl::OnJoin(Connection& c, std::string_view line) {
+void LobbyServer::Impl::OnJoin(Connection& c, std::string_view line, TimePoint now) {
   const std::size_t separator = line.find(kSeparator);
   const std::string_view head = line.substr(0, separator);
   const std::string_view description =
@@ -509,36 +580,73 @@ void LobbyServer::Impl::OnJoin(Connection& c, std::string_view line) {
   const std::optional<std::string_view> idField = Param(head, "ID");
   const std::optional<std::uint16_t> port = idField ? ParsePort(*idField) : std::nullopt;
   if (!port) {
-    Log(Who(c), "JOIN without a valid port ignored");
+    Log(c.peer.s_addr, Who(c), "JOIN without a valid port ignored");
     return;
   }
   const std::string_view app = Param(head, "APP").value_or("");
   const std::string_view own = Param(head, "OWN").value_or("");
   if (app.size() > kMaxField || own.size() > kMaxField || description.size() > kMaxDescription) {
-    Log(Who(c), "JOIN with an oversized field ignored");
+    Log(c.peer.s_addr, Who(c), "JOIN with an oversized field ignored");
     return;
   }
 
   if (c.player != nullptr) {
-    Log(c.player->id, "registration replaced by a new JOIN");
+    Log(c.peer.s_addr, c.player->id, "registration replaced by a new JOIN");
     registry_.Remove(c.player);
     c.player = nullptr;
   }
+  c.waitingJoin.reset();  // a JOIN still waiting is replaced too
   Player player;
   player.id = AddressText(c.peer) + ":" + std::to_string(*port);
   player.app.assign(app);
   player.own.assign(own);
   player.description = Description(std::string(description));
   player.connection = c.fd;
-  int displaced = -1;
-  c.player = registry_.Add(std::move(player), &displaced);
-  if (displaced >= 0 && static_cast<std::size_t>(displaced) < connections_.size() &&
-      connections_[displaced]) {
-    connections_[displaced]->player = nullptr;
-    Log(c.player->id, "id taken over by a newer connection; the older one is no longer registered");
+  Register(c, std::move(player), now);
+}
+
+void LobbyServer::Impl::Register(Connection& c, Player player, TimePoint now) {
+  if (Player* held = registry_.Find(player.id); held != nullptr && held->connection != c.fd) {
+    // The id is another live connection's: an agent restarted on the same
+    // port while its old connection lingers, or someone at that address
+    // wanting the id. The holder is asked first; the newcomer waits.
+    Connection& holder = *connections_[held->connection];
+    holder.challengers.push_back({c.fd, c.serial, player.id});
+    Log(c.peer.s_addr, Who(c), "JOIN for %s waits: its holder is probed first", player.id.c_str());
+    c.waitingJoin = std::make_unique<Player>(std::move(player));
+    Probe(holder, now);
+    Flush(holder);
+    return;
   }
-  Log(c.player->id, "registered (APP=%s), %zu players", Printable(c.player->app).c_str(),
+  if (c.player != nullptr) registry_.Remove(c.player);
+  c.player = registry_.Add(std::move(player));
+  Log(c.peer.s_addr, c.player->id, "registered (APP=%s), %zu players", Printable(c.player->app).c_str(),
       registry_.size());
+}
+
+void LobbyServer::Impl::RefuseChallengers(Connection& holder) {
+  for (const Connection::Challenger& challenger : std::exchange(holder.challengers, {})) {
+    Connection* c = Lookup(challenger.fd, challenger.serial);
+    if (c == nullptr || c->closed || !c->waitingJoin || c->waitingJoin->id != challenger.id) continue;
+    c->waitingJoin.reset();
+    Log(c->peer.s_addr, Who(*c), "JOIN for %s refused: its holder answered", challenger.id.c_str());
+  }
+}
+
+void LobbyServer::Impl::Reap() {
+  // A holder that was dropped hands its id to the JOINs waiting for it, in
+  // the order they came; each registration may drop another connection,
+  // whose challengers are then handed on in turn.
+  while (!handovers_.empty()) {
+    for (const Connection::Challenger& challenger : std::exchange(handovers_, {})) {
+      Connection* c = Lookup(challenger.fd, challenger.serial);
+      if (c == nullptr || c->closed || !c->waitingJoin || c->waitingJoin->id != challenger.id) continue;
+      Player player = std::move(*c->waitingJoin);
+      c->waitingJoin.reset();
+      Register(*c, std::move(player), Clock::now());
+    }
+  }
+  graveyard_.clear();
 }
 
 void LobbyServer::Impl::OnServerList(Connection& c, std::string_view line) {
@@ -554,7 +662,7 @@ void LobbyServer::Impl::OnQuery(Connection& c, std::string_view line) {
   if (c.closed) return;
   if (c.player == nullptr) {
     Send(c, "QRFL");
-    Log(Who(c), "query refused: not registered");
+    Log(c.peer.s_addr, Who(c), "query refused: not registered");
     return;
   }
   const std::size_t separator = line.find(kSeparator);
@@ -564,7 +672,7 @@ void LobbyServer::Impl::OnQuery(Connection& c, std::string_view line) {
   const std::optional<std::uint64_t> max = maxText ? ParseMax(*maxText) : std::nullopt;
   if (separator == std::string_view::npos || !app || !max || line.size() - separator - 1 > kMaxFilter) {
     Send(c, "QRFL");
-    Log(c.player->id, "query refused: unreadable QUER line");
+    Log(c.peer.s_addr, c.player->id, "query refused: unreadable QUER line");
     return;
   }
   auto query = std::make_unique<Query>();
@@ -584,19 +692,23 @@ void LobbyServer::Impl::OnAbort(Connection& c) {
 void LobbyServer::Impl::OnGame(Connection& c) {
   if (c.player == nullptr || c.player->inGame) return;
   c.player->inGame = true;
-  Log(c.player->id, "in a game, no longer listed");
+  Log(c.peer.s_addr, c.player->id, "in a game, no longer listed");
 }
 
-void LobbyServer::Impl::OnProbeRequest(Connection& c, std::string_view line) {
+void LobbyServer::Impl::OnProbeRequest(Connection& c, std::string_view line, TimePoint now) {
   const std::string_view id = Param(line.substr(4), "ID").value_or("");
   Player* player = registry_.Find(id);
   if (player == nullptr) {
-    Log(Who(c), "reports %s unreachable, who is not registered", Printable(id).c_str());
+    Log(c.peer.s_addr, Who(c), "reports %s unreachable, who is not registered", Printable(id).c_str());
     return;
   }
-  Log(player->id, "reported unreachable by %s; probing", Who(c).c_str());
   Connection& target = *connections_[player->connection];
-  Probe(target, Clock::now());
+  // Each probe costs the named agent an answer: once per ping interval is
+  // enough to find a dead one, however many report it.
+  if (target.requestedProbe != TimePoint{} && now - target.requestedProbe < options_.pingInterval) return;
+  target.requestedProbe = now;
+  Log(target.peer.s_addr, player->id, "reported unreachable by %s; probing", Who(c).c_str());
+  Probe(target, now);
   Flush(target);
 }
 
@@ -676,7 +788,7 @@ void LobbyServer::Impl::Slice(Connection& c) {
 void LobbyServer::Impl::FinishQuery(Connection& c, bool complete, const char* how) {
   std::unique_ptr<Query> query = std::move(c.query);
   Send(c, complete ? "QROK" : "QRFL");
-  Log(c.player != nullptr ? c.player->id : Who(c), "query for APP=%s %s: %zu listed, %s",
+  Log(c.peer.s_addr, c.player != nullptr ? c.player->id : Who(c), "query for APP=%s %s: %zu listed, %s",
       Printable(query->app).c_str(), how, query->listed, complete ? "QROK" : "QRFL");
 }
 
@@ -732,15 +844,19 @@ void LobbyServer::Impl::Close(Connection& c, const char* reason, bool fault) {
   if (c.closed) return;
   c.closed = true;
   if (c.player != nullptr) {
-    Log(c.player->id, "removed: %s, %zu players left", reason, registry_.size() - 1);
+    Log(c.peer.s_addr, c.player->id, "removed: %s, %zu players left", reason, registry_.size() - 1);
     registry_.Remove(c.player);
     c.player = nullptr;
   } else if (fault) {
-    Log(Who(c), "dropped: %s", reason);
+    Log(c.peer.s_addr, Who(c), "dropped: %s", reason);
   }
+  // Those waiting for this one's id take it once the callback is done.
+  for (Connection::Challenger& challenger : c.challengers) handovers_.push_back(std::move(challenger));
+  c.challengers.clear();
   platform::UnwatchFd(c.watch);
   ::close(c.fd);
   --connectionCount_;
+  if (auto it = perAddress_.find(c.peer.s_addr); it != perAddress_.end() && --it->second == 0) perAddress_.erase(it);
   graveyard_.push_back(std::move(connections_[c.fd]));
 }
 
@@ -750,11 +866,25 @@ void LobbyServer::Impl::OnTick() {
   std::uint64_t expirations = 0;
   if (read(timerFd_, &expirations, sizeof expirations) < 0) return;
   const TimePoint now = Clock::now();
+  if (!options_.quiet) {
+    logLimiter_.Summarise(now, [this](std::uint32_t source, std::size_t count, const std::string& example) {
+      in_addr address{};
+      address.s_addr = source;
+      char message[640];
+      std::snprintf(message, sizeof message, "%zu more lines like this one were not logged: %s", count,
+                    example.c_str());
+      WriteLogLine(source == 0 ? "-" : AddressText(address), message);
+    });
+  }
   for (std::size_t fd = 0; fd < connections_.size(); ++fd) {
     Connection* c = connections_[fd].get();
     if (c == nullptr) continue;
     if (now >= c->probeDeadline) {
       Close(*c, "did not answer PING", true);
+      continue;
+    }
+    if (now >= c->frameDue) {
+      Close(*c, "did not finish a frame within the ping timeout", true);
       continue;
     }
     if (now >= c->nextProbe) {
@@ -772,8 +902,20 @@ std::string LobbyServer::Impl::Who(const Connection& c) const {
   return AddressText(c.peer) + "/" + std::to_string(c.peerPort);
 }
 
-void LobbyServer::Impl::Log(const std::string& who, const char* format, ...) {
+void LobbyServer::Impl::Log(std::uint32_t source, const std::string& who, const char* format, ...) {
   if (options_.quiet) return;
+  char message[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  // Lines of one kind (their format) about one address: a burst, then a
+  // count in one summary line (OnTick), so no flood reaches the disk.
+  if (!logLimiter_.Admit(source, format, Clock::now(), who + " " + message)) return;
+  WriteLogLine(who, message);
+}
+
+void LobbyServer::Impl::WriteLogLine(const std::string& who, const char* message) {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   if (now.tv_sec != stampSecond_) {
@@ -782,11 +924,6 @@ void LobbyServer::Impl::Log(const std::string& who, const char* format, ...) {
     std::strftime(stampPrefix_, sizeof stampPrefix_, "%Y-%m-%d %H:%M:%S", &local);
     stampSecond_ = now.tv_sec;
   }
-  char message[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(message, sizeof message, format, args);
-  va_end(args);
   std::fprintf(stderr, "%s.%03ld %s %s\n", stampPrefix_, now.tv_nsec / 1000000, who.c_str(), message);
 }
 

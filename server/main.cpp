@@ -35,6 +35,12 @@ constexpr const char* kHelp =
     "  --list-version V     version of that list, instead of the file's Version key\n"
     "  --max-players N      most connections at once; a further one is closed at\n"
     "                       once (default 10000)\n"
+    "  --max-per-address N  most connections from one IPv4 address at once, and so\n"
+    "                       most registrations; a further one is closed at once\n"
+    "                       (default 64)\n"
+    "  --line-rate N        lines a connection may send per second (default 50)\n"
+    "  --line-burst N       lines it may save up for a burst (default 200); a\n"
+    "                       connection that sends more is dropped\n"
     "  --ping-interval S    seconds between two probes of an agent; fractions\n"
     "                       allowed (default 30)\n"
     "  --ping-timeout S     seconds an agent has to answer a probe before it is\n"
@@ -44,7 +50,10 @@ constexpr const char* kHelp =
     "\n"
     "Once listening, the server writes one line \"listening on ADDRESS:PORT\" to\n"
     "standard output. The log (one line per registration, query and removal) goes\n"
-    "to standard error. SIGINT or SIGTERM stops the server.\n";
+    "to standard error; lines of one kind about one address beyond a burst of 50\n"
+    "(then 5 a second) are counted into one summary line. A frame over 4 KiB, or\n"
+    "not complete within the ping timeout, drops its connection. SIGINT or\n"
+    "SIGTERM stops the server.\n";
 
 struct CommandLine {
   vossad::ServerOptions options;
@@ -112,6 +121,15 @@ int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
     } else if (arg == "--max-players") {
       ok = ParseCount(value, 1000000, &count) && count > 0;
       cl->options.maxPlayers = count;
+    } else if (arg == "--max-per-address") {
+      ok = ParseCount(value, 1000000, &count) && count > 0;
+      cl->options.maxPerAddress = count;
+    } else if (arg == "--line-rate") {
+      ok = ParseCount(value, 100000000, &count) && count > 0;
+      cl->options.lineRate = static_cast<double>(count);
+    } else if (arg == "--line-burst") {
+      ok = ParseCount(value, 100000000, &count) && count > 0;
+      cl->options.lineBurst = count;
     } else if (arg == "--ping-interval") {
       ok = ParseSeconds(value, &cl->options.pingInterval);
     } else if (arg == "--ping-timeout") {

@@ -67,6 +67,13 @@ void CAgentSession::QueueMessage(QueuedText playerId, int type, QueuedText text,
   }
 }
 
+bool CAgentSession::QueuePeerMessage(QueuedText playerId, int type, QueuedText text,
+                                    QueuedText moreInfo) {
+  if (!queue_ || !queue_->HasRoomForPeerMessage()) return false;
+  QueueMessage(playerId, type, text, moreInfo);
+  return true;
+}
+
 int CAgentSession::GetNextMessage(char* playerId, int* type, char* text, char* moreInfo) {
   if (!open_) return ZEP_RET_NOTOPENSESSION;
   if (!playerId || !text || !moreInfo) return ZEP_RET_INVALIDSTRING;
@@ -143,7 +150,10 @@ int CAgentSession::EventHandler(void* context, std::uint32_t event, std::uint32_
       case TE_SERVER_CLOSED:
         session->OnServerLost();
         return 1;
-      default:  // accepted connections and failed sends need nothing here
+      case TE_SERVER_SEND_FAILED:
+        session->OnServerSendFailed();
+        return 0;
+      default:  // accepted connections and failed sends to agents need nothing here
         return 0;
     }
   } catch (...) {

@@ -48,6 +48,10 @@ class CAgentSession : public CAgent {
   // as two blanks. Posts the notification when the queue was empty.
   void QueueMessage(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
   void QueueMessage(const char* playerId, int type, const char* text, const char* moreInfo);
+  // The same for a message another program caused (a line from the server
+  // or an agent): dropped, and false returned, while the queue is full of
+  // messages the client has not read (CMessageQueue::kMaxPeerMessages).
+  bool QueuePeerMessage(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
 
   // --- lobby server (server_protocol.cpp) ---
   int JoinServer(const char* address, int port);
@@ -80,6 +84,7 @@ class CAgentSession : public CAgent {
   // server_protocol.cpp
   int OnServerLine(const std::string& line);
   void OnServerLost();
+  void OnServerSendFailed();
   int JoinResponseStep(const std::string& line);
   int ServerListStep(const std::string& line);
   std::string BuildServerJoinLine() const;

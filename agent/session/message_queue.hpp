@@ -1,7 +1,13 @@
 // message_queue.hpp - the queue of messages waiting for the client
-// (internal). First in, first out, no capacity limit; every field is cut to
-// its fixed size when the record is made, so a record always fits the
-// caller's buffers of ZEPGetNextMessage.
+// (internal). First in, first out; every field is cut to its fixed size when
+// the record is made, so a record always fits the caller's buffers of
+// ZEPGetNextMessage.
+//
+// Messages that other programs can cause at will (users found, join
+// requests, user messages, announcements) are only taken while fewer than
+// kMaxPeerMessages wait; the outcomes of the client's own calls and of its
+// connections (registration, a query's end, join answers, lost server or
+// owner) are always taken, and there are only ever a few of those.
 #pragma once
 
 #include <deque>
@@ -30,11 +36,18 @@ using QueuedText = std::optional<std::string_view>;
 
 class CMessageQueue {
  public:
+  // A client reads its queue whenever it is told of it; a query asks for
+  // 100 users at most. Only a client that stopped reading, or a peer
+  // flooding it, comes near this (about 1.2 KB a message).
+  static constexpr std::size_t kMaxPeerMessages = 1024;
+
   // Copies each field, cut to its size. Returns true when the queue was
   // empty before.
   bool Push(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
   bool Pop(CQueuedMessage& out);
   bool IsEmpty() const { return records_.empty(); }
+  // Room for one more message caused by a peer.
+  bool HasRoomForPeerMessage() const { return records_.size() < kMaxPeerMessages; }
   std::size_t Size() const { return records_.size(); }
   void Clear() { records_.clear(); }
 

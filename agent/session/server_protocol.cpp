@@ -2,6 +2,7 @@
 // registered players, leaving, the lost server, and the server list the
 // server may send after a registration.
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "agent_session.hpp"
@@ -10,11 +11,28 @@
 namespace zep {
 namespace {
 
+// A server list holds a few dozen short lines. One that would come to more
+// than this is not taken at all (the file stays as it was) rather than cut:
+// the server could otherwise make the agent hold whatever it sends.
+constexpr std::size_t kMaxServerListBytes = std::size_t{1} << 20;
+
 // One list for the whole library: the CINI lines received since the last
 // START or END. The client opens one session at a time.
-std::vector<std::string>& CollectedServerLines() {
-  static std::vector<std::string>* lines = new std::vector<std::string>();
-  return *lines;
+struct CollectedList {
+  std::vector<std::string> lines;
+  std::size_t bytes = 0;
+  bool overflowed = false;  // over kMaxServerListBytes: dropped until the next START
+
+  void Clear() {
+    lines.clear();
+    bytes = 0;
+    overflowed = false;
+  }
+};
+
+CollectedList& CollectedServerLines() {
+  static CollectedList* list = new CollectedList();
+  return *list;
 }
 
 bool Begins(const std::string& line, const char* command) { return line.compare(0, 4, command) == 0; }
@@ -62,8 +80,13 @@ int CAgentSession::JoinResponseStep(const std::string& line) {
     return 0;
   }
   if (Begins(line, "JSOK")) {
-    serverState_ = ServerState::kInServer;
-    const bool handed = ASSend(BuildServerJoinLine(), 0) && ASSend(BuildListVersionLine(), 0);
+    // Sent while still Connecting: a line that cannot be written ends the
+    // attempt (OnServerSendFailed), and the client hears FAIL, not a server
+    // lost that it never had.
+    const auto stillConnecting = [this] { return serverState_ == ServerState::kConnecting; };
+    const bool handed = ASSend(BuildServerJoinLine(), 0) && stillConnecting() &&
+                        ASSend(BuildListVersionLine(), 0) && stillConnecting();
+    if (stillConnecting()) serverState_ = ServerState::kInServer;
     QueueMessage("SERVER", ZEP_MT_JOINSRVRESPONSE, handed ? "ACKJ" : "FAIL", nullptr);
     return 1;
   }
@@ -101,7 +124,9 @@ int CAgentSession::QueryUsers(const char* filter, int maxAnswers) {
   line += kSeparator;
   line += filter;
   if (!ASSend(std::move(line), 0)) return ZEP_RET_AGENTPROBLEM;
-  serverState_ = ServerState::kQuerying;
+  // A line that could not be written lost the server, which has been
+  // reported ("SRLS"): no query runs, and none is waited for.
+  if (serverState_ == ServerState::kInServer) serverState_ = ServerState::kQuerying;
   return ZEP_RET_OK;
 }
 
@@ -112,7 +137,7 @@ int CAgentSession::AbortQuery() {
     return ZEP_RET_NOTINSERVER;
   if (serverState_ == ServerState::kQuerying) {
     ASSend("ABORT", 0);
-    serverState_ = ServerState::kAborting;
+    if (serverState_ == ServerState::kQuerying) serverState_ = ServerState::kAborting;
   }
   return ZEP_RET_OK;
 }
@@ -122,12 +147,19 @@ int CAgentSession::OnServerLine(const std::string& line) {
   if (Begins(line, "USER")) {
     // Answers still arriving after an abort are dropped.
     if (serverState_ == ServerState::kQuerying)
-      QueueMessage("SERVER", ZEP_MT_USERDESC, Rest(line).c_str(), nullptr);
+      QueuePeerMessage("SERVER", ZEP_MT_USERDESC, Rest(line), std::nullopt);
     return 1;
   }
   if (Begins(line, "QROK") || Begins(line, "QRFL")) {
+    const bool asked = serverState_ == ServerState::kQuerying || serverState_ == ServerState::kAborting;
     serverState_ = ServerState::kInServer;
-    QueueMessage("SERVER", ZEP_MT_QUERYRESPONSE, line.substr(0, 4).c_str(), nullptr);
+    // The end of the client's query is always told; ends nobody asked for
+    // are the server's to repeat at will, so they count as its messages.
+    const std::string_view end = std::string_view(line).substr(0, 4);
+    if (asked)
+      QueueMessage("SERVER", ZEP_MT_QUERYRESPONSE, end, std::nullopt);
+    else
+      QueuePeerMessage("SERVER", ZEP_MT_QUERYRESPONSE, end, std::nullopt);
     return 1;
   }
   if (Begins(line, "CINI")) return ServerListStep(line);
@@ -135,20 +167,46 @@ int CAgentSession::OnServerLine(const std::string& line) {
 }
 
 int CAgentSession::ServerListStep(const std::string& line) {
-  std::vector<std::string>& collected = CollectedServerLines();
+  CollectedList& collected = CollectedServerLines();
   if (line.size() >= 10 && line.compare(5, 5, "START") == 0) {
-    collected.clear();
+    collected.Clear();
     return 1;
   }
   if (line.size() >= 8 && line.compare(5, 3, "END") == 0) {
-    if (collected.empty()) return 0;
+    if (collected.overflowed) {
+      collected.Clear();
+      return 1;
+    }
+    if (collected.lines.empty()) return 0;
     // A list that cannot be written leaves the old file in place.
-    RewriteServerList(serverListPath_, serverAddress_, collected);
-    collected.clear();
+    RewriteServerList(serverListPath_, serverAddress_, collected.lines);
+    collected.Clear();
     return 1;
   }
-  collected.push_back(line);
+  if (collected.overflowed) return 1;
+  if (collected.bytes + line.size() > kMaxServerListBytes) {
+    collected.lines.clear();
+    collected.overflowed = true;
+    return 1;
+  }
+  collected.bytes += line.size();
+  collected.lines.push_back(line);
   return 1;
+}
+
+void CAgentSession::OnServerSendFailed() {
+  // The transport has torn the connection down: a line the server could not
+  // be given means the server is lost, and saying nothing would leave the
+  // client waiting for answers that never come.
+  switch (serverState_) {
+    case ServerState::kNoServer:
+      return;  // on the way out already; ZEPLeaveServer reports it
+    case ServerState::kConnecting:
+      serverState_ = ServerState::kNoServer;  // the join step reports FAIL
+      return;
+    default:
+      OnServerLost();
+  }
 }
 
 void CAgentSession::OnServerLost() {

@@ -33,6 +33,11 @@ constexpr std::size_t kIdPrefix = 3;
 constexpr int kKeepOpen = 0;
 constexpr int kClose = 1;
 
+// Players an owner may announce to a member. A subgroup is a two-player
+// game; the bound only keeps an owner's ADDP lines from growing the record
+// without end (an announcement of a new player over it is ignored).
+constexpr std::size_t kMaxAnnouncedPlayers = 256;
+
 // Player id of an owner that has just given up its subgroup, and of an owner
 // this session could no longer write to.
 constexpr const char* kNoOwner = "   ";
@@ -111,6 +116,11 @@ std::string CAgentSession::BuildRequestLine(const char* command, std::uint32_t c
   line.append(";APP=").append(appName_).append(";");
   line.push_back(kSeparator);
   line.append(userDescription_);
+  // The target keeps a request text of kMaxField characters and never
+  // looks further; the line is cut to that so that a long description
+  // cannot push it over what agents take in one frame. TERM is cut alike,
+  // so it still matches.
+  if (line.size() > kCommandPrefix + kMaxField) line.resize(kCommandPrefix + kMaxField);
   return line;
 }
 
@@ -193,8 +203,8 @@ int CAgentSession::IncomingRequestStep(std::uint32_t connectionId, const std::st
     // anything (such requests are never taken in).
     if (hasId && players_->IsPendingRequest(requestText)) {
       players_->RemovePendingRequest(requestText);
-      QueueMessage(FormatPlayerId(address, port).c_str(), ZEP_MT_USERMSG, requestText.c_str(),
-                   "TERM");
+      QueuePeerMessage(FormatPlayerId(address, port), ZEP_MT_USERMSG, requestText,
+                       std::string_view("TERM"));
     }
     return 1;
   }
@@ -211,12 +221,17 @@ int CAgentSession::IncomingRequestStep(std::uint32_t connectionId, const std::st
   // it (return 0).
   switch (memberState_) {
     case MemberState::kNotMember:
-      if (players_->responseStatus == 0) {
+      // A request the client could not be told of, or one over the cap of
+      // those waiting for its answer, is refused at once, as when the
+      // client refuses all: one connection per JOIN must not be able to
+      // grow the pending list and the queue without bound.
+      if (players_->responseStatus == 0 || players_->pending.size() >= kMaxPendingRequests ||
+          !queue_->HasRoomForPeerMessage()) {
         AASend(connectionId, "NAKJ " + players_->refusalReason, kKeepOpen);
       } else {
         players_->AddPendingRequest(requestText);
-        QueueMessage(FormatPlayerId(address, port).c_str(), ZEP_MT_USERMSG, requestText.c_str(),
-                     "JOIN");
+        QueuePeerMessage(FormatPlayerId(address, port), ZEP_MT_USERMSG, requestText,
+                         std::string_view("JOIN"));
       }
       break;
     case MemberState::kMember:
@@ -302,16 +317,24 @@ int CAgentSession::OwnerLineStep(std::uint32_t connectionId, const std::string& 
 
   if (memberState_ == MemberState::kMember && StartsWith(line, "ADDP")) {
     const std::string playerText = From(line, kCommandPrefix, kMaxField);
+    if (membership_->players.size() >= kMaxAnnouncedPlayers) {
+      std::string address;
+      unsigned port = 0;
+      if (!ParsePlayerText(playerText, address, port) ||
+          membership_->FindMember(FormatPlayerId(address, port)) == nullptr)
+        return 1;
+    }
     // An announcement naming no player enters nobody and tells nobody.
     if (const CPlayerObject* added = membership_->AddMember(playerText))
-      QueueMessage(added->playerId.c_str(), ZEP_MT_ADDPLAYER, "ADDP", playerText.c_str());
+      QueuePeerMessage(added->playerId, ZEP_MT_ADDPLAYER, std::string_view("ADDP"), playerText);
     return 1;
   }
 
   if (memberState_ == MemberState::kMember && StartsWith(line, "REMP")) {
     const std::string playerId = From(line, kCommandPrefix, kMaxField);
     const bool known = membership_->RemoveMember(playerId);
-    QueueMessage(known ? playerId.c_str() : "", ZEP_MT_REMPLAYER, "REMP", playerId.c_str());
+    QueuePeerMessage(known ? std::string_view(playerId) : std::string_view(), ZEP_MT_REMPLAYER,
+                     std::string_view("REMP"), playerId);
     return 1;
   }
   return 1;
@@ -326,6 +349,9 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
   if (!owner_ && memberState_ == MemberState::kNotMember) return ZEP_RET_NOTINSUBGROUP;
 
   const std::string target = playerId;
+  // The receiving agent reads a message to kMaxField characters and no
+  // further; sending more would only risk a frame over what agents take.
+  const std::string_view text = std::string_view(message).substr(0, kMaxField);
   if (owner_) {
     const CPlayerObject* member = players_->FindPlayer(target);
     if (member == nullptr) return ZEP_RET_INVALIDPLAYERID;
@@ -334,7 +360,7 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
     std::string address;
     unsigned port = 0;
     GetSockName(member->connectionId, address, port);
-    if (!AASend(member->connectionId, Line("OWNS", FormatPlayerId(address, port), message), kKeepOpen)) {
+    if (!AASend(member->connectionId, Line("OWNS", FormatPlayerId(address, port), text), kKeepOpen)) {
       players_->RemovePlayer(target);
       owner_ = players_->PlayerCount() != 0;
       QueueMessage(target.c_str(), ZEP_MT_NODELIVERY, target.c_str(), message);
@@ -345,7 +371,7 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
   if (memberState_ == MemberState::kMember) {
     if (membership_->FindMember(target) == nullptr && target != membership_->owner.playerId)
       return ZEP_RET_INVALIDPLAYERID;
-    if (!AASend(membership_->owner.connectionId, Line("PLRS", target, message), kKeepOpen)) {
+    if (!AASend(membership_->owner.connectionId, Line("PLRS", target, text), kKeepOpen)) {
       // The owner's connection is gone with the failed send. The players it
       // announced are forgotten too, so that a later subgroup starts clean.
       memberState_ = MemberState::kNotMember;
@@ -382,7 +408,7 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
 
     // Addressed to us (by our end of this connection) from a member.
     if (parsed.id == self && players_->FindPlayer(sender) != nullptr) {
-      QueueMessage(std::string_view(sender), ZEP_MT_USERMSG, parsed.message, std::nullopt);
+      QueuePeerMessage(std::string_view(sender), ZEP_MT_USERMSG, parsed.message, std::nullopt);
       return 1;
     }
     // Otherwise relay it to the member it names, signed with the sender's id.
@@ -405,9 +431,9 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
   if (StartsWith(line, "OWNS")) {
     // Only players of this subgroup (and its owner) may speak here.
     if (membership_->FindMember(std::string(parsed.id)) != nullptr || parsed.id == membership_->owner.playerId)
-      QueueMessage(parsed.id, ZEP_MT_USERMSG, parsed.message, std::nullopt);
+      QueuePeerMessage(parsed.id, ZEP_MT_USERMSG, parsed.message, std::nullopt);
   } else if (StartsWith(line, "DLVF")) {
-    QueueMessage(parsed.id, ZEP_MT_NODELIVERY, parsed.message, std::string_view("MSGFAIL"));
+    QueuePeerMessage(parsed.id, ZEP_MT_NODELIVERY, parsed.message, std::string_view("MSGFAIL"));
   }
   return 1;
 }

@@ -85,6 +85,13 @@ int CAgent::GetPeerName(std::uint32_t connectionId, std::string& address, unsign
   return socket != nullptr && socket->GetPeerName(address, port) ? 1 : 0;
 }
 
+void CAgent::AASendToEach(const std::vector<std::pair<std::string, unsigned>>& agents,
+                          const std::string& text) {
+  if (agents.empty()) return;
+  if (!peers_) peers_ = std::make_unique<CAgent2Agent>(this);
+  peers_->SendToEach(agents, text);
+}
+
 int CAgent::ReleaseConnections() {
   server_.reset();
   peers_.reset();

@@ -1,6 +1,8 @@
 #include "agent2agent.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "agent2server.hpp"
 #include "zep/agent.hpp"
@@ -11,8 +13,12 @@ ZEP_IMPLEMENT_DYNCREATE(CAgent2Agent, CObject);
 
 namespace {
 
-// How much one pass of the receive handler takes from the kernel before it
-// turns the buffered bytes into lines; the loop then reads again.
+using Clock = std::chrono::steady_clock;
+constexpr Clock::time_point kNothingDue = Clock::time_point::max();
+
+// How much one receive notification takes from the kernel, in as many
+// passes as the input buffer's bound needs, before the other connections get
+// their turn; what is left keeps the socket readable for the next one.
 constexpr std::size_t kReadLimit = 256 * 1024;
 
 // Every agent connection reads into this one record (lines are handed on as
@@ -42,7 +48,9 @@ unsigned CAgent2Agent::Listen(unsigned port) {
   auto listener = std::make_unique<CListeningSocket>(this);
   std::string address;
   unsigned bound = 0;
-  if (!listener->Create(port) || !listener->GetSockName(address, bound) || !listener->Listen(5))
+  // The system's usual backlog: with a handful, a burst of agents
+  // connecting at once waits a second for each handshake the kernel dropped.
+  if (!listener->Create(port) || !listener->GetSockName(address, bound) || !listener->Listen())
     return 0;
   listener_ = std::move(listener);
   return bound;
@@ -53,11 +61,7 @@ int CAgent2Agent::Connect(std::uint32_t* id, const char* address, unsigned port)
   if (!socket->Create(0)) return 0;
   if (!socket->Connect(address, port)) {
     socket.reset();
-    if (agent_ != nullptr && agent_->server_ != nullptr) {
-      char line[600];
-      std::snprintf(line, sizeof line, "CPIN ID=%.500s:%u;", address ? address : "", port);
-      agent_->server_->Send(line);
-    }
+    ReportUnreachable(address, port);
     return 0;
   }
   socket->connectionId = nextId_++;
@@ -98,15 +102,112 @@ void CAgent2Agent::CloseSocket(CClientSocket* socket) {
   }
 }
 
+void CAgent2Agent::SendToEach(const std::vector<Target>& targets, std::string_view text) {
+  // Started together and waited for together: however many targets there
+  // are, and however many of them never answer, the call takes no longer
+  // than one connect.
+  std::vector<std::unique_ptr<CClientSocket>> sockets(targets.size());
+  std::vector<platform::AsyncSocket*> started;
+  started.reserve(targets.size());
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    auto socket = std::make_unique<CClientSocket>();  // no owner: no events
+    if (!socket->Create(0)) continue;                  // out of descriptors: not the target's fault
+    // Only dotted addresses: a name in a peer's text would cost a lookup.
+    if (socket->StartConnect(targets[i].first.c_str(), targets[i].second)) started.push_back(socket.get());
+    sockets[i] = std::move(socket);
+  }
+  platform::AsyncSocket::FinishConnects(started);
+  std::shared_ptr<bool> alive = alive_;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (!sockets[i]) continue;
+    if (sockets[i]->IsOpen()) {
+      // A new connection's send buffer is empty: the short line is taken at once.
+      SendFrame(*sockets[i], text, true);
+      sockets[i]->Close();
+    } else {
+      // A report that cannot be written tears the server connection down
+      // and calls the session back, which may go as far as deleting us.
+      ReportUnreachable(targets[i].first.c_str(), targets[i].second);
+      if (!*alive) return;
+    }
+  }
+}
+
+void CAgent2Agent::ReportUnreachable(const char* address, unsigned port) {
+  if (agent_ == nullptr || agent_->server_ == nullptr) return;
+  char line[600];
+  std::snprintf(line, sizeof line, "CPIN ID=%.500s:%u;", address ? address : "", port);
+  const std::string id(line + 8, std::strlen(line) - 9);
+  const auto now = Clock::now();
+  auto it = reported_.find(id);
+  if (it != reported_.end() && now - it->second < limits_.unreachableReportInterval) return;
+  if (it == reported_.end() && reported_.size() >= kMaxUnreachableReports) {
+    std::erase_if(reported_, [&](const auto& entry) {
+      return now - entry.second >= limits_.unreachableReportInterval;
+    });
+    if (reported_.size() >= kMaxUnreachableReports) return;
+  }
+  reported_[id] = now;
+  agent_->server_->Send(line);
+}
+
 void CAgent2Agent::HandleAccept() {
   if (!listener_) return;
   auto socket = std::make_unique<CClientSocket>(this);
   if (!listener_->Accept(*socket)) return;  // discarded; nothing to report
+  if (connections_.size() >= limits_.maxConnections) {
+    // Closed at once: taking it would let peers hold connections without end.
+    socket->Close();
+    return;
+  }
   socket->InitStreams();
   socket->connectionId = nextId_++;
+  // Whoever connects here has a line to say, and says it at once.
+  socket->frameDue = Clock::now() + limits_.frameDeadline;
   const std::uint32_t id = socket->connectionId;
   connections_.push_back(std::move(socket));
+  ArmDeadline();
   if (agent_) agent_->ClientCallBack(TE_PEER_ACCEPTED, id, " ");
+}
+
+std::size_t CAgent2Agent::InputCapacity() const {
+  std::size_t total = 0;
+  for (const auto& s : connections_) total += s->InputCapacity();
+  return total;
+}
+
+void CAgent2Agent::SetLimits(const PeerLimits& limits) {
+  limits_ = limits;
+  ArmDeadline();
+}
+
+void CAgent2Agent::ArmDeadline() {
+  Clock::time_point earliest = kNothingDue;
+  for (const auto& s : connections_) earliest = std::min(earliest, s->frameDue);
+  if (earliest == kNothingDue) {
+    if (deadlineTimer_) deadlineTimer_->Cancel();
+    armedFor_ = kNothingDue;
+    return;
+  }
+  if (deadlineTimer_ && deadlineTimer_->IsArmed() && armedFor_ <= earliest) return;
+  if (!deadlineTimer_) deadlineTimer_ = std::make_unique<platform::Timer>([this] { OnDeadline(); });
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(earliest - Clock::now());
+  if (deadlineTimer_->Start(wait)) armedFor_ = earliest;
+}
+
+void CAgent2Agent::OnDeadline() {
+  armedFor_ = kNothingDue;
+  const auto now = Clock::now();
+  std::vector<std::uint32_t> expired;
+  for (const auto& s : connections_)
+    if (s->frameDue <= now) expired.push_back(s->connectionId);
+  std::shared_ptr<bool> alive = alive_;
+  for (const std::uint32_t id : expired) {
+    // A peer too slow to finish its frame is treated like one that hung up.
+    if (CClientSocket* socket = FindSocket(id)) CloseAndReport(socket);
+    if (!*alive) return;
+  }
+  ArmDeadline();
 }
 
 void CAgent2Agent::CloseAndReport(CClientSocket* socket) {
@@ -117,12 +218,18 @@ void CAgent2Agent::CloseAndReport(CClientSocket* socket) {
 
 // Takes in what has arrived and hands on every whole line, in order, one at
 // a time. An incomplete frame stays buffered until more bytes come: a peer
-// that stops half-way through a frame holds up nobody else.
+// that stops half-way through a frame holds up nobody else, and is closed
+// when the frame's deadline passes.
 void CAgent2Agent::HandleReceive(CClientSocket* socket) {
   const std::uint32_t id = socket->connectionId;
   std::shared_ptr<bool> alive = alive_;
+  // Whether `socket` is still ours after a callback.
+  const auto stillThere = [&] { return *alive && FindSocket(id) == socket; };
+  std::size_t budget = kReadLimit;
   for (;;) {
-    const InputState state = socket->ReadInput(kReadLimit);
+    const std::size_t held = socket->BufferedBytes();
+    const InputState state = socket->ReadInput(budget);
+    budget -= std::min(budget, socket->BufferedBytes() - held);  // reading only ever adds
     if (state == InputState::kFailed) {
       CloseAndReport(socket);
       return;
@@ -137,20 +244,31 @@ void CAgent2Agent::HandleReceive(CClientSocket* socket) {
         CloseAndReport(socket);
         return;
       }
+      socket->frameDue = kNothingDue;
       // The line is handed over, not copied; the record's text is assigned
       // afresh by the next frame.
       const int goOn = agent_ ? agent_->ClientCallBack(TE_PEER_MESSAGE, id, std::move(record.text)) : 1;
-      if (goOn == 0) return;
       // A callback that closed this connection should have returned 0; make
       // sure anyway before touching the socket again.
-      if (!*alive || FindSocket(id) != socket) return;
+      if (!stillThere()) return;
+      if (goOn == 0) {
+        WatchIncompleteFrame(socket);
+        return;
+      }
       if (!socket->HasBufferedInput()) break;
     }
     // The end of the stream, if it came, is reported by the close
     // notification that follows; bytes of a frame cut short by it are lost
     // with the connection.
-    if (state != InputState::kMore) return;
+    if (state != InputState::kMore || budget == 0) break;
   }
+  WatchIncompleteFrame(socket);
+}
+
+void CAgent2Agent::WatchIncompleteFrame(CClientSocket* socket) {
+  if (socket->frameDue != kNothingDue || !socket->HasIncompleteFrame()) return;
+  socket->frameDue = Clock::now() + limits_.frameDeadline;
+  ArmDeadline();
 }
 
 void CAgent2Agent::HandleClose(CClientSocket* socket) { CloseAndReport(socket); }

@@ -2,14 +2,27 @@
 // (internal): the listener, every open connection in the order it was
 // established, and the connection ids, handed out from 0 upward and never
 // reused while the manager lives.
+//
+// It also holds the line against peers (peer_limits.hpp): accepted
+// connections over the cap are closed at once, a frame (or an accepted
+// connection's first line) that does not arrive within the deadline closes
+// its connection, and "CPIN" reports to the server are sent at most once per
+// player id within the report interval.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "msg.hpp"
+#include "peer_limits.hpp"
+#include "platform/timer.hpp"
 #include "runtime_class.hpp"
 #include "sockets.hpp"
 
@@ -21,6 +34,8 @@ class CAgent2Agent : public CObject {
   ZEP_DECLARE_RUNTIME_CLASS(CAgent2Agent)
 
  public:
+  using Target = std::pair<std::string, unsigned>;  // dotted address, port
+
   explicit CAgent2Agent(CAgent* agent = nullptr);
   ~CAgent2Agent() override;
 
@@ -40,20 +55,44 @@ class CAgent2Agent : public CObject {
   // Closes, unlists and deletes the socket; reports nothing.
   void CloseSocket(CClientSocket* socket);
 
+  // Connects to every target at once, all within one connect bound, sends
+  // `text` on each connection that was made and closes it. Each target that
+  // could not be reached is reported to the server as by Connect. The
+  // connections get no ids and raise no events.
+  void SendToEach(const std::vector<Target>& targets, std::string_view text);
+
   // Notifications from the sockets.
   void HandleAccept();
   void HandleReceive(CClientSocket* socket);
   void HandleClose(CClientSocket* socket);
 
   std::size_t ConnectionCount() const { return connections_.size(); }
+  // Memory the connections' input buffers hold together.
+  std::size_t InputCapacity() const;
+  const PeerLimits& limits() const { return limits_; }
+  // Tests use small limits to reach them with a handful of connections.
+  void SetLimits(const PeerLimits& limits);
 
  private:
   void CloseAndReport(CClientSocket* socket);
+  // Sends "CPIN ID=<address>:<port>;" to the server unless that id was
+  // reported within the report interval.
+  void ReportUnreachable(const char* address, unsigned port);
+  // Gives the frame under way on `socket` its deadline, if it has none yet.
+  void WatchIncompleteFrame(CClientSocket* socket);
+  // Arms the deadline timer for the earliest frame due, if any.
+  void ArmDeadline();
+  void OnDeadline();
 
   std::unique_ptr<CListeningSocket> listener_;
   std::list<std::unique_ptr<CClientSocket>> connections_;
   CAgent* agent_;
   std::uint32_t nextId_ = 0;
+  PeerLimits limits_;
+  std::unique_ptr<platform::Timer> deadlineTimer_;
+  std::chrono::steady_clock::time_point armedFor_ = std::chrono::steady_clock::time_point::max();
+  // Player id -> when it was last reported unreachable.
+  std::map<std::string, std::chrono::steady_clock::time_point> reported_;
   // Set false by the destructor: lets a handler notice that a callback
   // deleted this manager under it.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -64,7 +64,7 @@ void ConvertWideText(const char* units, std::size_t count, std::string& text) {
 
 }  // namespace
 
-FrameProbe ProbeFrame(std::string_view bytes, bool withMarker) {
+FrameProbe ProbeFrame(std::string_view bytes, bool withMarker, std::size_t maxText) {
   FrameProbe probe;
   const char* p = bytes.data();
   const std::size_t n = bytes.size();
@@ -100,7 +100,7 @@ FrameProbe ProbeFrame(std::string_view bytes, bool withMarker) {
   probe.headerSize = pos + prefix;
   probe.textBytes = wide ? std::size_t{length} * 2 : std::size_t{length};
   probe.wide = wide;
-  if (probe.textBytes > kMaxFrameText) {
+  if (probe.textBytes > std::min(maxText, kMaxFrameText)) {
     probe.status = FrameStatus::kTooLong;
   } else if (n - probe.headerSize >= probe.textBytes) {
     probe.status = FrameStatus::kOk;
@@ -143,8 +143,8 @@ bool AppendFrame(ByteBuffer& out, std::string_view text, bool withMarker,
 }
 
 FrameStatus TakeFrame(ByteBuffer& in, bool withMarker, std::string& text,
-                      std::uint8_t& marker) {
-  const FrameProbe probe = ProbeFrame(in.Readable(), withMarker);
+                      std::uint8_t& marker, std::size_t maxText) {
+  const FrameProbe probe = ProbeFrame(in.Readable(), withMarker, maxText);
   switch (probe.status) {
     case FrameStatus::kOk: {
       const char* body = in.Peek() + probe.headerSize;
@@ -176,7 +176,7 @@ bool CMsg::SerializeFrame(FrameStream& stream, bool withMarker) {
     return ok;
   }
   std::uint8_t marker = 0;
-  const FrameStatus status = TakeFrame(stream.buffer(), withMarker, text, marker);
+  const FrameStatus status = TakeFrame(stream.buffer(), withMarker, text, marker, stream.maxText());
   stream.set_status(status);
   if (status != FrameStatus::kOk) return false;
   closeFlag = marker;

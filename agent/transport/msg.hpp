@@ -26,8 +26,9 @@
 //   kNeedMore      the frame is not complete yet; nothing was consumed;
 //   kBadSignature  a signature byte is wrong; the bytes up to and including
 //                  it were consumed (known as soon as that byte is there);
-//   kTooLong       the announced text is over kMaxFrameText bytes (16-bit
-//                  form: units x 2); known as soon as the length is there,
+//   kTooLong       the announced text is over the reader's bound (at most
+//                  kMaxFrameText bytes; 16-bit form: units x 2); known as
+//                  soon as the length is there,
 //                  before any text is waited for or allocated. The owner
 //                  closes the connection; nothing more is consumed.
 // A bad signature or an oversized length leaves the stream unusable.
@@ -80,8 +81,10 @@ struct FrameProbe {
   std::size_t FrameSize() const { return headerSize + textBytes; }
 };
 
-// Examines the front of `bytes` without consuming anything.
-FrameProbe ProbeFrame(std::string_view bytes, bool withMarker);
+// Examines the front of `bytes` without consuming anything; a text over
+// maxText bytes on the wire is kTooLong.
+FrameProbe ProbeFrame(std::string_view bytes, bool withMarker,
+                      std::size_t maxText = kMaxFrameText);
 
 // Writes the bytes that go before a text of textSize bytes (signature,
 // marker when withMarker, length prefix) to `out`; returns how many.
@@ -99,7 +102,7 @@ bool AppendFrame(ByteBuffer& out, std::string_view text, bool withMarker,
 // the frame's and the frame is consumed; otherwise they are untouched and
 // `in` is consumed as described at the top of this file.
 FrameStatus TakeFrame(ByteBuffer& in, bool withMarker, std::string& text,
-                      std::uint8_t& marker);
+                      std::uint8_t& marker, std::size_t maxText = kMaxFrameText);
 
 // A ByteBuffer seen as the input or the output side of a connection.
 class FrameStream {
@@ -120,10 +123,16 @@ class FrameStream {
   FrameStatus status() const { return status_; }
   void set_status(FrameStatus status) { status_ = status; }
 
+  // The longest text an input stream takes (connections between agents
+  // carry only short lines).
+  std::size_t maxText() const { return maxText_; }
+  void set_maxText(std::size_t maxText) { maxText_ = maxText < kMaxFrameText ? maxText : kMaxFrameText; }
+
  private:
   ByteBuffer* buffer_;
   Direction direction_;
   FrameStatus status_ = FrameStatus::kOk;
+  std::size_t maxText_ = kMaxFrameText;
 };
 
 // One message: the unit that is written and read as a frame.

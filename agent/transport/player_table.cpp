@@ -133,24 +133,21 @@ int PlayerTable::LeaveAll() {
 }
 
 int PlayerTable::RefuseAllPending() {
-  while (!pending.empty()) {
-    const std::string request = std::move(pending.front());
-    pending.pop_front();
-
-    // Requests are stored as they arrived; one without a player id names no
-    // one to answer.
+  // Requests are stored as they arrived; one without a player id names no
+  // one to answer.
+  std::vector<std::pair<std::string, unsigned>> requesters;
+  requesters.reserve(pending.size());
+  for (const std::string& request : std::exchange(pending, {})) {
     std::string address;
     unsigned port = 0;
-    if (!ParsePlayerText(request, address, port)) continue;
-
-    // The requester's JOIN connection was closed when the request came in;
-    // the answer goes to its listening port. When it cannot be reached the
-    // transport tells the server, and the requester is simply not answered.
-    std::uint32_t connection = 0;
-    if (!agent.AAConnectCreate(&connection, address.c_str(), port)) continue;
-    if (agent.AASend(connection, "NAKJ LEAV", kKeepOpen))
-      agent.AASend(connection, std::string(), kClose);
+    if (ParsePlayerText(request, address, port)) requesters.emplace_back(std::move(address), port);
   }
+  // The requesters' JOIN connections were closed when the requests came in;
+  // the answers go to their listening ports, all connected to at once so
+  // that requesters that never answer cannot hold the caller for longer
+  // than one connect. The transport tells the server of those it cannot
+  // reach, and they are simply not answered.
+  agent.AASendToEach(requesters, "NAKJ LEAV");
   return 1;
 }
 

@@ -29,6 +29,12 @@ class CAgent;
 
 namespace zep {
 
+// Join requests waiting for the client's answer. A client answers them one
+// by one, and a two-player game needs one; the cap keeps a flood of JOIN
+// connections from growing the list (and the queue) without bound. A JOIN
+// over it is refused at once, as when the response status is 0.
+inline constexpr std::size_t kMaxPendingRequests = 64;
+
 class PlayerTable {
  public:
   explicit PlayerTable(CAgent& agent);
@@ -62,9 +68,10 @@ class PlayerTable {
   // Gives the subgroup up: every member connection is closed without a line,
   // every member forgotten, then RefuseAllPending.
   int LeaveAll();
-  // Answers each pending request, oldest first, with "NAKJ LEAV" on a new
-  // connection to the requester, closed right after, and forgets it. A
-  // requester that cannot be reached gets nothing.
+  // Answers each pending request with "NAKJ LEAV" on a new connection to
+  // the requester, closed right after, and forgets it. The connections are
+  // made together (CAgent::AASendToEach), so the call takes no longer than
+  // one connect. A requester that cannot be reached gets nothing.
   int RefuseAllPending();
 
   void AddPendingRequest(const std::string& requestText);
@@ -79,7 +86,8 @@ class PlayerTable {
   std::map<std::string, std::unique_ptr<CPlayerObject>> members;
   // Members whose ADDP announcement failed, waiting for RemoveFailedPlayers.
   std::vector<std::string> failedIds;
-  // Request texts waiting for the client's answer, oldest first.
+  // Request texts waiting for the client's answer, oldest first; the
+  // session keeps at most kMaxPendingRequests.
   std::list<std::string> pending;
   CAgent& agent;
 };

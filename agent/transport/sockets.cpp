@@ -1,5 +1,7 @@
 #include "sockets.hpp"
 
+#include <algorithm>
+
 #include "agent2agent.hpp"
 #include "agent2server.hpp"
 
@@ -16,15 +18,22 @@ constexpr std::size_t kReadSlice = 64 * 1024;
 }  // namespace
 
 InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size_t limit) {
+  if (limit == 0) {
+    // No room: nothing is read, but asking for nothing keeps the socket's
+    // notifications coming, so the buffered lines are taken up next time.
+    socket.Receive(nullptr, 0);
+    return InputState::kDrained;
+  }
   std::size_t taken = 0;
   while (taken < limit) {
-    input.EnsureWritable(kReadSlice);
-    std::ptrdiff_t n = socket.Receive(input.BeginWrite(), input.WritableBytes());
+    const std::size_t want = std::min(kReadSlice, limit - taken);
+    input.EnsureWritable(want);
+    std::ptrdiff_t n = socket.Receive(input.BeginWrite(), want);
     if (n > 0) {
       // Less than there was room for: the kernel had no more just now. Not
       // asking again saves a receive that would only say so; bytes arriving
       // meanwhile keep the (level-triggered) socket readable.
-      const bool drained = static_cast<std::size_t>(n) < input.WritableBytes();
+      const bool drained = static_cast<std::size_t>(n) < want;
       input.HasWritten(static_cast<std::size_t>(n));
       taken += static_cast<std::size_t>(n);
       if (drained) return InputState::kDrained;
@@ -90,9 +99,21 @@ bool CClientSocket::ReceiveMsg(CMsg& record) {
     return false;
   }
   FrameStream in = FrameStream::Input(*input_);
+  in.set_maxText(kMaxAgentFrameText);
   bool ok = record.SerializeFrame(in, true);
   lastStatus_ = in.status();
   return ok;
+}
+
+InputState CClientSocket::ReadInput(std::size_t limit) {
+  const std::size_t held = input_->ReadableBytes();
+  const std::size_t room = held < kMaxAgentInputBytes ? kMaxAgentInputBytes - held : 0;
+  return FillInput(*this, *input_, std::min(limit, room));
+}
+
+bool CClientSocket::HasIncompleteFrame() const {
+  if (!input_ || input_->ReadableBytes() == 0) return false;
+  return ProbeFrame(input_->Readable(), true, kMaxAgentFrameText).status == FrameStatus::kNeedMore;
 }
 
 void CClientSocket::OnReceive(int) {

@@ -11,12 +11,14 @@
 // takes whole frames from it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "byte_buffer.hpp"
 #include "msg.hpp"
+#include "peer_limits.hpp"
 #include "platform/async_socket.hpp"
 #include "runtime_class.hpp"
 
@@ -33,7 +35,8 @@ enum class InputState {
   kFailed,     // reading failed
 };
 
-// Moves what has arrived on `socket` into `input`, at most `limit` bytes.
+// Moves what has arrived on `socket` into `input`, at most `limit` bytes
+// (none for a limit of 0, which still keeps the notifications coming).
 InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size_t limit);
 // Sends `text` as one whole frame (bounded wait), the header and the text
 // gathered into one write without copying the text; false when the send
@@ -55,13 +58,24 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
   // has nothing to send on. False when the send failed.
   bool SendMsg(const CMsg& record);
   // Takes one frame with the close marker from the input buffer
-  // (CMsg::SerializeFrame); status() tells why it returned false.
+  // (CMsg::SerializeFrame); a text over kMaxAgentFrameText is kTooLong.
+  // status() tells why it returned false.
   bool ReceiveMsg(CMsg& record);
   FrameStatus status() const { return lastStatus_; }
-  InputState ReadInput(std::size_t limit) { return FillInput(*this, *input_, limit); }
+  // Reads at most `limit` bytes, and never so many that the buffer would
+  // hold more than kMaxAgentInputBytes.
+  InputState ReadInput(std::size_t limit);
   bool HasBufferedInput() const { return input_ && input_->ReadableBytes() > 0; }
+  std::size_t BufferedBytes() const { return input_ ? input_->ReadableBytes() : 0; }
+  // Part of a frame has arrived and the rest has not.
+  bool HasIncompleteFrame() const;
+  // Memory the input buffer holds.
+  std::size_t InputCapacity() const { return input_ ? input_->Capacity() : 0; }
 
   std::uint32_t connectionId = 0;
+  // When the frame under way (or, on an accepted connection, the first
+  // line) must have arrived; max() while nothing is due.
+  std::chrono::steady_clock::time_point frameDue = std::chrono::steady_clock::time_point::max();
 
   // The platform socket's, but asked of the kernel only once per connected
   // descriptor: the owner of a subgroup needs both names for every user

@@ -21,6 +21,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -103,6 +105,26 @@ bool Resolve(const char* host, unsigned port, sockaddr_in& out, int timeoutMs) {
   }
   ReleaseLookup(lookup);
   return found;
+}
+
+// One descriptor kept open for the day the process runs out of them: giving
+// it up for a moment lets a listener take a waiting connection and close it,
+// as well-known event loops do.
+std::mutex g_reserveMutex;
+int g_reserveFd = -1;
+
+void KeepReserve() {
+  std::lock_guard<std::mutex> lock(g_reserveMutex);
+  if (g_reserveFd < 0) g_reserveFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+void ShedWaitingConnection(int listenFd) {
+  std::lock_guard<std::mutex> lock(g_reserveMutex);
+  if (g_reserveFd < 0) return;
+  ::close(g_reserveFd);
+  const int refused = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+  if (refused >= 0) ::close(refused);
+  g_reserveFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
 bool NameOf(int fd, bool peer, std::string& address, unsigned& port) {
@@ -192,9 +214,64 @@ bool AsyncSocket::Connect(const char* host, unsigned port) {
   return watch_ != 0;
 }
 
+bool AsyncSocket::StartConnect(const char* dottedAddress, unsigned port) {
+  if (fd_ < 0 || watch_ != 0 || connecting_ || dottedAddress == nullptr || port > 65535) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, dottedAddress, &a.sin_addr) != 1) return false;
+  int r;
+  do {
+    r = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  } while (r != 0 && errno == EINTR);
+  if (r != 0 && errno != EINPROGRESS) return false;
+  connecting_ = true;
+  return true;
+}
+
+void AsyncSocket::FinishConnects(std::span<AsyncSocket* const> sockets) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(plat_io_timeout_ms());
+  std::vector<AsyncSocket*> waiting;
+  for (AsyncSocket* s : sockets)
+    if (s != nullptr && s->connecting_ && s->fd_ >= 0) waiting.push_back(s);
+  std::vector<pollfd> polls;
+  while (!waiting.empty()) {
+    polls.clear();
+    for (AsyncSocket* s : waiting) polls.push_back({s->fd_, POLLOUT, 0});
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left < 0) left = 0;
+    const int r = poll(polls.data(), polls.size(), static_cast<int>(left));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;  // the bound ran out (or poll itself failed)
+    std::vector<AsyncSocket*> still;
+    for (std::size_t i = 0; i < waiting.size(); ++i) {
+      AsyncSocket* s = waiting[i];
+      if (polls[i].revents == 0) {
+        still.push_back(s);
+        continue;
+      }
+      s->connecting_ = false;
+      int err = 0;
+      socklen_t len = sizeof err;
+      if (getsockopt(s->fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+        s->Close();
+        continue;
+      }
+      int one = 1;
+      setsockopt(s->fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      s->Attach(s->fd_, false);
+      if (s->watch_ == 0) s->Close();
+    }
+    waiting.swap(still);
+  }
+  for (AsyncSocket* s : waiting) s->Close();
+}
+
 bool AsyncSocket::Listen(int backlog) {
   if (fd_ < 0 || watch_ != 0) return false;
   if (listen(fd_, backlog) != 0) return false;
+  KeepReserve();
   Attach(fd_, true);
   return watch_ != 0;
 }
@@ -205,7 +282,10 @@ bool AsyncSocket::Accept(AsyncSocket& into) {
   do {
     nfd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   } while (nfd < 0 && errno == EINTR);
-  if (nfd < 0) return false;
+  if (nfd < 0) {
+    if (errno == EMFILE || errno == ENFILE) ShedWaitingConnection(fd_);
+    return false;
+  }
   int one = 1;
   setsockopt(nfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   into.fd_ = nfd;
@@ -298,6 +378,7 @@ void AsyncSocket::Close() {
     fd_ = -1;
   }
   listening_ = false;
+  connecting_ = false;
   sawEnd_ = false;
   readPaused_ = false;
 }

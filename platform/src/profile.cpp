@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -31,19 +32,33 @@ namespace {
 
 std::mutex g_write_mutex;
 
+// Profiles hold a few dozen short lines. A file far larger than that (or a
+// device that never ends) is no profile: it reads as missing and is never
+// rewritten, so neither its bytes nor the memory of parsing them are at risk.
+constexpr std::size_t kMaxProfileBytes = std::size_t{1} << 20;
+
 enum class ReadResult { kOk, kMissing, kError };
 
 ReadResult ReadWhole(const std::string &path, std::string &out) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO put where a profile belongs cannot hold
+  // the open; it is then refused as not a regular file.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0)
     return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::kMissing
                                                  : ReadResult::kError;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) > kMaxProfileBytes) {
+    close(fd);
+    return ReadResult::kError;
+  }
   out.clear();
   char chunk[8192];
   for (;;) {
     ssize_t n = read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
+    // A file that grows while it is read is held to the same bound.
+    if (n < 0 || out.size() + static_cast<std::size_t>(n) > kMaxProfileBytes) {
       close(fd);
       return ReadResult::kError;
     }

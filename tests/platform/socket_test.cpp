@@ -1,7 +1,12 @@
 // Asynchronous sockets over real loopback connections.
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include <chrono>
 #include <functional>
@@ -256,6 +261,97 @@ TEST_F(SocketTest, AConnectThatIsNeverAnsweredFailsWithinTheBound) {
     queued.push_back(std::move(p));
   }
   EXPECT_TRUE(sawFailure);
+}
+
+// A listener whose accept queue is full: further connects to it are never
+// answered (the kernel drops their handshakes).
+struct FullListener {
+  AsyncSocket socket;
+  std::vector<std::unique_ptr<Peer>> queued;
+  unsigned port = 0;
+  FullListener() {
+    EXPECT_TRUE(socket.Create(0));
+    EXPECT_TRUE(socket.Listen(0));
+    port = ListeningPort(socket);
+    plat_set_io_timeout_ms(200);
+    // Backlog 0 still queues one; fill until a connect is left unanswered.
+    for (int i = 0; i < 8; ++i) {
+      auto p = std::make_unique<Peer>();
+      EXPECT_TRUE(p->Create(0));
+      const bool answered = p->Connect("127.0.0.1", port);
+      queued.push_back(std::move(p));
+      if (!answered) break;
+    }
+    plat_set_io_timeout_ms(5000);
+  }
+};
+
+TEST_F(SocketTest, ConnectsStartedTogetherAreFinishedTogether) {
+  FullListener full;
+  const unsigned closedPort = FreePort();
+  plat_set_io_timeout_ms(300);
+  std::vector<std::unique_ptr<Peer>> peers;
+  std::vector<AsyncSocket*> started;
+  for (unsigned target : {port, full.port, closedPort, full.port}) {
+    auto p = std::make_unique<Peer>();
+    ASSERT_TRUE(p->Create(0));
+    ASSERT_TRUE(p->StartConnect("127.0.0.1", target));
+    started.push_back(p.get());
+    peers.push_back(std::move(p));
+  }
+  AsyncSocket::FinishConnects(started);
+  EXPECT_TRUE(peers[0]->IsOpen()) << "the listening one is connected";
+  EXPECT_FALSE(peers[1]->IsOpen()) << "one never answered: closed when the bound ran out";
+  EXPECT_FALSE(peers[2]->IsOpen()) << "refused";
+  EXPECT_FALSE(peers[3]->IsOpen());
+  ASSERT_TRUE(PumpUntil([&] { return !listener.accepted.empty(); }));
+  ASSERT_TRUE(peers[0]->SendAll("hi", 2));
+  ASSERT_TRUE(PumpUntil([&] { return listener.accepted[0]->received == "hi"; }));
+}
+
+TEST_F(SocketTest, StartConnectTakesOnlyDottedAddresses) {
+  AsyncSocket s;
+  ASSERT_TRUE(s.Create(0));
+  EXPECT_FALSE(s.StartConnect("localhost", port)) << "no name is looked up";
+  EXPECT_TRUE(s.StartConnect("127.0.0.1", port));
+  EXPECT_FALSE(s.StartConnect("127.0.0.1", port)) << "one connect at a time";
+}
+
+TEST_F(SocketTest, OutOfDescriptorsAWaitingConnectionIsClosedAndTheListenerGoesQuiet) {
+  // The client's descriptor is made before they run out.
+  const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(client, 0);
+  int highest = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    highest = std::max(highest, std::stoi(entry.path().filename().string()));
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = static_cast<rlim_t>(highest + 8);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> fillers;
+  for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool connected = connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  for (int i = 0; i < 20; ++i) plat_pump(5);
+  const int notifications = listener.acceptNotifications;
+  for (int i = 0; i < 20; ++i) plat_pump(0);
+  const int later = listener.acceptNotifications - notifications;
+  pollfd p{client, POLLIN, 0};
+  char byte = 0;
+  const bool closedByListener = poll(&p, 1, 2000) == 1 && recv(client, &byte, 1, 0) <= 0;
+
+  for (int fd : fillers) close(fd);
+  setrlimit(RLIMIT_NOFILE, &old);
+  close(client);
+  ASSERT_TRUE(connected) << "the kernel completes the handshake itself";
+  EXPECT_TRUE(closedByListener) << "taken with the reserve descriptor and closed at once";
+  EXPECT_EQ(later, 0) << "nothing is left waiting, so the listener is quiet";
+  EXPECT_TRUE(listener.accepted.empty());
 }
 
 TEST_F(SocketTest, CreateFailsOnAPortThatIsAlreadyListening) {

@@ -13,6 +13,7 @@
 
 #include "../support/vossad_process.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -69,8 +70,13 @@ bool Eventually(const std::function<bool()>& condition) {
 
 class Client {
  public:
-  Client(int serverPort, bool answersPings = true) : answersPings_(answersPings) {
+  // `from`: the loopback address to connect from (127.0.0.0/8 is all local).
+  Client(int serverPort, bool answersPings = true, const char* from = "127.0.0.1") : answersPings_(answersPings) {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<std::uint16_t>(serverPort));
@@ -183,8 +189,9 @@ std::string User(int port, const std::string& description) {
 // Registers a player and waits until the server has taken the JOIN: a query
 // on the same connection is answered only after it.
 std::unique_ptr<Client> Registered(const Vossad& server, int port, const std::string& description,
-                                   const std::string& app = "Corva", bool answersPings = true) {
-  auto client = std::make_unique<Client>(server.port(), answersPings);
+                                   const std::string& app = "Corva", bool answersPings = true,
+                                   const char* from = "127.0.0.1") {
+  auto client = std::make_unique<Client>(server.port(), answersPings, from);
   client->Join(port, description, app);
   EXPECT_EQ(client->Query(" ", 1, "sync").back(), "QROK");
   return client;
@@ -290,7 +297,8 @@ TEST_F(LobbyServerTest, GameLeavAndLostConnectionsTakePlayersOffTheList) {
   EXPECT_EQ(playing->Query(" ", 1, "sync"), IdList{"QROK"}) << "a player in a game stays connected";
 }
 
-TEST_F(LobbyServerTest, LongAnswerArrivesWholeAndAbortCutsItShortWithQrfl) {
+TEST(LobbyServerQueries, LongAnswerArrivesWholeAndAbortCutsItShortWithQrfl) {
+  Vossad server({"--max-per-address", "1000"});  // every player is on loopback
   std::vector<std::unique_ptr<Client>> players;
   for (int i = 0; i < 150; ++i) players.push_back(Registered(server, 3000 + i, Description("P")));
   auto asker = Registered(server, 2001, Description("Eve"));
@@ -386,7 +394,8 @@ TEST_F(ServerListTest, ClientThatNeverReadsIsDroppedWhileOthersAreServed) {
     std::ofstream out(file, std::ios::app);
     for (int i = 1; i <= 40; ++i) out << "Location" << i << "=" << std::string(100, 'x') << "\n";
   }
-  Vossad server({"--servers", file.string()});
+  // A bucket deep enough for every request: it is the output cap that acts.
+  Vossad server({"--servers", file.string(), "--line-burst", "100000"});
   Client hog(server.port());
   const int small = 4096;
   setsockopt(hog.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -425,6 +434,155 @@ TEST(LobbyServerProbes, CpinProbesTheNamedPlayerAtOnce) {
   EXPECT_EQ(Ids(reporter->Query(" ")), IdList{"127.0.0.1:2002"});
 }
 
+// ---- clients that are not agents ---------------------------------------------
+
+// The lines of a log file written so far.
+std::vector<std::string> LogLines(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::size_t Containing(const std::vector<std::string>& lines, const std::string& part) {
+  return static_cast<std::size_t>(
+      std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; }));
+}
+
+class HostileClientTest : public ::testing::Test {
+ protected:
+  HostileClientTest() {
+    log = std::filesystem::temp_directory_path() /
+          (std::string("vossad_log_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
+  ~HostileClientTest() override { std::filesystem::remove(log); }
+  std::filesystem::path log;
+};
+
+TEST_F(HostileClientTest, OneAddressCannotHoldMoreThanItsShareOfConnections) {
+  Vossad server({"--max-per-address", "3"});
+  std::vector<std::unique_ptr<Client>> mine;
+  for (int port = 2001; port <= 2003; ++port) mine.push_back(Registered(server, port, Description("P")));
+  Client fourth(server.port());
+  EXPECT_TRUE(fourth.ClosedByServer());
+  auto other = Registered(server, 2001, Description("Other"), "Corva", true, "127.0.0.2");
+  EXPECT_EQ(Ids(other->Query(" ")), (IdList{"127.0.0.1:2001", "127.0.0.1:2002", "127.0.0.1:2003"}))
+      << "another address still gets in";
+  mine.pop_back();
+  EXPECT_TRUE(Eventually([&] {
+    Client again(server.port());
+    return again.Query(" ", 1, "sync") == IdList{"QRFL"};
+  })) << "a connection that went frees its place";
+}
+
+TEST_F(HostileClientTest, AClientSendingMoreLinesThanItsBucketIsDroppedWithOneLogLine) {
+  Vossad server({}, log.string());
+  auto honest = Registered(server, 2001, Description("Honest"));
+  Client flood(server.port());
+  std::string lines;
+  for (int i = 0; i < 2000; ++i) lines += Frame(Client::QueryLine(" "));
+  flood.SendRaw(lines);
+  EXPECT_TRUE(flood.ClosedByServer()) << "it read every answer, and was dropped all the same";
+  EXPECT_EQ(honest->Query(" "), IdList{"QROK"});
+  EXPECT_TRUE(Eventually([&] { return Containing(LogLines(log), "token bucket") == 1; }));
+}
+
+TEST_F(HostileClientTest, ALogLineRepeatedBeyondItsBurstIsCountedIntoASummary) {
+  Vossad server({}, log.string());
+  constexpr int kClients = 40, kEach = 5;
+  for (int i = 0; i < kClients; ++i) {
+    Client stranger(server.port());
+    for (int q = 0; q < kEach; ++q) EXPECT_EQ(stranger.Query(" "), IdList{"QRFL"});
+  }
+  // Every refusal is in the log either as its own line or in a summary's count.
+  std::size_t written = 0, summarised = 0;
+  ASSERT_TRUE(Eventually([&] {
+    written = summarised = 0;
+    for (const std::string& line : LogLines(log)) {
+      if (line.find("query refused: not registered") == std::string::npos) continue;
+      const std::size_t at = line.find(" more lines like this one were not logged: ");
+      if (at == std::string::npos) {
+        ++written;
+      } else {
+        summarised += std::stoul(line.substr(line.rfind(' ', at - 1) + 1));
+      }
+    }
+    return written + summarised == kClients * kEach;
+  }));
+  EXPECT_GT(summarised, 0u);
+  EXPECT_LE(written, 50u) << "a burst, then the summary";
+}
+
+TEST_F(HostileClientTest, AFrameLongerThanAnyLineClosesItsConnectionBeforeItsText) {
+  Vossad server;
+  Client huge(server.port());
+  huge.SendRaw(kSignature + "\xFF\x88\x13");  // announces 5000 bytes and sends none
+  EXPECT_TRUE(huge.ClosedByServer());
+  // The longest JOIN an agent has reason to send still registers.
+  auto full = std::make_unique<Client>(server.port());
+  full->Send("JOIN ID=2001;APP=" + std::string(255, 'a') + ";OWN=" + std::string(255, 'o') + ";" + kSep +
+             std::string(1024, 'd'));
+  EXPECT_EQ(full->Query(" ", 1, std::string(255, 'a')), IdList{"QROK"}) << "registered: the query is answered";
+}
+
+TEST_F(HostileClientTest, AFrameThatNeverFinishesIsDroppedWithinThePingTimeout) {
+  Vossad server({"--ping-interval", "60", "--ping-timeout", "0.5"});
+  auto patient = Registered(server, 2001, Description("Patient"));
+  Client trickle(server.port());
+  const std::string frame = Frame("JOIN ID=2002;APP=Corva;OWN=1.1.1.1;" + kSep + std::string(3000, 'x'));
+  std::size_t sent = 0;
+  // A byte every few milliseconds: the frame is always under way, never done.
+  EXPECT_TRUE(Eventually([&] {
+    if (sent < frame.size() && send(trickle.fd(), frame.data() + sent, 1, MSG_NOSIGNAL) == 1) ++sent;
+    return !trickle.KeepAlive();
+  }));
+  EXPECT_LT(sent, frame.size());
+  EXPECT_EQ(patient->Query(" "), IdList{"QROK"}) << "the patient one is still served";
+}
+
+TEST_F(HostileClientTest, CpinProbesTheNamedAgentOncePerIntervalAndCountsAgainstTheSender) {
+  Vossad server({"--ping-interval", "60"});
+  auto target = Registered(server, 2001, Description("Target"), "Corva", /*answersPings=*/false);
+  auto reporter = Registered(server, 2002, Description("Reporter"));
+  std::string reports;
+  for (int i = 0; i < 20; ++i) reports += Frame("CPIN ID=127.0.0.1:2001;");
+  reporter->SendRaw(reports);
+  EXPECT_EQ(target->Next(), "PING");
+  target->Send("PING");
+  EXPECT_EQ(reporter->Query(" ", 1, "sync"), IdList{"QROK"}) << "every report was read by now";
+  EXPECT_EQ(target->Query(" ", 1, "sync"), IdList{"QROK"}) << "one probe, however many reports";
+
+  Client stranger(server.port());
+  std::string flood;
+  for (int i = 0; i < 1000; ++i) flood += Frame("CPIN ID=127.0.0.1:2001;");
+  stranger.SendRaw(flood);
+  EXPECT_TRUE(stranger.ClosedByServer()) << "reports use up the sender's bucket like any line";
+}
+
+TEST_F(HostileClientTest, AJoinForALiveClientsIdWaitsForItsProbeAndIsRefusedWhenItAnswers) {
+  Vossad server({"--ping-interval", "60", "--ping-timeout", "2"});
+  auto holder = Registered(server, 2001, Description("Holder"), "Corva", /*answersPings=*/false);
+  Client newcomer(server.port());
+  newcomer.Join(2001, Description("Newcomer"));
+  EXPECT_EQ(holder->Next(), "PING") << "the holder is asked first";
+  holder->Send("PING");
+  auto asker = Registered(server, 2002, Description("Eve"));
+  EXPECT_EQ(asker->Query(" "), (IdList{User(2001, Description("Holder")), "QROK"}));
+  EXPECT_EQ(newcomer.Query(" "), IdList{"QRFL"}) << "the newcomer was not registered";
+  EXPECT_EQ(holder->Query(" ", 1, "sync"), IdList{"QROK"});
+}
+
+TEST_F(HostileClientTest, AJoinForAnIdWhoseHolderIsSilentTakesItOnceTheHolderIsDropped) {
+  Vossad server({"--ping-interval", "60", "--ping-timeout", "0.5"});
+  auto holder = Registered(server, 2001, Description("Holder"), "Corva", /*answersPings=*/false);
+  Client newcomer(server.port());
+  newcomer.Join(2001, Description("Newcomer"));
+  EXPECT_TRUE(holder->ClosedByServer());
+  auto asker = Registered(server, 2002, Description("Eve"));
+  EXPECT_EQ(asker->Query(" "), (IdList{User(2001, Description("Newcomer")), "QROK"}));
+  EXPECT_EQ(newcomer.Query(" ", 1, "sync"), IdList{"QROK"});
+}
+
 TEST(LobbyServerProcess, SigtermStopsItCleanly) {
   Vossad server;
   ASSERT_NE(server.port(), 0);
@@ -442,7 +600,8 @@ TEST(LobbyServerProcess, HelpNamesEveryOption) {
   while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) help += buffer;
   EXPECT_EQ(pclose(pipe), 0);
   for (const char* option : {"--port", "--bind", "--servers", "--list-version", "--max-players",
-                             "--ping-interval", "--ping-timeout", "--quiet", "--help"}) {
+                             "--max-per-address", "--line-rate", "--line-burst", "--ping-interval",
+                             "--ping-timeout", "--quiet", "--help"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

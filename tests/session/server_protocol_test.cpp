@@ -173,6 +173,37 @@ TEST_F(ServerProtocolTest, TheServerListIsRewrittenFromCiniLinesAndTheOldOneKept
   EXPECT_EQ(ReadFile(dir.File("SERVERS.$$$")), "[QORServers]\nCurrentServer=old.example\nVersion=1\n");
 }
 
+TEST_F(ServerProtocolTest, AHugeBinaryListIsKeptWholeAsTheBackupAndLongLinesAreWrittenWhole) {
+  std::string old = "[QORServers]\nVersion=5\n";
+  for (unsigned i = 0; old.size() < (3u << 20); ++i) old.push_back(static_cast<char>(i * 7919 % 251));
+  WriteFile(list, old);
+  Join();
+  EXPECT_EQ(registration[1], "CINI VER=0;") << "a file that size is no profile to read a version from";
+  const std::string server1 = "Server1=" + std::string(100000, 's');
+  ASSERT_TRUE(server.Send(Frame("CINI START") + Frame("CINI " + server1 + "\r\n") + Frame("CINI Version=6xx") +
+                          Frame("CINI END")));
+  ASSERT_TRUE(PumpUntil([&] { return ReadFile(list).size() < old.size(); }));
+  EXPECT_EQ(ReadFile(list), "[QORServers]\nCurrentServer=127.0.0.1\n" + server1 + "\nVersion=6\n");
+  EXPECT_EQ(ReadFile(dir.File("SERVERS.$$$")), old) << "nothing of the old file is lost";
+  char value[80];
+  plat_get_private_profile_string("QORServers", "Server1", " ", value, sizeof value, list.c_str());
+  EXPECT_EQ(std::string(value), std::string(79, 's'));
+}
+
+TEST_F(ServerProtocolTest, AListLargerThanAnyServerListIsNotTakenAtAll) {
+  WriteFile(list, "[QORServers]\nVersion=1\n");
+  Join();
+  std::string lines = Frame("CINI START");
+  for (int i = 0; i < 12; ++i) lines += Frame("CINI Server" + std::to_string(i) + "=" + std::string(100000, 'x') + "xx");
+  ASSERT_TRUE(server.Send(lines + Frame("CINI END") + Frame("QROK")));
+  EXPECT_EQ(client.WaitFor(ZEP_MT_QUERYRESPONSE).size(), 1u) << "every line was taken in";
+  EXPECT_EQ(ReadFile(list), "[QORServers]\nVersion=1\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("SERVERS.$$$")));
+  // A list of the usual size that follows is taken as ever.
+  ASSERT_TRUE(server.Send(Frame("CINI START") + Frame("CINI Version=2xx") + Frame("CINI END")));
+  EXPECT_TRUE(PumpUntil([&] { return ReadFile(list).find("Version=2") != std::string::npos; }));
+}
+
 TEST_F(ServerProtocolTest, AnEndWithNothingCollectedLeavesTheFileAlone) {
   WriteFile(list, "[QORServers]\nVersion=1\n");
   Join();
@@ -182,7 +213,7 @@ TEST_F(ServerProtocolTest, AnEndWithNothingCollectedLeavesTheFileAlone) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("SERVERS.$$$")));
 }
 
-TEST_F(ServerProtocolTest, AFailedWriteToTheServerChangesNothingInTheSession) {
+TEST_F(ServerProtocolTest, AFailedWriteToTheServerIsALostServer) {
   Join();
   plat_set_io_timeout_ms(200);
   // The server does not read: a query far larger than both ends' socket
@@ -192,8 +223,30 @@ TEST_F(ServerProtocolTest, AFailedWriteToTheServerChangesNothingInTheSession) {
       << "the line was handed to the connection object";
   EXPECT_TRUE(server.WaitForClose()) << "the transport gave the connection up";
   plat_set_io_timeout_ms(5000);
-  EXPECT_EQ(client.ServerStatus(), ZEP_SS_INSRV);
-  EXPECT_TRUE(client.Drain().empty());
+  EXPECT_EQ(client.Drain(), (std::vector<Message>{{"SERVER", ZEP_MT_LOSTSERVER, "SRLS", "  "}}));
+  EXPECT_EQ(client.ServerStatus(), ZEP_SS_NOSRV);
+  EXPECT_EQ(ZEPQueryUsers(client.handle, " ", 5, nullptr, nullptr), ZEP_RET_NOTINSERVER)
+      << "no query is taken that could never be answered";
+}
+
+TEST_F(ServerProtocolTest, AServerThatDroppedAStalledSessionIsReportedWhenTheProbeAnswerFails) {
+  Join();
+  // While the host was stalled the server probed twice, gave up and reset
+  // the connection; the first answer the session tries cannot be written.
+  ASSERT_TRUE(server.Send(Frame("PING") + Frame("PING")));
+  linger reset{1, 0};
+  setsockopt(server.fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  server.Close();
+  EXPECT_EQ(client.WaitFor(ZEP_MT_LOSTSERVER),
+            (std::vector<Message>{{"SERVER", ZEP_MT_LOSTSERVER, "SRLS", "  "}}));
+  EXPECT_EQ(client.ServerStatus(), ZEP_SS_NOSRV);
+  EXPECT_EQ(ZEPQueryUsers(client.handle, " ", 5, nullptr, nullptr), ZEP_RET_NOTINSERVER);
+
+  RawPeer again;
+  const unsigned againPort = again.Listen();
+  EXPECT_EQ(ZEPJoinServer(client.handle, "127.0.0.1", static_cast<int>(againPort)), ZEP_RET_OK)
+      << "the session may register anew";
+  EXPECT_EQ(client.Drain(), (std::vector<Message>{{"SERVER", ZEP_MT_JOINSRVRESPONSE, "ACKJ", "  "}}));
 }
 
 TEST_F(ServerProtocolTest, LongTextsAreCutToTheQueuesFields) {

@@ -1,6 +1,7 @@
 // vossad_process.hpp - the real lobby server started as a child process for
 // tests: on a free loopback port (it reports the port it took), stopped with
-// SIGTERM.
+// SIGTERM. Its log goes to a file when one is named, else to the test's
+// standard error.
 #pragma once
 
 #include <fcntl.h>
@@ -19,7 +20,7 @@ namespace testsupport {
 
 class Vossad {
  public:
-  explicit Vossad(std::vector<std::string> extra = {}) {
+  explicit Vossad(std::vector<std::string> extra = {}, const std::string& logFile = "") {
     std::vector<std::string> args = {VOSSAD_PATH, "--bind", "127.0.0.1", "--port", "0"};
     args.insert(args.end(), extra.begin(), extra.end());
     int out[2];
@@ -27,6 +28,10 @@ class Vossad {
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], 1);
+      if (!logFile.empty()) {
+        const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (log >= 0) dup2(log, 2);
+      }
       std::vector<char*> argv;
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);

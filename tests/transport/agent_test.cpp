@@ -11,6 +11,7 @@
 
 #include "../support/frames.hpp"
 #include "../support/raw_peer.hpp"
+#include "../support/recording_agent.hpp"
 #include "byte_buffer.hpp"
 #include "msg.hpp"
 #include "runtime_class.hpp"
@@ -22,49 +23,8 @@ using testsupport::PumpAWhile;
 using testsupport::PumpUntil;
 using testsupport::RawPeer;
 
-struct Event {
-  std::uint32_t code;
-  std::uint32_t id;
-  std::string text;
-  bool operator==(const Event&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Event& e) {
-  return os << "{" << e.code << ", " << e.id << ", \"" << e.text << "\"}";
-}
-
-// An agent whose events are recorded; what the callback returns and does can
-// be scripted.
-struct RecordingAgent {
-  CAgent agent;
-  std::vector<Event> events;
-  std::function<int(const Event&)> onEvent;
-
-  RecordingAgent() {
-    Registry()[&agent] = this;
-    EXPECT_EQ(agent.Init(&Callback), 1);
-  }
-  ~RecordingAgent() { Registry().erase(&agent); }
-
-  std::vector<Event> Of(std::uint32_t code) const {
-    std::vector<Event> out;
-    for (auto& e : events)
-      if (e.code == code) out.push_back(e);
-    return out;
-  }
-
-  static std::map<void*, RecordingAgent*>& Registry() {
-    static std::map<void*, RecordingAgent*> r;
-    return r;
-  }
-  static int Callback(void* context, std::uint32_t code, std::uint32_t id, std::string text) {
-    auto it = Registry().find(context);
-    if (it == Registry().end()) return 1;
-    Event e{code, id, std::move(text)};
-    it->second->events.push_back(e);
-    return it->second->onEvent ? it->second->onEvent(e) : 1;
-  }
-};
+using testsupport::Event;
+using testsupport::RecordingAgent;
 
 std::string Frame(const std::string& text, bool withMarker, int marker = 0) {
   return testsupport::EncodeFrame(text, withMarker, marker);

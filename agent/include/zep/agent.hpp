@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #if defined(ZEP_BUILDING)
 #define ZEP_EXPORT __attribute__((visibility("default")))
@@ -87,6 +89,15 @@ class CAgent {
   int ReleaseConnections();
   // Closes and deletes the server connection silently; 1 when there was one.
   int DropServerConnection();
+  // Sends `text` on a new connection to each agent (dotted address, port)
+  // and closes it after; the connects are made together, so the whole call
+  // takes no longer than one connect. An agent that cannot be reached is
+  // reported to the server as by AAConnectCreate. No event is raised.
+  void AASendToEach(const std::vector<std::pair<std::string, unsigned>>& agents,
+                    const std::string& text);
+  // The manager of agent connections, null before the first listener or
+  // connect (its limits are set here by tests).
+  zep::CAgent2Agent* PeerManager() { return peers_.get(); }
 
  private:
   std::unique_ptr<zep::CAgent2Agent> peers_;

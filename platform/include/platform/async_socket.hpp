@@ -11,8 +11,11 @@
 // A socket may be destroyed from inside its own notification.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "platform/loop.hpp"
@@ -37,8 +40,22 @@ class PLAT_EXPORT AsyncSocket {
   // Connects to a dotted IPv4 address or a host name. Returns once connected
   // (true) or failed (false), at the latest after the io timeout.
   bool Connect(const char* host, unsigned port);
-  bool Listen(int backlog = 5);
+  // Starts connecting to a dotted IPv4 address without waiting (no name is
+  // looked up). True while the connect is under way; FinishConnects ends it.
+  bool StartConnect(const char* dottedAddress, unsigned port);
+  // Waits for the connects StartConnect began on these sockets, all of them
+  // together within one io timeout: however many there are, the call takes
+  // no longer than one Connect. Each that connected is then as after
+  // Connect; each that failed, or was still connecting when the bound ran
+  // out, is closed. Sockets without a connect under way are left alone.
+  static void FinishConnects(std::span<AsyncSocket* const> sockets);
+  // The system's usual backlog: a burst of connections must not wait for
+  // the kernel to resend dropped handshakes.
+  bool Listen(int backlog = SOMAXCONN);
   // Hands the pending connection to `into`, which must not be open yet.
+  // When the process is out of descriptors the pending connection is taken
+  // with a descriptor held in reserve and closed at once (false): left
+  // waiting, it would keep the listener readable and the loop spinning.
   bool Accept(AsyncSocket& into);
   // Sends every byte, waiting while the peer's window is full, but fails
   // when the io timeout passes without progress or on any error.
@@ -73,6 +90,7 @@ class PLAT_EXPORT AsyncSocket {
   int fd_ = -1;
   WatchId watch_ = 0;
   bool listening_ = false;
+  bool connecting_ = false;  // StartConnect began, FinishConnects not yet run
   bool sawEnd_ = false;
   bool receiveCalled_ = false;
   bool readPaused_ = false;

@@ -95,7 +95,8 @@ PLAT_EXPORT unsigned plat_get_private_profile_string(const char *section,
                                                      const char *file);
 /* Writes key=value into section, creating the file and the section when
  * missing and replacing only that key's line. value NULL deletes the key.
- * Returns nonzero on success. */
+ * Returns nonzero on success. A file that is not a regular file, or is over
+ * 1 MiB, is no profile: it reads as missing and is never rewritten. */
 PLAT_EXPORT int plat_write_private_profile_string(const char *section,
                                                   const char *key,
                                                   const char *value,

@@ -75,8 +75,6 @@ void AutoPlayer::Act() {
 
 void AutoPlayer::OnEnded(EndCode code) {
   thinkTimer_.Stop();
-  const Match& m = session_.match();
-  Say(std::string("match over: ") + EndCodeName(code) + " (" + Score(m) + ")");
   if (events_.ended) {
     const auto ended = events_.ended;
     ended(code);

@@ -2,7 +2,18 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace cvgame {
+
+std::uint16_t GamePortFromEnvironment() {
+  const char* text = std::getenv(kGamePortVariable);
+  if (text == nullptr) return kDefaultGamePort;
+  char* end = nullptr;
+  const long port = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || port <= 0 || port > 65535) return kDefaultGamePort;
+  return static_cast<std::uint16_t>(port);
+}
 
 GameSession::GameSession(SessionOptions options, GameSessionObserver& observer)
     : options_(options),

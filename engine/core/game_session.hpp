@@ -37,6 +37,12 @@ namespace cvgame {
 
 // The game port: the accepting side listens here (docs/game.md).
 inline constexpr std::uint16_t kDefaultGamePort = 2430;
+// Environment variable that overrides it, for tests and for two hosts on one
+// machine; both engines of a game must agree on the port.
+inline constexpr const char* kGamePortVariable = "CVENGINE_GAME_PORT";
+// The port from kGamePortVariable when it holds one (1-65535), else
+// kDefaultGamePort.
+std::uint16_t GamePortFromEnvironment();
 
 struct SessionOptions {
   std::uint16_t port = kDefaultGamePort;

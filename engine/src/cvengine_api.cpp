@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QPointer>
-#include <cstdlib>
 #include <cstring>
 
 #include "end_message.hpp"
@@ -69,13 +68,9 @@ int RunGame(const char* partner, const char* soundFile, const char* title, CV_HW
 }  // namespace
 
 cvgame::SessionOptions CurrentSessionOptions() {
-  cvgame::SessionOptions options = State().testOptions.value_or(cvgame::SessionOptions{});
-  if (const char* text = std::getenv(kGamePortVariable)) {
-    char* end = nullptr;
-    const long port = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && port > 0 && port <= 65535)
-      options.port = static_cast<std::uint16_t>(port);
-  }
+  if (State().testOptions) return *State().testOptions;
+  cvgame::SessionOptions options;
+  options.port = cvgame::GamePortFromEnvironment();
   return options;
 }
 

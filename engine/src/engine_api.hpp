@@ -11,12 +11,8 @@ class EngineGame;
 
 namespace cvengine {
 
-// Environment variable that overrides the game port (tests, two hosts on one
-// machine); both engines of a game must agree on it.
-inline constexpr const char* kGamePortVariable = "CVENGINE_GAME_PORT";
-
-// The session options the next CVRunGame uses: the defaults with the game
-// port from kGamePortVariable when that holds a valid port.
+// The session options the next CVRunGame uses: the tests' options when set,
+// else the defaults with the game port from cvgame::GamePortFromEnvironment.
 cvgame::SessionOptions CurrentSessionOptions();
 // Tests shorten the bounds with this; nullopt returns to the defaults.
 void SetSessionOptionsForTests(std::optional<cvgame::SessionOptions> options);

@@ -227,15 +227,15 @@ TEST_F(EngineWindow, ASecondGameWhileOneRunsIsRefusedAndLeavesTheFirstAlone) {
 }
 
 TEST_F(EngineWindow, TheGamePortComesFromTheEnvironmentWhenItHoldsAPort) {
-  unsetenv(cvengine::kGamePortVariable);
+  unsetenv(kGamePortVariable);
   EXPECT_EQ(cvengine::CurrentSessionOptions().port, kDefaultGamePort);
-  setenv(cvengine::kGamePortVariable, "40123", 1);
+  setenv(kGamePortVariable, "40123", 1);
   EXPECT_EQ(cvengine::CurrentSessionOptions().port, 40123);
   for (const char* bad : {"", "0", "65536", "12ab", "-5"}) {
-    setenv(cvengine::kGamePortVariable, bad, 1);
+    setenv(kGamePortVariable, bad, 1);
     EXPECT_EQ(cvengine::CurrentSessionOptions().port, kDefaultGamePort) << bad;
   }
-  unsetenv(cvengine::kGamePortVariable);
+  unsetenv(kGamePortVariable);
 }
 
 TEST_F(EngineWindow, CVGetMsgWritesAnEmptyTextWhenNothingWaitsAndRefusesNull) {

@@ -34,19 +34,19 @@ LoopTimer::~LoopTimer() {
 
 void LoopTimer::Start(std::chrono::milliseconds delay, std::chrono::milliseconds interval) {
   if (watch_ == 0) return;
-  itimerspec spec{};
+  itimerspec setting{};
   // A zero it_value would disarm the timer; the shortest delay is "now".
-  spec.it_value = ToTimespec(delay.count() > 0 ? std::chrono::nanoseconds(delay)
+  setting.it_value = ToTimespec(delay.count() > 0 ? std::chrono::nanoseconds(delay)
                                                : std::chrono::nanoseconds(1));
-  spec.it_interval = ToTimespec(interval);
-  active_ = timerfd_settime(fd_, 0, &spec, nullptr) == 0;
+  setting.it_interval = ToTimespec(interval);
+  active_ = timerfd_settime(fd_, 0, &setting, nullptr) == 0;
   repeating_ = active_ && interval.count() > 0;
 }
 
 void LoopTimer::Stop() {
   if (fd_ < 0) return;
-  itimerspec spec{};
-  timerfd_settime(fd_, 0, &spec, nullptr);
+  itimerspec setting{};
+  timerfd_settime(fd_, 0, &setting, nullptr);
   std::uint64_t expirations;
   // Drop an expiry that is already counted, so no late call follows Stop.
   (void)!read(fd_, &expirations, sizeof expirations);

@@ -17,9 +17,14 @@
  *  3. CVGetMsg writes "MES=<code>;LOC=<games won here>;REM=<games won by the
  *     partner>;" into a buffer of CV_MSG_SIZE bytes, never more than
  *     CV_MSG_SIZE - 1 characters and always terminated. Codes: "onet" (a game
- *     ended and the players chose not to play again), "exit" (this player
- *     left), "uexi" (the partner left), "disc" (the connection broke), "note"
- *     (the partner could not be reached).
+ *     ended and one of the players wanted no further game), "exit" (this
+ *     player pressed Exit or closed the window), "uexi" (the partner left),
+ *     "disc" (the connection broke, went silent or carried garbage), "note"
+ *     (the partner could not be reached, or the game port is taken by
+ *     another game on this host). Each message is handed out once.
+ *  4. One game runs at a time in a process. The engine closes its window
+ *     before it posts notifyMessage. The game, its port (2430, or
+ *     $CVENGINE_GAME_PORT) and its protocol: docs/game.md.
  */
 #ifndef CVENGINE_CVENGINE_H
 #define CVENGINE_CVENGINE_H
@@ -41,7 +46,11 @@ typedef uintptr_t CV_HWND;
 
 #define CV_MSG_SIZE 50
 
-/* Starts a game; returns 0 when the game window opened, else nonzero. */
+/* Starts a game; returns 0 when the game window opened, else nonzero: 2 when
+ * a game is already running (nothing is posted; that game goes on), 1 when
+ * the game cannot begin (port taken, no usable partner address, no Qt
+ * application), which is also reported at once as "note". dataDir and
+ * reserved are not needed by this engine. */
 CV_API int CVRunGame(const char *partnerAddress, const char *dataDir,
                      const char *soundFile, const char *windowTitle,
                      int reserved, CV_HWND notifyWindow,

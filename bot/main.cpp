@@ -1,0 +1,114 @@
+// lobbybot - the console player: command line, signals, a scratch folder for
+// the agent's server list, and the loop that drives the bot (lobby_bot.hpp).
+#include <sys/epoll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "bot_options.hpp"
+#include "line_channel.hpp"
+#include "lobby_bot.hpp"
+#include "platform/loop.hpp"
+#include "platform/platform.h"
+
+namespace {
+
+void SayLine(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+// A folder of its own for the server list the agent may rewrite, removed on
+// the way out.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string base = std::filesystem::temp_directory_path().string() + "/lobbybot-XXXXXX";
+    if (mkdtemp(base.data()) != nullptr) path_ = base;
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  lobbybot::BotOptions options;
+  std::string error;
+  switch (lobbybot::ParseCommandLine(argc, argv, &options, &error)) {
+    case lobbybot::ParseResult::kHelp:
+      std::fputs(lobbybot::kHelpText, stdout);
+      return 0;
+    case lobbybot::ParseResult::kError:
+      std::fprintf(stderr, "lobbybot: %s\n", error.c_str());
+      return 2;
+    case lobbybot::ParseResult::kRun:
+      break;
+  }
+  if (options.seed == 0) options.seed = static_cast<std::uint32_t>(std::time(nullptr) ^ getpid());
+
+  ScratchDir scratch;
+  if (options.serversIni.empty()) {
+    if (scratch.path().empty()) {
+      std::fprintf(stderr, "lobbybot: cannot make a scratch folder: %s\n", std::strerror(errno));
+      return 1;
+    }
+    options.serversIni = scratch.path() + "/SERVERS.INI";
+  }
+
+  std::signal(SIGPIPE, SIG_IGN);
+  // The signals arrive as a readable descriptor on the loop, so that
+  // stopping happens between two callbacks, never inside one.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+  const int signalFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (signalFd < 0) {
+    std::fprintf(stderr, "lobbybot: signalfd: %s\n", std::strerror(errno));
+    return 1;
+  }
+  const platform::WatchId signalWatch = platform::WatchFd(signalFd, EPOLLIN, [signalFd](std::uint32_t) {
+    signalfd_siginfo info{};
+    while (read(signalFd, &info, sizeof info) == sizeof info) {
+    }
+    plat_quit();
+  });
+  if (signalWatch == 0) {
+    std::fprintf(stderr, "lobbybot: cannot watch signals\n");
+    return 1;
+  }
+
+  int status = 0;
+  {
+    lobbybot::LobbyBot bot(options, &SayLine);
+    if (!bot.Start(&error)) {
+      std::fprintf(stderr, "lobbybot: %s\n", error.c_str());
+      status = 1;
+    } else {
+      while (!plat_quit_requested()) plat_pump(-1);
+      bot.Stop();
+    }
+  }
+  // A last QUIT to a partner is still on its way; give it a moment.
+  plat_reset_quit();
+  for (int i = 0; i < 200 && cvgame::LineChannel::LingeringCloses() > 0; ++i) plat_pump(10);
+  platform::UnwatchFd(signalWatch);
+  close(signalFd);
+  return status;
+}

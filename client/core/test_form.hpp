@@ -14,6 +14,9 @@ class TTest : public LobbyForm {
   explicit TTest(FormContext context);
   plat_hwnd AgentMessageWindow() const { return 0; }
   plat_hwnd HangmanWindow() const { return 0; }
+  // The texts of tRealName and tDescription as they stand.
+  std::string RealNameText() const { return {}; }
+  std::string DescriptionText() const { return {}; }
  private:
   FormContext context_;
 };

@@ -21,7 +21,7 @@ void SetSoundBackend(std::unique_ptr<SoundBackend> backend) { Backend() = std::m
 
 void PlaySoundFile(const std::string& windowsPath, unsigned flags) {
   if (!Backend()) return;
-  if (flags == kSoundSync) {
+  if ((flags & kSndAsync) == 0) {
     // Nothing from the agent is dispatched and no timer of ours fires until
     // the sound has ended; what came meanwhile is handled then, in order.
     ++syncDepth;

@@ -17,8 +17,14 @@
 
 namespace lobby {
 
-inline constexpr unsigned kSoundSync = 2;
-inline constexpr unsigned kSoundAsyncLoop = 11;
+// The bits of the flags, as the wave player of the system the client was
+// designed for defines them (synchronous is the absence of kSndAsync).
+inline constexpr unsigned kSndAsync = 1;
+inline constexpr unsigned kSndNoDefault = 2;
+inline constexpr unsigned kSndLoop = 8;
+
+inline constexpr unsigned kSoundSync = kSndNoDefault;
+inline constexpr unsigned kSoundAsyncLoop = kSndAsync | kSndNoDefault | kSndLoop;
 
 // Plays a file with the given flags.
 void PlaySoundFile(const std::string& windowsPath, unsigned flags);
@@ -27,8 +33,10 @@ void StopAllSound();
 // True while a synchronous sound is being waited for.
 bool SyncSoundPlaying();
 
-// Where sounds go. The default backend plays through Qt Multimedia; tests
-// install one that records the calls.
+// Where sounds go. The program installs QtSoundBackend (qt_sound.hpp);
+// tests install one that records the calls. Without a backend nothing plays.
+// Play returns, for a synchronous sound, once the sound has ended; it never
+// reports a missing file.
 class SoundBackend {
  public:
   virtual ~SoundBackend() = default;

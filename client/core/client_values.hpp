@@ -12,6 +12,8 @@ namespace lobby {
 struct ClientValues {
   // Installation directory, Windows-style, always ending in a backslash.
   std::string InstallDir = "C:\\";
+  // The application's help file, Windows-style (set once InstallDir is known).
+  std::string HelpFile = "corva.hlp";
   int SessionHandle = 0;
   // The client may use its agent session: the poll, leaving the server and
   // opening a session all do nothing while this is false.

@@ -1,16 +1,48 @@
 #include "lobby_form.hpp"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
+#include <QWindow>
+#include <algorithm>
+#include <vector>
 
 #include "profile_files.hpp"
 
 namespace lobby {
 
 namespace {
+
 LobbyForm* lastActivated = nullptr;
+
+// Every form, the one activated most recently last.
+std::vector<LobbyForm*>& ActivationOrder() {
+  static std::vector<LobbyForm*> forms;
+  return forms;
+}
+
+void MoveToBack(LobbyForm* form) {
+  auto& forms = ActivationOrder();
+  forms.erase(std::remove(forms.begin(), forms.end(), form), forms.end());
+  forms.push_back(form);
+}
+
+}  // namespace
+
+QFont FormFont(int pixelSize, bool bold) {
+  // Narrow faces first: the captions were fitted to an 8-point face of the
+  // width of these, and wider ones no longer fit their labels.
+  QFont font;
+  font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Nimbus Sans Narrow"),
+                    QStringLiteral("Sans Serif")});
+  font.setPixelSize(pixelSize);
+  font.setBold(bold);
+  return font;
 }
 
 LobbyForm::LobbyForm(const QString& caption, int width, int height, Frame frame) : QWidget(nullptr) {
@@ -23,12 +55,20 @@ LobbyForm::LobbyForm(const QString& caption, int width, int height, Frame frame)
   }
   setWindowFlags(flags);
   setWindowTitle(caption);
+  setFont(FormFont());
   setFixedSize(width, height);
   QRect area(0, 0, width, height);
   if (QScreen* screen = QGuiApplication::primaryScreen()) area = screen->availableGeometry();
   // setGeometry places the client area; centring it centres the window
   // closely enough for any frame.
   setGeometry(area.x() + (area.width() - width) / 2, area.y() + (area.height() - height) / 2, width, height);
+  ActivationOrder().insert(ActivationOrder().begin(), this);
+}
+
+LobbyForm::~LobbyForm() {
+  auto& forms = ActivationOrder();
+  forms.erase(std::remove(forms.begin(), forms.end(), this), forms.end());
+  if (lastActivated == this) lastActivated = nullptr;
 }
 
 void LobbyForm::LoadBackground(const std::string& windowsPath) {
@@ -40,20 +80,64 @@ void LobbyForm::ShowAndActivate() {
   show();
   raise();
   activateWindow();
+  // Without a window manager nothing keeps an owned window above its owner.
+  for (LobbyForm* form : ActivationOrder()) {
+    if (form != this && form->owner_ == this && form->isVisible()) form->raise();
+  }
+}
+
+void LobbyForm::SetDefaultButton(QAbstractButton* button) { defaultButton_ = button; }
+
+void LobbyForm::SetCancelButton(QAbstractButton* button) { cancelButton_ = button; }
+
+void LobbyForm::SetOwner(LobbyForm* owner) {
+  if (owner == this) owner = nullptr;
+  if (owner_ == owner) return;
+  owner_ = owner;
+  // The window system learns of an owner when the window is mapped.
+  const bool wasVisible = isVisible();
+  if (wasVisible) QWidget::hide();
+  if (owner != nullptr) owner->winId();
+  winId();
+  if (QWindow* window = windowHandle()) window->setTransientParent(owner ? owner->windowHandle() : nullptr);
+  if (wasVisible) QWidget::show();
 }
 
 LobbyForm* LobbyForm::LastActivated() { return lastActivated; }
 
-bool LobbyForm::event(QEvent* event) {
-  const bool handled = QWidget::event(event);
-  if (event->type() == QEvent::WindowActivate && isVisible()) {
-    // The program's active window was already this one: the focus came
-    // back from another program, which is no activation within this one.
-    if (lastActivated != this) {
-      lastActivated = this;
-      FormActivate();
+void LobbyForm::Activated() {
+  MoveToBack(this);
+  // The program's active window was already this one: the focus came back
+  // from another program, which is no activation within this one.
+  if (lastActivated == this) return;
+  lastActivated = this;
+  FormActivate();
+}
+
+void LobbyForm::ActivateWindowUnder(LobbyForm* preferred, const LobbyForm* closing) {
+  LobbyForm* under = nullptr;
+  if (preferred != nullptr && preferred != closing && preferred->isVisible()) {
+    under = preferred;
+  } else {
+    const auto& forms = ActivationOrder();
+    for (auto it = forms.rbegin(); it != forms.rend() && under == nullptr; ++it) {
+      if (*it != closing && (*it)->isVisible()) under = *it;
     }
   }
+  if (under == nullptr) return;
+  under->raise();
+  under->activateWindow();
+  // Where the window stayed the active one, no activation will be reported:
+  // it happens here. Otherwise the window system's report runs it.
+  if (QApplication::activeWindow() == under) {
+    if (lastActivated == under) lastActivated = nullptr;
+    under->Activated();
+  }
+}
+
+bool LobbyForm::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  if (event->type() == QEvent::WindowActivate && isVisible()) Activated();
   return handled;
 }
 
@@ -73,6 +157,22 @@ void LobbyForm::closeEvent(QCloseEvent* event) {
 void LobbyForm::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
   if (lastActivated == this) lastActivated = nullptr;
+}
+
+void LobbyForm::keyPressEvent(QKeyEvent* event) {
+  QAbstractButton* target = nullptr;
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    target = qobject_cast<QPushButton*>(focusWidget());
+    if (target == nullptr) target = defaultButton_;
+  } else if (event->key() == Qt::Key_Escape) {
+    target = cancelButton_;
+  }
+  if (target != nullptr && target->isVisible() && target->isEnabled()) {
+    target->click();
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 }  // namespace lobby

@@ -76,13 +76,34 @@ void LobbyForm::LoadBackground(const std::string& windowsPath) {
   update();
 }
 
+namespace {
+// The offscreen platform has no stacking and says so on every call.
+bool HasStacking() { return QGuiApplication::platformName() != QLatin1String("offscreen"); }
+}  // namespace
+
+void LobbyForm::Raise() {
+  if (HasStacking()) raise();
+}
+
+void LobbyForm::ActivateNow() {
+  Raise();
+  activateWindow();
+  // The window system reports no activation of a window it still counts as
+  // focused: one hidden and shown again with nothing activated in between
+  // (the offscreen platform never moves the focus), or one the closing
+  // window never took the activation from. It happens here instead.
+  if (QApplication::activeWindow() == this)
+    Activated();
+  else if (QGuiApplication::focusWindow() != nullptr && QGuiApplication::focusWindow() == windowHandle())
+    QApplication::setActiveWindow(this);  // reports WindowActivate
+}
+
 void LobbyForm::ShowAndActivate() {
   show();
-  raise();
-  activateWindow();
+  ActivateNow();
   // Without a window manager nothing keeps an owned window above its owner.
   for (LobbyForm* form : ActivationOrder()) {
-    if (form != this && form->owner_ == this && form->isVisible()) form->raise();
+    if (form != this && form->owner_ == this && form->isVisible()) form->Raise();
   }
 }
 
@@ -125,14 +146,10 @@ void LobbyForm::ActivateWindowUnder(LobbyForm* preferred, const LobbyForm* closi
     }
   }
   if (under == nullptr) return;
-  under->raise();
-  under->activateWindow();
-  // Where the window stayed the active one, no activation will be reported:
-  // it happens here. Otherwise the window system's report runs it.
-  if (QApplication::activeWindow() == under) {
-    if (lastActivated == under) lastActivated = nullptr;
-    under->Activated();
-  }
+  // It was the program's active window before the closing one took over (or
+  // would have), so this is an activation within the program.
+  if (lastActivated == under) lastActivated = nullptr;
+  under->ActivateNow();
 }
 
 bool LobbyForm::event(QEvent* event) {

@@ -75,6 +75,8 @@ class LobbyForm : public QWidget {
 
  private:
   void Activated();
+  void ActivateNow();
+  void Raise();
 
   QPixmap background_;
   QPointer<QAbstractButton> defaultButton_;

@@ -1,5 +1,6 @@
 #include "open_form.hpp"
 
+#include <QGuiApplication>
 #include <QWindow>
 
 #include "client_core.hpp"
@@ -32,7 +33,7 @@ void TOpen::FormCreate() {
   // The search must meet this window before any other copy's: it exists now,
   // with its caption, at the bottom of the stack (showing raises it).
   winId();
-  if (QWindow* window = windowHandle()) window->lower();
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) windowHandle()->lower();
   if (AnotherInstanceRuns(kSplashCaption)) {
     context_.core.ui().FatalMessage("QOR's Corvane Game is already running.");
     return;

@@ -1,0 +1,38 @@
+#include "client_app.hpp"
+
+#include "dialogs/accept_form.hpp"
+#include "dialogs/connect_form.hpp"
+#include "dialogs/message_form.hpp"
+#include "dialogs/server_form.hpp"
+#include "dialogs/suggest_form.hpp"
+#include "open_form.hpp"
+#include "test_form.hpp"
+
+namespace lobby {
+
+ClientApp::ClientApp() : bridge_(std::make_unique<LoopBridge>()) {}
+
+ClientApp::~ClientApp() {
+  delete forms_.Connect;
+  delete forms_.MessageF;
+  delete forms_.AcceptF;
+  delete forms_.SuggestF;
+  delete forms_.ServerF;
+  delete forms_.Test;
+  delete forms_.Open;
+  forms_ = Forms{};
+}
+
+void ClientApp::Start() {
+  FormContext context{core_, forms_};
+  forms_.Open = new TOpen(context);
+  forms_.Test = new TTest(context);
+  forms_.ServerF = new TServerF(context);
+  forms_.SuggestF = new TSuggestF(context);
+  forms_.AcceptF = new TAcceptF(context);
+  forms_.MessageF = new TMessageF(context);
+  forms_.Connect = new TConnect(context);
+  forms_.Open->ShowAndActivate();
+}
+
+}  // namespace lobby

@@ -1,0 +1,36 @@
+// client_app.hpp - the lobby client put together (internal): the seven
+// forms, the state machine over them and the platform loop inside Qt's.
+#pragma once
+
+#include <memory>
+
+#include "client_core.hpp"
+#include "forms.hpp"
+#include "forms_ui.hpp"
+#include "loop_bridge.hpp"
+
+namespace lobby {
+
+class ClientApp {
+ public:
+  ClientApp();
+  ~ClientApp();
+  ClientApp(const ClientApp&) = delete;
+  ClientApp& operator=(const ClientApp&) = delete;
+
+  // Creates the forms in their order (the splash's creation runs the
+  // single-instance check and starts the music) and shows the splash.
+  void Start();
+
+  ClientCore& core() { return core_; }
+  Forms& forms() { return forms_; }
+  FormsUi& ui() { return ui_; }
+
+ private:
+  Forms forms_;
+  FormsUi ui_{forms_};
+  ClientCore core_{ui_};
+  std::unique_ptr<LoopBridge> bridge_;
+};
+
+}  // namespace lobby

@@ -1,0 +1,105 @@
+// client_core.hpp - the lobby client's state machine, its dispatch of agent
+// messages, its binding to the agent and its link to the game engine
+// (internal).
+//
+// One small state machine decides which window is on screen and how the
+// client answers what happens. Agent messages are fetched when the agent
+// notifies, dispatched by type and mostly turned into numbered events; the
+// windows raise the same events for the player's own actions. Every text the
+// client shows for these happenings is here. The windows are reached only
+// through ClientUi, so tests drive all of it without a window.
+//
+//   state_machine.cpp   SetState, HandleEvent, HideDialogs, ShowMessageBox
+//   agent_messages.cpp  PollAgentMessage, DispatchAgentMessage, the poll tick
+//   agent_binding.cpp   OpenAgentSession, the exit sequences
+//   game_link.cpp       starting a game, the engine's closing message
+#pragma once
+
+#include <string>
+
+#include "client_ui.hpp"
+#include "description_record.hpp"
+
+namespace lobby {
+
+enum State {
+  stRegister = 1,  // main window: profile and registration
+  stLobby = 2,     // query dialog: registered, browsing players
+  stOffering = 3,  // outgoing offer: waiting for the partner's answer
+  stOffered = 4,   // incoming offer: answering another player
+  stLeaving = 5,   // server left
+  stPlaying = 6,   // the game runs; server left
+};
+
+enum Event {
+  evLeave = 1,
+  evGo = 2,
+  evJoinRequest = 3,
+  evDeclined = 4,
+  evCancelOffer = 5,
+  evAccept = 6,
+  evRefuse = 7,
+  evAccepted = 8,
+  evWithdrawn = 9,
+  evServerLost = 10,
+};
+
+// The message number the agent and the engine post to the hidden buttons
+// (a left-button-up, which runs the buttons' mouse-up handlers).
+inline constexpr unsigned kNotifyMessage = 514;
+// The application name the agent registers under.
+inline constexpr const char* kApplicationName = "QORCORVA";
+// Title of the game window, before the partner's name.
+inline constexpr const char* kGameTitlePrefix = "QOR's Corvane Game v091.b2 - Connected to ";
+// The support address named when the agent cannot be started.
+inline constexpr const char* kSupportAddress = "support@lobby.invalid";
+
+class ClientCore {
+ public:
+  explicit ClientCore(ClientUi& ui) : ui_(ui) {}
+  ClientCore(const ClientCore&) = delete;
+  ClientCore& operator=(const ClientCore&) = delete;
+
+  ClientUi& ui() { return ui_; }
+
+  // --- state machine ---
+  void SetState(int state);
+  void HandleEvent(int event);
+  void HideDialogs();
+  // Shows text in the message box, owned by the last visible of the
+  // incoming-offer, query, server and outgoing-offer windows, in that order.
+  void ShowMessageBox(const std::string& text);
+
+  // --- agent messages ---
+  // The next message's text, empty when there is none (or no session).
+  std::string PollAgentMessage();
+  void DispatchAgentMessage(const std::string& text);
+  // The poll timer's tick: fetches and dispatches until a text comes back
+  // empty.
+  void AgentMessTimerTimer();
+
+  // --- agent binding ---
+  // Leaves any previous session, opens a new one with the record built from
+  // profile and asks to join the current server. False when the join was
+  // refused at once. A failed open is fatal.
+  bool OpenAgentSession(plat_hwnd notifyWindow, const Profile& profile);
+  // Exit from the main window: splash destroyed, server and session left,
+  // sound stopped, message loop ended.
+  void ExitSequence();
+  // Exit from the query dialog: the same without destroying the splash.
+  void ExitFromLobby();
+
+  // --- game link ---
+  // Starts the engine with the partner unless a game already runs.
+  void StartGame(const std::string& partnerAddress, const std::string& partnerName);
+  // The game message pump's tick: the engine has reported the end of a game.
+  void HangmanMessTimerTimer();
+
+ private:
+  void LeaveSubGroupIfIn();
+  void RefuseOffer(const char* reason);
+
+  ClientUi& ui_;
+};
+
+}  // namespace lobby

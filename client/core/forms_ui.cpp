@@ -1,0 +1,94 @@
+#include "forms_ui.hpp"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+#include "dialogs/accept_form.hpp"
+#include "dialogs/connect_form.hpp"
+#include "dialogs/message_form.hpp"
+#include "dialogs/server_form.hpp"
+#include "dialogs/suggest_form.hpp"
+#include "open_form.hpp"
+#include "test_form.hpp"
+
+namespace lobby {
+
+LobbyForm* FormsUi::FormWidget(Form form) const {
+  switch (form) {
+    case Form::Open: return forms_.Open;
+    case Form::Test: return forms_.Test;
+    case Form::Server: return forms_.ServerF;
+    case Form::Suggest: return forms_.SuggestF;
+    case Form::Accept: return forms_.AcceptF;
+    case Form::Message: return forms_.MessageF;
+    case Form::Connect: return forms_.Connect;
+  }
+  return nullptr;
+}
+
+bool FormsUi::IsFormVisible(Form form) const {
+  LobbyForm* widget = FormWidget(form);
+  return widget != nullptr && widget->isVisible();
+}
+
+void FormsUi::ShowForm(Form form) {
+  if (LobbyForm* widget = FormWidget(form)) widget->ShowAndActivate();
+}
+
+void FormsUi::HideForm(Form form) {
+  if (LobbyForm* widget = FormWidget(form)) widget->hide();
+}
+
+void FormsUi::ShowMessage(std::optional<Form> owner, const std::string& text) {
+  if (forms_.MessageF == nullptr) return;
+  forms_.MessageF->ShowText(owner ? FormWidget(*owner) : nullptr, text);
+}
+
+void FormsUi::FatalMessage(const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, QString::fromStdString(text), QMessageBox::Ok);
+  box.exec();
+  // At once: no clean-up, no agent call.
+  _exit(1);
+}
+
+void FormsUi::DestroySplash() {
+  if (forms_.Open == nullptr) return;
+  TOpen* splash = forms_.Open;
+  forms_.Open = nullptr;
+  splash->hide();
+  splash->deleteLater();
+}
+
+void FormsUi::QuitLoop() { QCoreApplication::exit(0); }
+
+void FormsUi::SetQueryTimer(bool on) {
+  if (forms_.Connect) forms_.Connect->SetQueryTimer(on);
+}
+
+void FormsUi::SetRefreshTimer(bool on) {
+  if (forms_.Connect) forms_.Connect->SetRefreshTimer(on);
+}
+
+void FormsUi::EnableRefreshButton() {
+  if (forms_.Connect) forms_.Connect->EnableRefreshButton();
+}
+
+void FormsUi::EnableConnectButton() {
+  if (forms_.Connect) forms_.Connect->EnableConnectButton();
+}
+
+bool FormsUi::ListQueryResult(const std::string& text) {
+  return forms_.Connect != nullptr && forms_.Connect->ListQueryResult(text);
+}
+
+std::string FormsUi::RemoteNameCaption() const {
+  return forms_.Connect ? forms_.Connect->RemoteNameCaption() : std::string();
+}
+
+plat_hwnd FormsUi::AgentMessageWindow() const { return forms_.Test ? forms_.Test->AgentMessageWindow() : 0; }
+
+plat_hwnd FormsUi::HangmanWindow() const { return forms_.Test ? forms_.Test->HangmanWindow() : 0; }
+
+}  // namespace lobby

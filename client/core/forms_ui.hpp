@@ -1,0 +1,42 @@
+// forms_ui.hpp - the state machine's view of the real windows (internal).
+#pragma once
+
+#include "client_ui.hpp"
+#include "forms.hpp"
+
+namespace lobby {
+
+class LobbyForm;
+
+class FormsUi : public ClientUi {
+ public:
+  explicit FormsUi(Forms& forms) : forms_(forms) {}
+
+  bool IsFormVisible(Form form) const override;
+  void ShowForm(Form form) override;
+  void HideForm(Form form) override;
+  void ShowMessage(std::optional<Form> owner, const std::string& text) override;
+  void FatalMessage(const std::string& text) override;
+  void DestroySplash() override;
+  void QuitLoop() override;
+
+  void SetQueryTimer(bool on) override;
+  void SetRefreshTimer(bool on) override;
+  void EnableRefreshButton() override;
+  void EnableConnectButton() override;
+  bool ListQueryResult(const std::string& text) override;
+  std::string RemoteNameCaption() const override;
+
+  plat_hwnd AgentMessageWindow() const override;
+  plat_hwnd HangmanWindow() const override;
+
+  LobbyForm* FormWidget(Form form) const;
+
+ private:
+  Forms& forms_;
+};
+
+// Caption of the fatal boxes (the application's title).
+inline constexpr const char* kApplicationTitle = "QOR's Corvane Game v0.91b2";
+
+}  // namespace lobby

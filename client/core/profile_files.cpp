@@ -1,0 +1,37 @@
+#include "profile_files.hpp"
+
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace lobby {
+
+std::string NativePath(const std::string& windowsPath) {
+  std::vector<char> buffer(windowsPath.size() + 4096);
+  const unsigned length =
+      plat_native_path(windowsPath.c_str(), buffer.data(), static_cast<unsigned>(buffer.size()));
+  if (length == 0) return windowsPath;
+  return std::string(buffer.data(), length);
+}
+
+std::string ReadIniString(const std::string& section, const std::string& key, const std::string& file) {
+  char buffer[kIniBufferSize] = {};
+  // The default of one blank reads as empty: the reader strips it.
+  plat_get_private_profile_string(section.c_str(), key.c_str(), " ", buffer, kIniBufferSize,
+                                  NativePath(file).c_str());
+  return buffer;
+}
+
+bool WriteIniString(const std::string& section, const std::string& key, const std::string& value,
+                    const std::string& file) {
+  return plat_write_private_profile_string(section.c_str(), key.c_str(), value.c_str(),
+                                           NativePath(file).c_str()) != 0;
+}
+
+std::string ReadInstallDir() {
+  char buffer[kIniBufferSize] = {};
+  plat_get_profile_string("QORGames", "CorvanePath", "C:", buffer, kIniBufferSize);
+  return std::string(buffer) + "\\";
+}
+
+}  // namespace lobby

@@ -1,0 +1,36 @@
+// profile_files.hpp - the client's reading and writing of INI files and its
+// installation directory (internal).
+//
+// Files are named Windows-style, relative to InstallDir ("C:\\Games\\" +
+// "VOSSA.INI"); the platform layer translates them to native paths.
+#pragma once
+
+#include <string>
+
+namespace lobby {
+
+// Values are read into 80-character buffers: at most 79 characters are used.
+inline constexpr unsigned kIniBufferSize = 80;
+
+// One value of an INI file; a missing file, section or key reads as empty,
+// and a longer value is cut to 79 characters.
+std::string ReadIniString(const std::string& section, const std::string& key, const std::string& file);
+// Writes one key, creating the file and section when needed; replaces only
+// that key's line. Returns whether the write worked (the client's callers do
+// not look).
+bool WriteIniString(const std::string& section, const std::string& key, const std::string& value,
+                    const std::string& file);
+
+// InstallDir from WIN.INI, section "QORGames", key "CorvanePath" (default
+// "C:", at most 79 characters), with a backslash appended.
+std::string ReadInstallDir();
+
+// The native path of a Windows-style one (what a file is opened with).
+std::string NativePath(const std::string& windowsPath);
+
+// The server address joined when SERVERS.INI names none.
+inline constexpr const char* kDefaultServerAddress = "127.0.0.1";
+// The lobby server's port.
+inline constexpr int kServerPort = 2424;
+
+}  // namespace lobby

@@ -1,0 +1,17 @@
+#include "single_instance.hpp"
+
+#include "platform/platform.h"
+
+namespace lobby {
+
+bool AnotherInstanceRuns(const std::string& title) {
+  int existed = 0;
+  const int semaphore = plat_semaphore_create(kSemaphoreName, &existed);
+  // Kept open on purpose: the process ending releases it.
+  if (semaphore < 0 || existed == 0) return false;
+  plat_semaphore_close(semaphore);
+  plat_find_top_window(title.c_str(), kHiddenTitle);
+  return plat_find_top_window(title.c_str(), nullptr) != 0;
+}
+
+}  // namespace lobby

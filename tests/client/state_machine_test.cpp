@@ -1,0 +1,461 @@
+// The client's state machine and dispatch of agent messages, driven without
+// windows: exact agent calls through the recorder, windows through
+// RecordingUi.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/client_core.hpp"
+#include "core/client_values.hpp"
+#include "support/call_recorder.hpp"
+#include "support/recording_ui.hpp"
+#include "zep/zep.h"
+
+using lobby::ClientCore;
+using lobby::Values;
+using recorder::R;
+
+namespace {
+
+class StateMachine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    R().Reset();
+    recorder::InstallRecordingSound();
+    lobby::ResetValues();
+    Values().SessionFlag = true;
+    Values().SessionHandle = 7;
+    Values().InstallDir = "C:\\Games\\";
+  }
+  void Enter(int state) {
+    core.SetState(state);
+    R().calls.clear();
+  }
+  void Queue(const std::string& sender, int type, const std::string& text, const std::string& more) {
+    R().messages.push_back({sender, type, text, more});
+  }
+  std::vector<std::string> Calls() const { return R().CallsWithout({"ZEPGetNextMessage"}); }
+
+  recorder::RecordingUi ui;
+  ClientCore core{ui};
+};
+
+TEST_F(StateMachine, OffersArrivingInEachBusyStateAreRefusedWithTheirOwnText) {
+  struct Case {
+    int state;
+    const char* reason;
+  } cases[] = {{lobby::stRegister, "I am not connected to the Vossa!"},
+               {lobby::stOffering, "I am waiting for somebody\"s response!"},
+               {lobby::stOffered, "Someone already has offered me a game"}};
+  for (const Case& c : cases) {
+    Enter(c.state);
+    Queue("1.2.3.4:2001", ZEP_MT_USERMSG, "REAL=Bob;DESC=hi;", "JOIN");
+    core.AgentMessTimerTimer();
+    EXPECT_EQ(Calls(), (std::vector<std::string>{
+                           "ZEPSetResponseStatus(7, 0, 0, \"I am answering somebody's request\")",
+                           std::string("ZEPAcceptSubGroupJoinRequest(7, \"REAL=Bob;DESC=hi;\", 0, \"") + c.reason +
+                               "\")"}))
+        << "state " << c.state;
+    EXPECT_EQ(Values().CurrentState, c.state);
+  }
+}
+
+TEST_F(StateMachine, UnknownStateHidesTheDialogsAndSaysSo) {
+  ui.visible = {lobby::Form::Connect, lobby::Form::Test};
+  core.SetState(7);
+  EXPECT_EQ(Values().CurrentState, 7);
+  EXPECT_EQ(R().calls, (std::vector<std::string>{"Hide(TConnect)", "Hide(TTest)",
+                                                 "Message(none, \"SetState cannot change to Unknown State : 7\")"}));
+  R().calls.clear();
+  for (int event = 1; event <= 10; ++event) core.HandleEvent(event);
+  EXPECT_TRUE(R().calls.empty());
+}
+
+}  // namespace
+
+namespace {
+
+using lobby::Form;
+
+std::vector<std::string> Strings(std::initializer_list<const char*> items) { return {items.begin(), items.end()}; }
+
+// ---- SetState ------------------------------------------------------------
+
+TEST_F(StateMachine, EachKnownStateShowsItsWindowAfterHidingTheDialogs) {
+  struct Case {
+    int state;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {lobby::stRegister, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
+                                   "Show(TTest)", "Hide(TOpen)"})},
+      {lobby::stLobby, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
+                                "Show(TConnect)", "Hide(TOpen)"})},
+      {lobby::stOffering, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
+                                   "Show(TSuggestF)", "Hide(TOpen)"})},
+      {lobby::stOffered, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
+                                  "Show(TAcceptF)", "Hide(TOpen)"})},
+      {lobby::stLeaving, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
+                                  "RefreshTimer(off)", "QueryTimer(off)", "ZEPLeaveServer(7)"})},
+      {lobby::stPlaying, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
+                                  "RefreshTimer(off)", "QueryTimer(off)", "ZEPLeaveServer(7)"})},
+  };
+  for (const Case& c : cases) {
+    R().calls.clear();
+    // The server dialog, the message box and the splash are left alone.
+    ui.visible = {Form::Accept, Form::Connect, Form::Test, Form::Suggest, Form::Server, Form::Message};
+    core.SetState(c.state);
+    EXPECT_EQ(R().calls, c.calls) << "state " << c.state;
+    EXPECT_EQ(Values().CurrentState, c.state);
+    EXPECT_TRUE(ui.visible.count(Form::Server) && ui.visible.count(Form::Message));
+  }
+}
+
+TEST_F(StateMachine, RegisterAndLobbyLeaveTheSubgroupOnceOthersKeepIt) {
+  for (int state : {lobby::stRegister, lobby::stLobby}) {
+    Values().InSubGroup = true;
+    R().calls.clear();
+    core.SetState(state);
+    EXPECT_EQ(R().CallsOf("ZEPLeaveSubGroup"), Strings({"ZEPLeaveSubGroup(7)"})) << state;
+    EXPECT_FALSE(Values().InSubGroup);
+    R().calls.clear();
+    core.SetState(state);
+    EXPECT_TRUE(R().CallsOf("ZEPLeaveSubGroup").empty()) << "left already";
+  }
+  for (int state : {lobby::stOffering, lobby::stOffered, lobby::stLeaving, lobby::stPlaying}) {
+    Values().InSubGroup = true;
+    R().calls.clear();
+    core.SetState(state);
+    EXPECT_TRUE(R().CallsOf("ZEPLeaveSubGroup").empty()) << state;
+    EXPECT_TRUE(Values().InSubGroup);
+  }
+}
+
+TEST_F(StateMachine, LeavingWithoutAUsableSessionCallsNoAgent) {
+  Values().SessionFlag = false;
+  core.SetState(lobby::stLeaving);
+  EXPECT_TRUE(R().CallsOf("ZEPLeaveServer").empty());
+  EXPECT_EQ(R().CallsOf("QueryTimer"), Strings({"QueryTimer(off)"}));
+}
+
+// ---- HandleEvent -----------------------------------------------------------
+
+// Every listed pair of state and event, with what it does beyond SetState's
+// own calls (seen as the state it ends in).
+TEST_F(StateMachine, EveryRowOfTheEventTable) {
+  struct Row {
+    int state, event, endState;
+    std::vector<std::string> agentCalls;  // agent, engine and message calls only
+  } rows[] = {
+      {lobby::stRegister, lobby::evLeave, lobby::stLeaving, Strings({"ZEPLeaveServer(7)"})},
+      {lobby::stRegister, lobby::evGo, lobby::stLobby, {}},
+      {lobby::stLobby, lobby::evLeave, lobby::stLeaving, Strings({"ZEPLeaveServer(7)"})},
+      {lobby::stLobby, lobby::evGo, lobby::stOffering, {}},
+      {lobby::stLobby, lobby::evJoinRequest, lobby::stOffered, {}},
+      {lobby::stLobby, lobby::evServerLost, lobby::stRegister,
+       Strings({"Message(none, \"The connection to the server has been closed.  Try again later\")"})},
+      {lobby::stOffering, lobby::evDeclined, lobby::stLobby,
+       Strings({"Message(TConnect, \"Remote has declined your offer. Reason : too busy\")"})},
+      {lobby::stOffering, lobby::evCancelOffer, lobby::stLobby, {}},
+      {lobby::stOffering, lobby::evServerLost, lobby::stOffering, {}},
+      {lobby::stOffered, lobby::evAccept, lobby::stPlaying, Strings({"ZEPLeaveServer(7)"})},
+      {lobby::stOffered, lobby::evRefuse, lobby::stLobby, {}},
+      {lobby::stOffered, lobby::evWithdrawn, lobby::stLobby,
+       Strings({"ZEPSetResponseStatus(7, 1, 0, null)",
+                "Message(TConnect, \"Remote partner has cancelled his offer to play a game.\")"})},
+      {lobby::stOffered, lobby::evServerLost, lobby::stOffered, {}},
+  };
+  for (const Row& row : rows) {
+    Values().InSubGroup = false;
+    Enter(row.state);
+    Values().MsgMoreInfo = "too busy";
+    core.HandleEvent(row.event);
+    EXPECT_EQ(Values().CurrentState, row.endState) << row.state << "/" << row.event;
+    EXPECT_EQ(R().CallsWithout({"Show", "Hide", "QueryTimer", "RefreshTimer"}), row.agentCalls)
+        << row.state << "/" << row.event;
+  }
+}
+
+TEST_F(StateMachine, ServerLostInTheLobbyStopsTheFirstQueryBeforeGoingBack) {
+  Enter(lobby::stLobby);
+  core.HandleEvent(lobby::evServerLost);
+  ASSERT_GE(R().calls.size(), 2u);
+  EXPECT_EQ(R().calls[0], "QueryTimer(off)");
+  EXPECT_EQ(R().calls[1], "Hide(TConnect)");
+}
+
+TEST_F(StateMachine, PairsNotInTheTableDoNothing) {
+  const std::pair<int, std::vector<int>> unlisted[] = {
+      {lobby::stRegister, {4, 5, 6, 7, 8, 9, 10}}, {lobby::stLobby, {4, 5, 6, 7, 8, 9}},
+      {lobby::stOffering, {1, 2, 6, 7, 9}},        {lobby::stOffered, {1, 2, 4, 5, 8}},
+      {lobby::stLeaving, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}}, {lobby::stPlaying, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+      {0, {1, 2, 3, 10}},
+  };
+  for (const auto& [state, events] : unlisted) {
+    for (int event : events) {
+      Enter(state);
+      core.HandleEvent(event);
+      EXPECT_TRUE(R().calls.empty()) << state << "/" << event << ": " << R().calls.front();
+      EXPECT_EQ(Values().CurrentState, state);
+    }
+  }
+}
+
+TEST_F(StateMachine, AcceptedOfferStartsTheGameWithTheAddressLessItsPort) {
+  Enter(lobby::stOffering);
+  ui.remoteName = "Bob";
+  Values().MsgSender = "10.1.2.3:2001";
+  core.HandleEvent(lobby::evAccepted);
+  EXPECT_EQ(R().CallsWithout({"Show", "Hide", "QueryTimer", "RefreshTimer"}),
+            Strings({"CVRunGame(\"10.1.2.3\", \"C:\\Games\\DATA\", \"C:\\Games\\Zudeduzu.wav\", "
+                     "\"QOR's Corvane Game v091.b2 - Connected to Bob\", 0, window, 514)",
+                     "ZEPLeaveServer(7)"}));
+  EXPECT_TRUE(Values().InSubGroup);
+  EXPECT_TRUE(Values().GameRunning);
+  EXPECT_EQ(Values().CurrentState, lobby::stPlaying);
+  // A game already running is not started twice.
+  Enter(lobby::stOffering);
+  core.HandleEvent(lobby::evAccepted);
+  EXPECT_TRUE(R().CallsOf("CVRunGame").empty());
+}
+
+// ---- the poll and the dispatch ---------------------------------------------
+
+TEST_F(StateMachine, ABurstIsDrainedInOneTickInTheAgentsOrder) {
+  Enter(lobby::stLobby);
+  Queue("SERVER", ZEP_MT_USERDESC, "ID=1.1.1.1:2001;REAL=A;", "d");
+  Queue("SERVER", ZEP_MT_USERDESC, "ID=2.2.2.2:2001;REAL=B;", "d");
+  Queue("SERVER", ZEP_MT_QUERYRESPONSE, "QROK", "  ");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(R().calls, Strings({"ZEPGetNextMessage(7)", "List(\"ID=1.1.1.1:2001;REAL=A;\")", "EnableConnect()",
+                                "ZEPGetNextMessage(7)", "List(\"ID=2.2.2.2:2001;REAL=B;\")", "EnableConnect()",
+                                "ZEPGetNextMessage(7)", "EnableRefresh()", "RefreshTimer(on)",
+                                "ZEPGetNextMessage(7)"}));
+  // The last poll found nothing and cleared the fetched message.
+  EXPECT_EQ(Values().MsgType, 0);
+  EXPECT_EQ(Values().MsgSender, "");
+  EXPECT_EQ(Values().MsgText, "");
+  EXPECT_EQ(Values().MsgMoreInfo, "");
+}
+
+TEST_F(StateMachine, AMessageWithAnEmptyTextEndsTheTickAndTheRestWaits) {
+  Enter(lobby::stLobby);
+  Queue("SERVER", ZEP_MT_USERDESC, "", "");
+  Queue("SERVER", ZEP_MT_QUERYRESPONSE, "QROK", "");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(R().calls, Strings({"ZEPGetNextMessage(7)"}));
+  EXPECT_EQ(R().messages.size(), 1u);
+}
+
+TEST_F(StateMachine, NoPollWithoutAUsableSession) {
+  Values().SessionFlag = false;
+  Queue("SERVER", ZEP_MT_LOSTSERVER, "SRLS", "");
+  core.AgentMessTimerTimer();
+  EXPECT_TRUE(R().calls.empty());
+}
+
+TEST_F(StateMachine, NoDeliveryShowsOneMessagePerFailureNamed) {
+  const std::string offer = "Message(TConnect, \"Couldn't offer a game to Remote 9.9.9.9:2002.  There was a "
+                            "communications problem.\")";
+  const std::string send = "Message(TConnect, \"Couldn't send message to Remote 9.9.9.9:2002.  There was a "
+                           "communications problem.\")";
+  struct Case {
+    const char* moreInfo;
+    std::vector<std::string> messages;
+  } cases[] = {{"JOINFAIL", {offer}}, {"MSGFAIL", {send}}, {"JOINFAIL MSGFAIL", {offer, send}}, {"joinfail", {}}};
+  for (const Case& c : cases) {
+    Enter(lobby::stOffering);
+    Queue("9.9.9.9:2002", ZEP_MT_NODELIVERY, "  ", c.moreInfo);
+    core.AgentMessTimerTimer();
+    EXPECT_EQ(R().CallsOf("Message"), c.messages) << c.moreInfo;
+    EXPECT_EQ(Values().CurrentState, c.messages.empty() ? lobby::stOffering : lobby::stLobby);
+  }
+}
+
+TEST_F(StateMachine, ServerAnswersToTheRegistration) {
+  struct Case {
+    const char* text;
+    int endState;
+    const char* message;
+    bool leavesServer;
+  } cases[] = {
+      {"BUSY", lobby::stRegister, "Server is full.  Please try another server or try again later.", true},
+      {"FAIL", lobby::stRegister, "Lost connection to server.  Server is probably down.", true},
+      {"ACKJ", lobby::stLobby, nullptr, false},
+      // The agent's own answer to a busy server while connecting: unknown.
+      {"NAKJ", lobby::stRegister, "Unknown message with ZEP_MT_JOINSRVRESPONSE : NAKJ", false},
+  };
+  for (const Case& c : cases) {
+    Enter(lobby::stRegister);
+    Values().ServerAcknowledged = false;
+    Queue("SERVER", ZEP_MT_JOINSRVRESPONSE, c.text, "  ");
+    core.AgentMessTimerTimer();
+    EXPECT_EQ(Values().CurrentState, c.endState) << c.text;
+    EXPECT_EQ(R().CallsOf("Message"),
+              c.message ? Strings({("Message(none, \"" + std::string(c.message) + "\")").c_str()})
+                        : std::vector<std::string>{})
+        << c.text;
+    EXPECT_EQ(R().CallsOf("ZEPLeaveServer").size(), c.leavesServer ? 1u : 0u) << c.text;
+    EXPECT_EQ(Values().ServerAcknowledged, std::string(c.text) == "ACKJ");
+  }
+  // BUSY is looked for first: a text with both is a full server.
+  Enter(lobby::stRegister);
+  Queue("SERVER", ZEP_MT_JOINSRVRESPONSE, "ACKJ BUSY", "");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(Values().CurrentState, lobby::stRegister);
+  EXPECT_FALSE(Values().ServerAcknowledged);
+}
+
+TEST_F(StateMachine, QueryResultsAreListedAndOnlyAListedOneEnablesTheOffer) {
+  Enter(lobby::stLobby);
+  ui.listResult = false;
+  Queue("SERVER", ZEP_MT_USERDESC, "ID=1.1.1.1:2001;", "");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(R().CallsWithout({"ZEPGetNextMessage"}), Strings({"List(\"ID=1.1.1.1:2001;\")"}));
+}
+
+TEST_F(StateMachine, JoinResponses) {
+  // Accepted: silence, then the game.
+  Enter(lobby::stOffering);
+  Values().MsgSender.clear();
+  Queue("5.5.5.5:2001", ZEP_MT_JOINRESPONSE, "AKNJ", "  ");
+  core.AgentMessTimerTimer();
+  const auto calls = R().CallsWithout({"ZEPGetNextMessage", "Show", "Hide", "QueryTimer", "RefreshTimer"});
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(calls[0], "StopAllSound()");
+  EXPECT_EQ(calls[1].rfind("CVRunGame(\"5.5.5.5\"", 0), 0u) << calls[1];
+  EXPECT_EQ(Values().CurrentState, lobby::stPlaying);
+
+  // Declined: the busy tone loops and the reason is shown.
+  lobby::ResetValues();
+  Values().SessionFlag = true;
+  Values().SessionHandle = 7;
+  Values().InstallDir = "C:\\Games\\";
+  Enter(lobby::stOffering);
+  ui.visible = {Form::Suggest};
+  Queue("5.5.5.5:2001", ZEP_MT_JOINRESPONSE, "NAKJ", "Not now");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(R().CallsWithout({"ZEPGetNextMessage", "Show", "Hide"}),
+            Strings({"PlaySound(\"C:\\Games\\BUSY.WAV\", 11)",
+                     "Message(TConnect, \"Remote has declined your offer. Reason : Not now\")"}));
+  EXPECT_EQ(Values().CurrentState, lobby::stLobby);
+}
+
+TEST_F(StateMachine, AnAcceptanceInAnyOtherStateOnlyStopsTheSound) {
+  for (int state : {lobby::stRegister, lobby::stLobby, lobby::stOffered, lobby::stLeaving}) {
+    Enter(state);
+    Queue("5.5.5.5:2001", ZEP_MT_JOINRESPONSE, "AKNJ", "");
+    core.AgentMessTimerTimer();
+    EXPECT_EQ(R().CallsWithout({"ZEPGetNextMessage"}), Strings({"StopAllSound()"})) << state;
+    EXPECT_EQ(Values().CurrentState, state);
+  }
+}
+
+TEST_F(StateMachine, AnOfferInTheLobbyIsShownWithQuestionMarksForWhatIsMissing) {
+  Enter(lobby::stLobby);
+  Queue("3.3.3.3:2005", ZEP_MT_USERMSG, "VERSION=0.90b1;REAL=;CITY=x;", "JOIN");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(R().CallsWithout({"ZEPGetNextMessage", "Hide"}),
+            Strings({"ZEPSetResponseStatus(7, 0, 0, \"I am answering somebody's request\")", "Show(TAcceptF)"}));
+  EXPECT_EQ(Values().OfferRecord, "VERSION=0.90b1;REAL=;CITY=x;");
+  EXPECT_EQ(Values().OfferName, "???");
+  EXPECT_EQ(Values().OfferDesc, "???");
+  EXPECT_EQ(Values().CurrentState, lobby::stOffered);
+}
+
+TEST_F(StateMachine, UserMessagesOtherThanOffersAndWithdrawals) {
+  // A withdrawal while answering: back to the lobby, offers welcome again.
+  Enter(lobby::stOffered);
+  Queue("3.3.3.3:2005", ZEP_MT_USERMSG, "  ", "TERM");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(Values().CurrentState, lobby::stLobby);
+  EXPECT_EQ(R().CallsOf("ZEPSetResponseStatus"), Strings({"ZEPSetResponseStatus(7, 1, 0, null)"}));
+  // Any other user message is dropped.
+  Enter(lobby::stLobby);
+  Queue("3.3.3.3:2005", ZEP_MT_USERMSG, "hello", "CHAT");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(R().CallsWithout({"ZEPGetNextMessage"}), std::vector<std::string>{});
+}
+
+TEST_F(StateMachine, SubgroupNewsIsIgnoredAndUnknownTypesAreShown) {
+  Enter(lobby::stLobby);
+  Queue("SERVER", ZEP_MT_REMPLAYER, "ID=1.1.1.1:2001", "");
+  Queue("SERVER", ZEP_MT_LOSTOWNER, "ID=1.1.1.1:2001", "");
+  Queue("1.1.1.1:2001", ZEP_MT_ADDPLAYER, "ID=1.1.1.1:2001", "desc");
+  Queue("1.1.1.1:2001", ZEP_MT_OWNER, "ID=1.1.1.2:2001", "desc");
+  Queue("1.1.1.1:2001", ZEP_MT_LOSTOWNED, "ID=1.1.1.3:2001", "");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(R().CallsOf("Message"), Strings({"Message(TConnect, \"Unknown Message : ID=1.1.1.1:2001\")",
+                                             "Message(TConnect, \"Unknown Message : ID=1.1.1.2:2001\")",
+                                             "Message(TConnect, \"Unknown Message : ID=1.1.1.3:2001\")"}));
+  EXPECT_EQ(Values().CurrentState, lobby::stLobby);
+}
+
+TEST_F(StateMachine, ALostServerGoesBackToTheMainWindowOnlyFromTheLobby) {
+  Enter(lobby::stLobby);
+  Queue("SERVER", ZEP_MT_LOSTSERVER, "SRLS", "  ");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(Values().CurrentState, lobby::stRegister);
+  // Waiting for an answer, the outgoing offer stays on screen.
+  Enter(lobby::stOffering);
+  ui.visible = {Form::Suggest};
+  Queue("SERVER", ZEP_MT_LOSTSERVER, "SRLS", "  ");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(Values().CurrentState, lobby::stOffering);
+  EXPECT_TRUE(ui.visible.count(Form::Suggest));
+}
+
+TEST_F(StateMachine, MessageBoxIsOwnedByTheLastVisibleInItsOrder) {
+  struct Case {
+    std::set<Form> visible;
+    const char* owner;
+  } cases[] = {
+      {{}, "none"},
+      {{Form::Test, Form::Open}, "none"},
+      {{Form::Accept}, "TAcceptF"},
+      {{Form::Accept, Form::Connect}, "TConnect"},
+      {{Form::Connect, Form::Server}, "TServerF"},
+      {{Form::Accept, Form::Connect, Form::Server, Form::Suggest}, "TSuggestF"},
+  };
+  for (const Case& c : cases) {
+    R().calls.clear();
+    ui.visible = c.visible;
+    core.ShowMessageBox("x");
+    EXPECT_EQ(R().calls, Strings({("Message(" + std::string(c.owner) + ", \"x\")").c_str()}));
+  }
+}
+
+// ---- the end of a game -------------------------------------------------------
+
+TEST_F(StateMachine, TheEnginesClosingMessageByItsCode) {
+  struct Case {
+    const char* message;
+    const char* shown;
+    bool leaves;
+    bool stillRunning;
+  } cases[] = {
+      {"MES=disc;LOC=2;REM=1;",
+       "The connection has been closed. You have won 2 games. Your partner has won 1 games.", true, false},
+      {"MES=note;", "Couldn't connect to remote game", true, false},
+      {"MES=exit;LOC=3;", "You pressed exit and left the game. You have won 3 games. Your partner has won 0 games.",
+       true, false},
+      {"MES=uexi;REM=4;",
+       "Your partner has closed the connection. You have won 0 games. Your partner has won 4 games.", false, false},
+      {"MES=onet;LOC=1;REM=1;", "One time game has ended. You have won 1 games. Your partner has won 1 games.",
+       true, false},
+      {"MES=what;LOC=1;", "Unknown message from DLL : MES=what;LOC=1;", false, true},
+  };
+  for (const Case& c : cases) {
+    Enter(lobby::stPlaying);
+    Values().GameRunning = true;
+    R().engineMessage = c.message;
+    core.HangmanMessTimerTimer();
+    EXPECT_EQ(R().CallsOf("Message"), Strings({("Message(none, \"" + std::string(c.shown) + "\")").c_str()}));
+    EXPECT_EQ(R().CallsOf("ZEPLeaveSubGroup").size(), c.leaves ? 1u : 0u) << c.message;
+    EXPECT_EQ(Values().GameRunning, c.stillRunning) << c.message;
+    EXPECT_EQ(Values().CurrentState, lobby::stRegister);
+  }
+}
+
+}  // namespace

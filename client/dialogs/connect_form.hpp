@@ -1,25 +1,133 @@
 // connect_form.hpp - the player query and browse dialog (internal).
+//
+// Shown while the client is registered with a lobby server. Every time it
+// becomes the active window it starts over: the list is emptied and, once
+// the server has acknowledged the registration, a query goes out (all
+// players, or those matching the "Look For" fields). The answers arrive as
+// agent messages that the dispatch hands to ListQueryResult. The player
+// offers a game to the selected player from here, and leaves the program.
 #pragma once
 
-#include "core/forms.hpp"
-#include "core/lobby_form.hpp"
-#include "platform/platform.h"
 #include <string>
+#include <vector>
+
+#include "core/forms.hpp"
+#include "dialog_parts.hpp"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
 
 namespace lobby {
 
-class TConnect : public LobbyForm {
+class BitmapButton;
+class ClientTimer;
+class SpeedButton;
+
+// The query text of the "Look For" fields, in the order they are sent.
+struct QueryFields {
+  std::string name, city, country, age, email, description;
+  int sex = 0;  // position in the drop-down: 0 all, 1 male, 2 female
+};
+// "REAL=..;CITY=..;" and so on for the fields that are not empty, then the
+// sex; the texts go in unchanged. One blank when nothing is asked for.
+std::string BuildQueryText(const QueryFields& fields);
+
+class TConnect : public DialogForm {
   Q_OBJECT
  public:
   explicit TConnect(FormContext context);
+
+  // What the state machine drives.
   void SetQueryTimer(bool on);
   void SetRefreshTimer(bool on);
   void EnableRefreshButton();
   void EnableConnectButton();
+  // Lists one player from the text of a query answer; false (and nothing
+  // listed) when any of its eight fields is missing or empty.
   bool ListQueryResult(const std::string& text);
   std::string RemoteNameCaption() const;
+  // The selected player's whole answer text, byte for byte: the partner an
+  // offer is addressed to.
+  const std::string& RemoteIdText() const { return remoteId_; }
+
+  // Handlers.
+  void FormActivate() override;  // the reset of every activation
+  void QueryTimerTimer();
+  void bRefreshClick();
+  void ListUsersClick();
+  void bQueryOnClick();
+  void bConnectClick();
+  void BitBtn1Click();
+  void bExitClick();
+  void FormClose() override;
+
+  // Partner details.
+  QLabel* lRemoteName;
+  QLabel* lRemoteCity;
+  QLabel* lRemoteCountry;
+  QLabel* lRemoteAge;
+  QLabel* lRemoteeMail;
+  QLabel* lRemoteDesc;
+  QLabel* lRemoteId;   // hidden
+  QLabel* lRemoteSex;  // hidden
+  QLabel* lMale;
+  QLabel* lFemale;
+  QLabel* Male;
+  QLabel* Female;
+  // The player's own.
+  QLabel* lMyName;
+  QLabel* lMyDesc;
+
+  QListWidget* ListUsers;
+  QLabel* QueryPic;
+  QCheckBox* cAutoRefresh;
+  BitmapButton* bRefresh;
+  BitmapButton* bConnect;
+  BitmapButton* BitBtn1;
+  SpeedButton* bQueryOn;
+  BitmapButton* bExit;
+
+  // "Look For".
+  QGroupBox* FrQuery;
+  QLineEdit* QName;
+  QLineEdit* QCity;
+  QLineEdit* QCountry;
+  QLineEdit* QAge;
+  QLineEdit* QEmail;
+  QLineEdit* QDesc;
+  QComboBox* tSex;
+  QComboBox* QMaxAns;
+
+  ClientTimer* QueryTimer;
+  ClientTimer* RefreshTimer;
+
+  // The hidden lists, line i for the player in line i of ListUsers.
+  std::vector<std::string> lsDescription;
+  std::vector<std::string> lsPlayerId;
+  std::vector<std::string> lsCITY;
+  std::vector<std::string> lsCOUNTRY;
+  std::vector<std::string> lsAGE;
+  std::vector<std::string> lsSEX;
+  std::vector<std::string> lsemail;
+
  private:
+  void BuildLookFor();
+  void ClearEntries();
+  void ResetDetails();
+  void ShowEntry(int row);
+  void ShowSex(bool female);
+  void SetRemoteId(const std::string& text);
+  int SelectedRow() const;
+  // Sends the query; the failure text names who asked.
+  void RunQuery(const char* failureText);
+  void UpdateMusicGlyph();
+
   FormContext context_;
+  std::string remoteId_;
 };
 
 }  // namespace lobby

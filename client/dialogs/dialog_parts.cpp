@@ -1,0 +1,154 @@
+#include "dialog_parts.hpp"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace lobby {
+
+namespace {
+
+QFont FirstPresent(std::initializer_list<const char*> families, int pixelSize) {
+  // The database names a face found at several foundries "Name [foundry]".
+  QStringList present;
+  for (const QString& family : QFontDatabase::families()) present << family.section(QStringLiteral(" ["), 0, 0);
+  for (const char* family : families) {
+    if (present.contains(QString::fromLatin1(family), Qt::CaseInsensitive)) {
+      QFont font(QString::fromLatin1(family));
+      font.setPixelSize(pixelSize);
+      return font;
+    }
+  }
+  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  font.setPixelSize(pixelSize);
+  return font;
+}
+
+void SetColours(QWidget* widget, QPalette::ColorRole back, QPalette::ColorRole text) {
+  QPalette palette = widget->palette();
+  palette.setColor(back, kFieldColour);
+  palette.setColor(text, Qt::white);
+  palette.setColor(QPalette::Highlight, QColor(70, 130, 220));
+  palette.setColor(QPalette::HighlightedText, Qt::white);
+  widget->setPalette(palette);
+}
+
+}  // namespace
+
+QFont FormFont() {
+  // The metrics of the dialogs were made for a narrow 11-pixel face; the
+  // wide default faces of a Linux desktop would overflow the labels.
+  return FirstPresent({"MS Sans Serif", "Arial", "Liberation Sans", "Nimbus Sans", "Helvetica", "DejaVu Sans"}, 11);
+}
+
+QFont HeadingFont() {
+  QFont font = FormFont();
+  font.setPixelSize(13);
+  font.setItalic(true);
+  return font;
+}
+
+QFont FixedPitchFont() {
+  // Where the face is missing the font system substitutes its look-alike
+  // (a Courier clone), which is the closest; only a face that really is
+  // fixed-pitch lines the columns up, though.
+  QFont font(QStringLiteral("Courier New"));
+  font.setPixelSize(12);
+  if (QFontInfo(font).fixedPitch()) return font;
+  font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPixelSize(12);
+  return font;
+}
+
+QLabel* AddLabel(QWidget* parent, const QString& text, int left, int top, const QFont& font) {
+  auto* label = new QLabel(text, parent);
+  label->setFont(font);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, Qt::white);
+  label->setPalette(palette);
+  label->adjustSize();
+  label->move(left, top);
+  return label;
+}
+
+QLabel* AddValueLabel(QWidget* parent, int left, int top, int width, int height) {
+  auto* label = new QLabel(parent);
+  label->setAutoFillBackground(true);
+  SetColours(label, QPalette::Window, QPalette::WindowText);
+  label->setGeometry(left, top, width, height);
+  if (height > 2 * QFontMetrics(label->font()).height() - 4) {
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  } else {
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  }
+  // Values come from other players: never let one be read as markup.
+  label->setTextFormat(Qt::PlainText);
+  label->setContentsMargins(2, 0, 2, 0);
+  return label;
+}
+
+QLineEdit* AddEdit(QWidget* parent, int left, int top, int width, int height) {
+  auto* edit = new QLineEdit(parent);
+  SetColours(edit, QPalette::Base, QPalette::Text);
+  edit->setGeometry(left, top, width, height);
+  return edit;
+}
+
+QComboBox* AddDropDown(QWidget* parent, int left, int top, int width, const QStringList& items) {
+  auto* box = new QComboBox(parent);
+  box->setEditable(false);
+  box->addItems(items);
+  SetColours(box, QPalette::Button, QPalette::ButtonText);
+  SetColours(box, QPalette::Base, QPalette::Text);
+  box->setGeometry(left, top, width, 21);
+  return box;
+}
+
+void StyleList(QListWidget* list) {
+  SetColours(list, QPalette::Base, QPalette::Text);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setUniformItemSizes(true);
+}
+
+QString ToQt(const std::string& text) { return QString::fromStdString(text); }
+std::string FromQt(const QString& text) { return text.toStdString(); }
+
+void DialogForm::SetDefaultButton(QAbstractButton* button) {
+  if (auto* old = qobject_cast<QPushButton*>(defaultButton_)) old->setDefault(false);
+  defaultButton_ = button;
+  if (auto* now = qobject_cast<QPushButton*>(button)) now->setDefault(true);
+}
+
+void DialogForm::SetCancelButton(QAbstractButton* button) { cancelButton_ = button; }
+
+void DialogForm::keyPressEvent(QKeyEvent* event) {
+  // Only keys no field took come here: a drop-down's open list, for one,
+  // keeps its Enter and Esc.
+  auto usable = [](QAbstractButton* b) { return b != nullptr && b->isVisible() && b->isEnabled(); };
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+      auto* focused = qobject_cast<QAbstractButton*>(focusWidget());
+      if (usable(focused) && focused->window() == this) {
+        focused->click();
+      } else if (usable(defaultButton_)) {
+        defaultButton_->click();
+      }
+      return;
+    }
+    case Qt::Key_Escape:
+      if (usable(cancelButton_)) cancelButton_->click();
+      return;
+    default:
+      LobbyForm::keyPressEvent(event);
+  }
+}
+
+}  // namespace lobby

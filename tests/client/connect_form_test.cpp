@@ -1,0 +1,307 @@
+// The query dialog: what every activation resets, when and with which text
+// it queries, how answers are listed and shown, and its buttons.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include "core/bitmap_button.hpp"
+#include "core/client_timer.hpp"
+#include "core/test_form.hpp"
+#include "dialog_fixture.hpp"
+#include "dialogs/connect_form.hpp"
+#include "dialogs/message_form.hpp"
+#include "zep/zep.h"
+
+namespace {
+
+using dialogtest::DialogTest;
+using lobby::TConnect;
+using lobby::Values;
+using recorder::R;
+
+const std::string kAnn =
+    "ID=127.0.0.1:2002;OWN=1.1.1.1;VERSION=0.90b1;REAL=Ann;DESC=Likes chess;CITY=Oslo;COUNTRY=Norway;AGE=31;"
+    "SEX=1;EMAIL=ann@example.org;";
+const std::string kBo =
+    "ID=127.0.0.1:2003;OWN=1.1.1.1;VERSION=0.90b1;REAL=Bo;DESC=New here;CITY=Bergen;COUNTRY=Norway;AGE=22;"
+    "SEX=0;EMAIL=bo@example.org;";
+
+class QueryDialog : public DialogTest {
+ protected:
+  void SetUp() override {
+    DialogTest::SetUp();
+    Make(forms.Test);
+    Make(forms.MessageF);
+    dialog = Make(forms.Connect);
+  }
+
+  // Shown and activated as SetState does it.
+  void Activate() {
+    dialog->ShowAndActivate();
+    Settle();
+  }
+
+  std::vector<std::string> Queries() const { return R().CallsOf("ZEPQueryUsers"); }
+
+  static QStringList Items(QComboBox* box) {
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+    return items;
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (int i = 0; i < dialog->ListUsers->count(); ++i) names.push_back(dialog->ListUsers->item(i)->text().toStdString());
+    return names;
+  }
+  std::vector<std::string> Details() const {
+    std::vector<std::string> details;
+    for (QLabel* l : {dialog->lRemoteName, dialog->lRemoteCity, dialog->lRemoteCountry, dialog->lRemoteAge,
+                      dialog->lRemoteeMail, dialog->lRemoteDesc, dialog->lRemoteId})
+      details.push_back(l->text().toStdString());
+    return details;
+  }
+  bool ShowsFemale() const {
+    EXPECT_NE(dialog->lFemale->isHidden(), dialog->lMale->isHidden());
+    EXPECT_EQ(dialog->Female->isHidden(), dialog->lFemale->isHidden());
+    EXPECT_EQ(dialog->Male->isHidden(), dialog->lMale->isHidden());
+    return !dialog->lFemale->isHidden();
+  }
+
+  // The query answers of a running query, as the dispatch lists them.
+  void List(const std::string& text) {
+    if (dialog->ListQueryResult(text)) dialog->EnableConnectButton();
+  }
+
+  TConnect* dialog = nullptr;
+};
+
+TEST_F(QueryDialog, EveryActivationStartsOver) {
+  Activate();
+  Values().ServerAcknowledged = true;
+  List(kAnn);
+  dialog->EnableRefreshButton();
+  dialog->QMaxAns->setCurrentIndex(3);
+  dialog->bQueryOnClick();
+  dialog->QCity->setText("Oslo");
+  dialog->tSex->setCurrentIndex(2);
+
+  // A message box over the dialog, closed: the dialog is activated again.
+  forms.MessageF->ShowAndActivate();
+  Settle();
+  forms.MessageF->hide();
+  dialog->ShowAndActivate();
+  Settle();
+
+  EXPECT_TRUE(Names().empty());
+  EXPECT_TRUE(dialog->lsPlayerId.empty() && dialog->lsSEX.empty() && dialog->lsemail.empty());
+  EXPECT_EQ(Details(), std::vector<std::string>(7, "???"));
+  EXPECT_EQ(Items(dialog->QMaxAns), (QStringList{"100", "50", "30", "10"}));
+  EXPECT_EQ(dialog->QMaxAns->currentText(), "100");
+  EXPECT_FALSE(dialog->bRefresh->isEnabled());
+  EXPECT_FALSE(dialog->bConnect->isEnabled());
+  EXPECT_FALSE(dialog->QueryPic->isHidden());
+  EXPECT_TRUE(dialog->ListUsers->isHidden());
+  EXPECT_TRUE(dialog->QueryTimer->isEnabled());
+  // What the player asked for stays.
+  EXPECT_FALSE(dialog->FrQuery->isHidden());
+  EXPECT_EQ(dialog->QCity->text(), "Oslo");
+  EXPECT_EQ(dialog->tSex->currentText(), "Female");
+
+  dialog->QueryTimerTimer();
+  EXPECT_EQ(Queries(), (std::vector<std::string>{"ZEPQueryUsers(7, \"CITY=Oslo;SEX=1;\", 100, 32, 0)"}));
+}
+
+TEST_F(QueryDialog, TheFirstQueryWaitsForTheAcknowledgement) {
+  Activate();
+  dialog->QueryTimerTimer();
+  EXPECT_TRUE(Queries().empty());
+  EXPECT_TRUE(dialog->QueryTimer->isEnabled()) << "it tries again";
+  EXPECT_EQ(dialog->QueryTimer->interval(), 3000);
+
+  Values().ServerAcknowledged = true;
+  dialog->RefreshTimer->setEnabled(true);
+  dialog->QueryTimerTimer();
+  EXPECT_EQ(Queries(), (std::vector<std::string>{"ZEPQueryUsers(7, \" \", 100, 32, 0)"}));
+  EXPECT_FALSE(dialog->QueryTimer->isEnabled());
+  EXPECT_FALSE(dialog->RefreshTimer->isEnabled());
+}
+
+TEST_F(QueryDialog, TheQueryTextFollowsTheLookForFieldsOnlyWhileTheyAreShown) {
+  Activate();
+  Values().ServerAcknowledged = true;
+  dialog->QName->setText("Ann");
+  dialog->QAge->setText("31");
+  dialog->QDesc->setText("a;b=c");
+  dialog->tSex->setCurrentIndex(1);
+  dialog->QMaxAns->setCurrentIndex(3);
+  dialog->bRefreshClick();  // hidden: the fields do not count
+  dialog->bQueryOnClick();
+  EXPECT_TRUE(dialog->bQueryOn->isStayingDown());
+  dialog->bRefreshClick();
+  dialog->bQueryOnClick();
+  EXPECT_FALSE(dialog->bQueryOn->isStayingDown());
+  EXPECT_TRUE(dialog->FrQuery->isHidden());
+  EXPECT_EQ(Queries(), (std::vector<std::string>{"ZEPQueryUsers(7, \" \", 10, 32, 0)",
+                                                 "ZEPQueryUsers(7, \"REAL=Ann;AGE=31;DESC=a;b=c;SEX=0;\", 10, 32, 0)"}));
+}
+
+TEST(QueryText, PairsGoInTheirOrderAndEmptyFieldsAreLeftOut) {
+  lobby::QueryFields f;
+  EXPECT_EQ(lobby::BuildQueryText(f), " ");
+  f.city = "x";
+  f.sex = 2;
+  EXPECT_EQ(lobby::BuildQueryText(f), "CITY=x;SEX=1;");
+  f = {"n", "c", "k", "9", "e", "d", 0};
+  EXPECT_EQ(lobby::BuildQueryText(f), "REAL=n;CITY=c;COUNTRY=k;AGE=9;EMAIL=e;DESC=d;");
+}
+
+TEST_F(QueryDialog, AQueryAlreadyRunningCountsAsAccepted) {
+  Activate();
+  Values().ServerAcknowledged = true;
+  R().results["ZEPQueryUsers"] = ZEP_RET_ALREADYINQUERY;
+  dialog->RefreshTimer->setEnabled(true);
+  dialog->QueryTimerTimer();
+  EXPECT_TRUE(R().CallsOf("Message").empty());
+  EXPECT_FALSE(dialog->RefreshTimer->isEnabled());
+  List(kAnn);
+  EXPECT_EQ(Names(), std::vector<std::string>{"Ann"});
+}
+
+TEST_F(QueryDialog, ARefusedQueryIsExplainedWithTheCodeAndStopsTheTimer) {
+  const std::string code =
+      "10035 - ZEP_RET_NOTINSERVER This operation (e.g. ZEPLeaveServer) is out of context since you're not "
+      "connected to a server.";
+  Activate();
+  Values().ServerAcknowledged = true;
+  R().results["ZEPQueryUsers"] = ZEP_RET_NOTINSERVER;
+  ui.visible = {lobby::Form::Connect};
+  dialog->QueryTimerTimer();
+  dialog->bRefreshClick();
+  EXPECT_EQ(R().CallsOf("Message"),
+            (std::vector<std::string>{
+                "Message(TConnect, \"Couldn't Query.  Server is probably down.  Try again later." + code + "\")",
+                "Message(TConnect, \"Couldn't Query.  Server is probably down.  Try again later. " + code + "\")"}));
+  EXPECT_FALSE(dialog->QueryTimer->isEnabled());
+  EXPECT_FALSE(dialog->bRefresh->isEnabled()) << "until some later query ends";
+}
+
+TEST_F(QueryDialog, RefreshBeforeTheAcknowledgementEmptiesTheListAndSendsNothing) {
+  Activate();
+  List(kAnn);
+  dialog->EnableRefreshButton();
+  dialog->bRefreshClick();
+  EXPECT_TRUE(Names().empty());
+  EXPECT_EQ(Details(), std::vector<std::string>(7, "???"));
+  EXPECT_FALSE(dialog->bRefresh->isEnabled());
+  EXPECT_FALSE(dialog->bConnect->isEnabled());
+  EXPECT_TRUE(Queries().empty());
+}
+
+TEST_F(QueryDialog, AnswersAreListedInArrivalOrderAndTheFirstIsShown) {
+  Activate();
+  EXPECT_TRUE(dialog->ListQueryResult(kAnn));
+  EXPECT_FALSE(dialog->ListUsers->isHidden());
+  EXPECT_TRUE(dialog->QueryPic->isHidden());
+  EXPECT_TRUE(dialog->ListQueryResult(kBo));
+  EXPECT_TRUE(dialog->ListQueryResult(kAnn)) << "the same player twice is listed twice";
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Ann", "Bo", "Ann"}));
+  EXPECT_EQ(dialog->lsPlayerId, (std::vector<std::string>{kAnn, kBo, kAnn}));
+  EXPECT_EQ(dialog->lsCITY, (std::vector<std::string>{"Oslo", "Bergen", "Oslo"}));
+  EXPECT_EQ(dialog->lsSEX, (std::vector<std::string>{"1", "0", "1"}));
+  // Later answers leave the selection alone.
+  EXPECT_EQ(dialog->ListUsers->currentRow(), 0);
+  EXPECT_EQ(Details(), (std::vector<std::string>{"Ann", "Oslo", "Norway", "31", "ann@example.org", "Likes chess",
+                                                 kAnn}));
+  EXPECT_EQ(dialog->RemoteIdText(), kAnn);
+  EXPECT_EQ(dialog->RemoteNameCaption(), "Ann");
+  EXPECT_TRUE(ShowsFemale());
+  EXPECT_EQ(dialog->lRemoteSex->text(), "1");
+
+  // Another line clicked: every detail and the partner of the next offer.
+  QListWidget* list = dialog->ListUsers;
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+  EXPECT_EQ(Details(), (std::vector<std::string>{"Bo", "Bergen", "Norway", "22", "bo@example.org", "New here", kBo}));
+  EXPECT_EQ(dialog->RemoteIdText(), kBo);
+  EXPECT_FALSE(ShowsFemale());
+}
+
+TEST_F(QueryDialog, AnAnswerMissingAFieldListsNothing) {
+  Activate();
+  const std::string incomplete[] = {
+      "OWN=1.1.1.1;REAL=Ann;DESC=d;CITY=c;COUNTRY=k;AGE=1;SEX=1;EMAIL=e;",  // no ID=
+      "ID=1.2.3.4:2001;REAL=Ann;DESC=d;CITY=c;COUNTRY=k;AGE=;SEX=1;EMAIL=e;",
+      "ID=1.2.3.4:2001;REAL=Ann;DESC=d;CITY=c;COUNTRY=k;AGE=1;SEX=1;",
+  };
+  for (const std::string& text : incomplete) {
+    SCOPED_TRACE(text);
+    List(text);
+  }
+  EXPECT_TRUE(Names().empty());
+  EXPECT_TRUE(dialog->lsPlayerId.empty() && dialog->lsDescription.empty());
+  EXPECT_FALSE(dialog->bConnect->isEnabled());
+  EXPECT_FALSE(dialog->QueryPic->isHidden());
+  EXPECT_EQ(Details(), std::vector<std::string>(7, "???"));
+}
+
+TEST_F(QueryDialog, AnySexOtherThanOneIsShownAsMale) {
+  for (const char* sex : {"0", "2", "x1"}) {
+    SCOPED_TRACE(sex);
+    Activate();
+    List("ID=1.2.3.4:2001;REAL=R;DESC=d;CITY=c;COUNTRY=k;AGE=1;SEX=" + std::string(sex) + ";EMAIL=e;");
+    EXPECT_FALSE(ShowsFemale());
+    EXPECT_EQ(dialog->lRemoteSex->text(), "2");
+    dialog->hide();
+  }
+}
+
+TEST_F(QueryDialog, OfferingHidesTheDialogShowsTheOfferAndStopsBothTimers) {
+  Activate();
+  List(kAnn);
+  Values().CurrentState = lobby::stLobby;
+  dialog->SetQueryTimer(true);
+  dialog->SetRefreshTimer(true);
+  ClearLog();
+  dialog->bConnect->click();
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_EQ(Log(), (std::vector<std::string>{"Show(TSuggestF)", "Hide(TOpen)"}));
+  EXPECT_EQ(Values().CurrentState, lobby::stOffering);
+  EXPECT_FALSE(dialog->QueryTimer->isEnabled());
+  EXPECT_FALSE(dialog->RefreshTimer->isEnabled());
+}
+
+TEST_F(QueryDialog, TheMusicButtonSwitchesTheMusicAndShowsWhatItWillDo) {
+  Activate();
+  dialog->BitBtn1->click();
+  EXPECT_TRUE(Values().MusicPlaying);
+  EXPECT_EQ(dialog->BitBtn1->glyph(), lobby::Glyph::MusicOff);
+  dialog->BitBtn1->click();
+  EXPECT_FALSE(Values().MusicPlaying);
+  EXPECT_EQ(dialog->BitBtn1->glyph(), lobby::Glyph::MusicOn);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"PlaySound(\"C:\\Games\\Zudeduzu.wav\", 11)", "StopAllSound()"}));
+}
+
+TEST_F(QueryDialog, ExitAndTheCloseBoxLeaveTheServerAndTheSessionAndQuit) {
+  const std::vector<std::string> exitCalls = {"RefreshTimer(off)", "QueryTimer(off)", "ZEPLeaveServer(7)",
+                                              "StopAllSound()", "ZEPLeaveSession(7)", "Quit()"};
+  for (bool closeBox : {false, true}) {
+    SCOPED_TRACE(closeBox ? "close box" : "Exit");
+    Activate();
+    Values().SessionFlag = true;
+    Values().CurrentState = lobby::stLobby;
+    Values().MusicPlaying = true;
+    ClearLog();
+    if (closeBox)
+      dialog->close();
+    else
+      dialog->bExit->click();
+    EXPECT_EQ(Log(), exitCalls);
+    EXPECT_FALSE(Values().SessionFlag);
+    EXPECT_FALSE(Values().MusicPlaying);
+    EXPECT_EQ(Values().CurrentState, lobby::stLeaving);
+  }
+}
+
+}  // namespace

@@ -3,8 +3,9 @@
 # them is missing. Runs apt-get as root (directly, or through sudo).
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libx11-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool)
+packages=(cmake make g++ pkg-config python3 dpkg-dev file libgtest-dev libgmock-dev libbenchmark-dev
+          libx11-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
+          openbox x11-utils imagemagick)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -55,7 +55,7 @@ std::string BuildQueryText(const QueryFields& fields) {
 }
 
 TConnect::TConnect(FormContext context) : DialogForm("Entering the Vossa...", 640, 480), context_(context) {
-  setFont(FormFont());
+  setFont(DialogFont());
 
   AddLabel(this, "Your Partner is :", 32, 56, HeadingFont());
   AddLabel(this, "Real Name", 32, 88);

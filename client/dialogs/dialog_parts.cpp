@@ -41,14 +41,14 @@ void SetColours(QWidget* widget, QPalette::ColorRole back, QPalette::ColorRole t
 
 }  // namespace
 
-QFont FormFont() {
+QFont DialogFont() {
   // The metrics of the dialogs were made for a narrow 11-pixel face; the
   // wide default faces of a Linux desktop would overflow the labels.
   return FirstPresent({"MS Sans Serif", "Arial", "Liberation Sans", "Nimbus Sans", "Helvetica", "DejaVu Sans"}, 11);
 }
 
 QFont HeadingFont() {
-  QFont font = FormFont();
+  QFont font = DialogFont();
   font.setPixelSize(13);
   font.setItalic(true);
   return font;

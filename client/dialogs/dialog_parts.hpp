@@ -27,7 +27,7 @@ namespace lobby {
 inline const QColor kFieldColour(0, 0, 128);  // navy
 
 // The dialogs' face: 11 pixels, the closest sans-serif present.
-QFont FormFont();
+QFont DialogFont();
 // Headings ("Your Partner is :", "Registered Users"): 13 pixels, italic.
 QFont HeadingFont();
 // A fixed-pitch face 12 pixels high, so that text columns line up: "Courier
@@ -36,7 +36,7 @@ QFont FixedPitchFont();
 
 // A white, transparent label sized to its text, with its top-left corner at
 // (left, top).
-QLabel* AddLabel(QWidget* parent, const QString& text, int left, int top, const QFont& font = FormFont());
+QLabel* AddLabel(QWidget* parent, const QString& text, int left, int top, const QFont& font = DialogFont());
 // A navy label of fixed size that shows a value; tall ones wrap their words.
 QLabel* AddValueLabel(QWidget* parent, int left, int top, int width, int height);
 // A navy one-line edit field.

@@ -105,7 +105,7 @@ std::optional<int> ParseServerCount(const std::string& text) {
 
 TServerF::TServerF(FormContext context)
     : DialogForm("Choosing a Server...", 640, 480), context_(context) {
-  setFont(FormFont());
+  setFont(DialogFont());
   AddLabel(this, "Available Servers", 96, 56);
   ServerList = new QListWidget(this);
   ServerList->setGeometry(96, 72, 441, 97);

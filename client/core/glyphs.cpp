@@ -423,7 +423,7 @@ QPixmap RenderQueryPicture(QSize size) {
     int alpha;
   };
   const Spot spots[] = {{0.08, 0.16, 0.20, 90}, {0.62, 0.10, 0.22, 110}, {0.36, 0.28, 0.18, 70},
-                        {0.72, 0.50, 0.20, 90}, {0.06, 0.52, 0.22, 100}, {0.40, 0.55, 0.26, 160}};
+                        {0.72, 0.46, 0.20, 90}, {0.06, 0.48, 0.22, 100}, {0.38, 0.40, 0.26, 160}};
   for (const Spot& s : spots) {
     const qreal side = w * s.scale * 1.3;
     DrawFigure(p, QRectF(w * s.x, h * s.y, side, side * 1.05), QColor(150, 190, 255, s.alpha));
@@ -431,7 +431,7 @@ QPixmap RenderQueryPicture(QSize size) {
 
   // The magnifier over the nearest one.
   const qreal r = w * 0.23;
-  const QPointF centre(w * 0.52, h * 0.60);
+  const QPointF centre(w * 0.50, h * 0.48);
   QRadialGradient lens(centre - QPointF(r * 0.3, r * 0.3), r * 1.2);
   lens.setColorAt(0, QColor(255, 255, 255, 90));
   lens.setColorAt(1, QColor(160, 210, 255, 25));

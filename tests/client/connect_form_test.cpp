@@ -39,10 +39,8 @@ class QueryDialog : public DialogTest {
   }
 
   // Shown and activated as SetState does it.
-  void Activate() {
-    dialog->ShowAndActivate();
-    Settle();
-  }
+  void Activate() { DialogTest::Activate(dialog); }
+  using DialogTest::Activate;
 
   std::vector<std::string> Queries() const { return R().CallsOf("ZEPQueryUsers"); }
 
@@ -89,11 +87,9 @@ TEST_F(QueryDialog, EveryActivationStartsOver) {
   dialog->tSex->setCurrentIndex(2);
 
   // A message box over the dialog, closed: the dialog is activated again.
-  forms.MessageF->ShowAndActivate();
-  Settle();
+  Activate(forms.MessageF);
   forms.MessageF->hide();
-  dialog->ShowAndActivate();
-  Settle();
+  Activate(dialog);
 
   EXPECT_TRUE(Names().empty());
   EXPECT_TRUE(dialog->lsPlayerId.empty() && dialog->lsSEX.empty() && dialog->lsemail.empty());

@@ -18,6 +18,7 @@
 #include "core/client_core.hpp"
 #include "core/client_values.hpp"
 #include "core/forms.hpp"
+#include "core/lobby_form.hpp"
 #include "support/call_recorder.hpp"
 #include "support/recording_ui.hpp"
 
@@ -88,9 +89,20 @@ class DialogTest : public ::testing::Test {
     return slot;
   }
 
-  // Lets posted events (activation above all) through.
+  // Lets posted events through.
   static void Settle() {
     for (int i = 0; i < 4; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+
+  // Waits (within a bound) until the window system has activated form:
+  // offscreen at once, on a display once the window manager has.
+  static void WaitForActivation(lobby::LobbyForm* form) {
+    for (int i = 0; i < 500 && lobby::LobbyForm::LastActivated() != form; ++i) QTest::qWait(10);
+    Settle();
+  }
+  static void Activate(lobby::LobbyForm* form) {
+    form->ShowAndActivate();
+    WaitForActivation(form);
   }
 
   // The log from here on.

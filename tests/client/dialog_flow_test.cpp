@@ -294,8 +294,8 @@ TEST_F(DialogFlow, AnIncomingOfferAcceptedStartsTheGame) {
   const std::string sam = bo->FindPlayer("REAL=Sam;");
   ASSERT_FALSE(sam.empty());
   ASSERT_EQ(ZEPJoinSubGroup(bo->handle, sam.c_str()), ZEP_RET_OK);
-  ASSERT_TRUE(WaitUntil([&] { return forms.AcceptF->isVisible(); }));
-  EXPECT_EQ(forms.AcceptF->lRealName->text(), "Bo");
+  // Shown, and activated: the offer's texts are in.
+  ASSERT_TRUE(WaitUntil([&] { return forms.AcceptF->isVisible() && forms.AcceptF->lRealName->text() == "Bo"; }));
   EXPECT_EQ(forms.AcceptF->lDesc->text(), "New here");
   EXPECT_FALSE(forms.Connect->isVisible());
 
@@ -314,7 +314,7 @@ TEST_F(DialogFlow, AnIncomingOfferRefusedSendsTheTypedReason) {
   const std::string sam = bo->FindPlayer("REAL=Sam;");
   ASSERT_FALSE(sam.empty());
   ASSERT_EQ(ZEPJoinSubGroup(bo->handle, sam.c_str()), ZEP_RET_OK);
-  ASSERT_TRUE(WaitUntil([&] { return forms.AcceptF->isVisible(); }));
+  ASSERT_TRUE(WaitUntil([&] { return forms.AcceptF->isVisible() && forms.AcceptF->lRealName->text() == "Bo"; }));
   forms.AcceptF->tRefuse->setText("Maybe later");
   forms.AcceptF->bRefuse->click();
   Message answer;

@@ -50,15 +50,13 @@ class OfferDialogs : public DialogTest {
   }
   // A message box over the window, then closed: the window is active again.
   void MessageBoxOver(lobby::LobbyForm* window) {
-    forms.MessageF->ShowAndActivate();
-    Settle();
+    Activate(forms.MessageF);
     forms.MessageF->hide();
     window->activateWindow();
-    Settle();
+    WaitForActivation(window);
   }
   void Show(lobby::LobbyForm* window) {
-    window->ShowAndActivate();
-    Settle();
+    Activate(window);
   }
 };
 

@@ -89,7 +89,8 @@ bool SaveButtonSheet(const QString& dir) {
                       {Glyph::Server, {81, 41}, "Server"},   {Glyph::Refresh, {81, 41}, "Refresh"},
                       {Glyph::Offer, {81, 41}, "Offer"},     {Glyph::Accept, {85, 41}, "Accept"},
                       {Glyph::Refuse, {85, 41}, "Refuse"},   {Glyph::MusicOn, {74, 43}, "MusicOn"},
-                      {Glyph::MusicOff, {74, 43}, "MusicOff"}, {Glyph::Search, {65, 65}, "Search"}};
+                      {Glyph::MusicOff, {74, 43}, "MusicOff"}, {Glyph::MusicOn, {81, 49}, "MusicOn"},
+                      {Glyph::MusicOff, {81, 49}, "MusicOff"}, {Glyph::Search, {65, 65}, "Search"}};
   const GlyphState states[] = {GlyphState::Up, GlyphState::Down, GlyphState::StaysDown, GlyphState::Disabled};
   const char* stateNames[] = {"up", "down", "stays down", "disabled"};
   const int cellW = 110, labelW = 80, top = 24;
@@ -157,16 +158,17 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The installed data as the program would find it, before the scratch
+  // folder below takes the program's place.
+  if (installDir.empty()) {
+    const std::string named = ReadInstallDir();
+    if (fs::exists(NativePath(named + "Bitmaps\\Cv_sec.bmp"))) installDir = NativePath(named);
+  }
   // Everything the program writes goes to a scratch folder of its own.
   char scratchTemplate[] = "/tmp/lobby-render-XXXXXX";
   const fs::path scratch = mkdtemp(scratchTemplate);
   setenv("LOBBY_DRIVES", (scratch / "drives").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", scratch.c_str(), 1);
-  const char* givenWinIni = std::getenv("LOBBY_WIN_INI");
-  if (installDir.empty() && givenWinIni != nullptr) {
-    const std::string named = ReadInstallDir();
-    if (fs::exists(NativePath(named + "Bitmaps\\Cv_sec.bmp"))) installDir = NativePath(named);
-  }
   const fs::path install = installDir.empty() ? scratch / "install" : fs::path(installDir);
   const fs::path data = scratch / "data";
   fs::create_directories(data / "Bitmaps");
@@ -222,6 +224,7 @@ int main(int argc, char** argv) {
   core.SetState(stLobby);
   Settle();
   TConnect* query = forms.Connect;
+  ok = Save(query, outDir, "query_searching.png") && ok;
   for (const char* player : kPlayers)
     if (query->ListQueryResult(player)) query->EnableConnectButton();
   query->EnableRefreshButton();

@@ -69,8 +69,7 @@ TEST_F(ServerDialog, AClickedRowGivesItsTextBeforeTheFirstBlank) {
                "Server2=lobby.example.net\nName2=Main hall\n"
                "Server3=no-blank-anywhere-in\nName3=this-row-at-all-long\n");
   TServerF* dialog = Create();
-  dialog->ShowAndActivate();
-  Settle();
+  Activate(dialog);
   EXPECT_EQ(dialog->tServer->text(), "127.0.0.1") << "no CurrentServer: the built-in address";
 
   ClickRow(dialog, 1);
@@ -84,8 +83,7 @@ TEST_F(ServerDialog, AClickedRowGivesItsTextBeforeTheFirstBlank) {
 TEST_F(ServerDialog, OkStoresTheFieldAsTypedAndReturnsToTheMainWindow) {
   drives.Write("SERVERS.INI", "; kept\n[QORServers]\nVersion=4\nCurrentServer=10.0.0.1\nServerCount=0\n");
   TServerF* dialog = Create();
-  dialog->ShowAndActivate();
-  Settle();
+  Activate(dialog);
   ClearLog();
   dialog->tServer->setText("  not; an=address ");
   dialog->bOk->click();
@@ -107,8 +105,7 @@ TEST_F(ServerDialog, OkWithoutAFileCreatesOneWithOnlyTheCurrentServer) {
 TEST_F(ServerDialog, DoubleClickStoresTheAddressTheClickCopied) {
   drives.Write("SERVERS.INI", "[QORServers]\nServerCount=2\nServer1=10.0.0.1\nServer2=10.0.0.2\n");
   TServerF* dialog = Create();
-  dialog->ShowAndActivate();
-  Settle();
+  Activate(dialog);
   dialog->tServer->setText("typed");
   QListWidget* list = dialog->ServerList;
   // A double click begins with a click.
@@ -127,8 +124,7 @@ TEST_F(ServerDialog, CancelAndTheCloseBoxStoreNothingButTheFieldKeepsTheClick) {
   TServerF* dialog = Create();
   for (bool closeBox : {false, true}) {
     SCOPED_TRACE(closeBox ? "close box" : "Cancel");
-    dialog->ShowAndActivate();
-    Settle();
+    Activate(dialog);
     ClearLog();
     ClickRow(dialog, closeBox ? 0 : 1);
     if (closeBox)
@@ -138,8 +134,7 @@ TEST_F(ServerDialog, CancelAndTheCloseBoxStoreNothingButTheFieldKeepsTheClick) {
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(drives.Read("SERVERS.INI"), file);
     EXPECT_TRUE(Log().empty()) << "the state does not change";
-    dialog->ShowAndActivate();
-    Settle();
+    Activate(dialog);
     EXPECT_EQ(dialog->tServer->text(), closeBox ? "10.0.0.1" : "10.0.0.2");
     dialog->hide();
   }
@@ -147,15 +142,13 @@ TEST_F(ServerDialog, CancelAndTheCloseBoxStoreNothingButTheFieldKeepsTheClick) {
 
 TEST_F(ServerDialog, EnterPressesOkAndEscapePressesCancel) {
   TServerF* dialog = Create();
-  dialog->ShowAndActivate();
-  Settle();
+  Activate(dialog);
   dialog->tServer->setFocus();
   dialog->tServer->setText("10.1.1.1");
   QTest::keyClick(dialog->tServer, Qt::Key_Escape);
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_FALSE(drives.Exists("SERVERS.INI"));
-  dialog->ShowAndActivate();
-  Settle();
+  Activate(dialog);
   dialog->tServer->setFocus();
   QTest::keyClick(dialog->tServer, Qt::Key_Return);
   EXPECT_FALSE(dialog->isVisible());
@@ -221,8 +214,7 @@ TEST_F(ServerDialog, TheListShowsFixedPitchRowsFifteenPixelsHigh) {
   drives.Write("SERVERS.INI",
                "[QORServers]\nServerCount=2\nServer1=1.1.1.1\nName1=iiiii\nServer2=200.200.200.200\nName2=WWWWW\n");
   TServerF* dialog = Create();
-  dialog->ShowAndActivate();
-  Settle();
+  Activate(dialog);
   const QFont font = dialog->ServerList->font();
   EXPECT_TRUE(QFontInfo(font).fixedPitch()) << QFontInfo(font).family().toStdString();
   EXPECT_EQ(font.pixelSize(), 12);

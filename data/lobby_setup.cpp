@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: lobby-setup [--dir DIR] [--data DIR] [--force]\n"
+    "Usage: lobby-setup [--dir DIR] [--data DIR] [--force] [--if-missing]\n"
     "Copies the lobby client's data files into a per-user installation\n"
     "directory and records it in WIN.INI ([QORGames] CorvanePath).\n"
     "\n"
@@ -36,7 +36,9 @@ constexpr const char* kUsage =
     "  --data DIR   where the installed data files are (default: share/lobby\n"
     "               beside the folder of this program)\n"
     "  --force      replace the data files already there; the player's\n"
-    "               SERVERS.INI and VOSSA.INI are never replaced\n";
+    "               SERVERS.INI and VOSSA.INI are never replaced\n"
+    "  --if-missing do nothing when WIN.INI already names an installation\n"
+    "               directory that holds the client's bitmaps\n";
 
 // The client reads the key into an 80-character buffer.
 constexpr std::size_t kMaxInstallDir = 79;
@@ -91,12 +93,23 @@ int CopyTree(const fs::path& from, const fs::path& to, bool force) {
   return copied;
 }
 
+// Whether WIN.INI names an installation directory that is in place.
+bool InstallationPresent() {
+  char recorded[kMaxInstallDir + 1] = {};
+  plat_get_profile_string("QORGames", "CorvanePath", "", recorded, sizeof recorded);
+  if (recorded[0] == '\0') return false;
+  const std::string bitmaps = NativePath(std::string(recorded) + "\\Bitmaps\\Cv_first.bmp");
+  std::error_code ec;
+  return !bitmaps.empty() && fs::exists(bitmaps, ec);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string dir = "C:\\Corvane";
   fs::path data;
   bool force = false;
+  bool ifMissing = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -104,6 +117,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (arg == "--force") {
       force = true;
+    } else if (arg == "--if-missing") {
+      ifMissing = true;
     } else if (arg == "--dir" && i + 1 < argc) {
       dir = argv[++i];
     } else if (arg == "--data" && i + 1 < argc) {
@@ -113,6 +128,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (ifMissing && InstallationPresent()) return 0;
   if (data.empty()) data = DefaultDataDir();
   if (!fs::exists(data / "Bitmaps")) {
     std::fprintf(stderr, "lobby-setup: no data files in %s (use --data)\n", data.c_str());

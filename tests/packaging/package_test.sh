@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The Debian package as a person gets it: made by CPack from the build tree,
+# unpacked into a scratch root (no root rights, nothing installed on the
+# machine), its client started from there through the desktop menu's
+# launcher with a scratch home. Passes when the package holds what it should,
+# its programs find their libraries through their relative run path, the
+# launcher makes the per-user installation and WIN.INI, and the client's
+# splash window shows its drawn background.
+#   package_test.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+scratch=$(mktemp -d)
+lobby_pid=
+cleanup() {
+  [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Making the package.
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1 ||
+  { cat "$scratch/cpack.log"; fail "cpack"; }
+deb=$(ls "$scratch"/pkg/*.deb)
+echo "package: $(basename "$deb")"
+
+# What it says of itself.
+fields=$(dpkg-deb -f "$deb" Package Section Depends)
+echo "$fields"
+grep -q '^Package: lobby$' <<<"$fields" || fail "package name"
+grep -q 'libqt6widgets6' <<<"$fields" || fail "no Qt dependency found by shlibdeps"
+grep -q 'qt6-qpa-plugins' <<<"$fields" || fail "the platform plugins are not a dependency"
+
+# What it holds.
+root="$scratch/root"
+dpkg-deb -x "$deb" "$root"
+for f in usr/bin/lobby usr/bin/lobby-launch usr/bin/lobby-setup usr/bin/vossad usr/bin/lobbybot \
+         usr/include/zep/zep.h usr/include/cvengine/cvengine.h \
+         usr/share/applications/lobby.desktop usr/share/icons/hicolor/256x256/apps/lobby.png \
+         usr/share/lobby/Bitmaps/Cv_first.bmp usr/share/lobby/Bitmaps/Cv_sec.bmp usr/share/lobby/Corva.hlp \
+         usr/share/lobby/Zudeduzu.wav usr/share/lobby/DIAL.WAV usr/share/lobby/SERVERS.INI \
+         usr/share/man/man6/lobby.6 usr/lib/systemd/system/vossad.service; do
+  [ -e "$root/$f" ] || fail "missing $f"
+done
+ls "$root"/usr/lib*/libzep.so "$root"/usr/lib*/libcvengine.so >/dev/null 2>&1 ||
+  ls "$root"/usr/lib/*/libzep.so >/dev/null || fail "missing libraries"
+grep -q '^ExecStart=/usr/bin/vossad ' "$root/usr/lib/systemd/system/vossad.service" || fail "the unit's ExecStart"
+grep -q '^Exec=lobby-launch$' "$root/usr/share/applications/lobby.desktop" || fail "the desktop entry's Exec"
+
+# Programs find their libraries inside the moved tree, not in the build.
+for p in lobby vossad lobbybot lobby-setup; do
+  readelf -d "$root/usr/bin/$p" | grep -q 'R.*PATH.*\$ORIGIN' || fail "$p has no relative run path"
+  if env -u LD_LIBRARY_PATH ldd "$root/usr/bin/$p" | grep -E 'not found|'"$build" >&2; then
+    fail "$p resolves a library outside the unpacked tree"
+  fi
+done
+"$root/usr/bin/vossad" --help >/dev/null || fail "vossad --help"
+
+# First start from the desktop menu, with a home of its own.
+[ -n "${DISPLAY:-}" ] || fail "needs an X display (the test suite runs under Xvfb)"
+home="$scratch/home"
+mkdir -p "$home"
+export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share"
+export XDG_RUNTIME_DIR="$scratch/run" LOBBY_WIN_INI="$home/.config/lobby/WIN.INI"
+unset LOBBY_DRIVES QT_QPA_PLATFORM
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+"$root/usr/bin/lobby-launch" >"$scratch/lobby.log" 2>&1 &
+lobby_pid=$!
+window=
+for _ in $(seq 1 200); do
+  window=$(xdotool search --onlyvisible --pid "$lobby_pid" --name "^QOR's Corvane Game$" 2>/dev/null | head -1) || true
+  [ -n "$window" ] && break
+  kill -0 "$lobby_pid" 2>/dev/null || { cat "$scratch/lobby.log"; fail "the client ended"; }
+  sleep 0.1
+done
+[ -n "$window" ] || { cat "$scratch/lobby.log"; fail "no splash window within 20 s"; }
+grep -q 'CorvanePath=' "$LOBBY_WIN_INI" || fail "WIN.INI has no installation directory"
+installed=$(find "$home" -iname Cv_first.bmp | head -1)
+[ -n "$installed" ] || fail "no per-user installation made"
+echo "per-user installation: $(dirname "$(dirname "$installed")")"
+
+# The splash paints its tiled bitmap: a drawn picture has many colours, a
+# window without its bitmap one. (Polled: the first paint may follow the map.)
+colours=0
+for _ in $(seq 1 50); do
+  /usr/bin/import -window "$window" "$scratch/splash.png" 2>/dev/null || true
+  colours=$(/usr/bin/identify -format %k "$scratch/splash.png" 2>/dev/null || echo 0)
+  [ "$colours" -gt 64 ] && break
+  sleep 0.1
+done
+echo "splash colours: $colours"
+[ "$colours" -gt 64 ] || fail "the splash shows no background bitmap"
+echo "package test passed"

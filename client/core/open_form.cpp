@@ -15,7 +15,7 @@ TOpen::TOpen(FormContext context) : LobbyForm(kSplashCaption, 640, 480), context
   LoadingIm = new QLabel(QStringLiteral("Loading, please wait..."), this);
   LoadingIm->setObjectName("LoadingIm");
   LoadingIm->setFont(FormFont(24, true));
-  LoadingIm->setStyleSheet(QStringLiteral("color: red; background: transparent;"));
+  SetTextColour(LoadingIm, Qt::red);
   LoadingIm->setAlignment(Qt::AlignCenter);
   LoadingIm->setGeometry(0, 396, 640, 48);
   LoadingIm->hide();

@@ -29,7 +29,7 @@ TMessageF::TMessageF(FormContext context) : LobbyForm(kMessageCaption, 281, 168,
   lMess->setFont(FormFont(13));
   lMess->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   lMess->setWordWrap(true);
-  lMess->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+  SetTextColour(lMess, Qt::white);
 
   bOkMess = new QPushButton(QStringLiteral("OK"), fMess);
   bOkMess->setObjectName("bOkMess");

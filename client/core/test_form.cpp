@@ -122,7 +122,7 @@ std::string TTest::DescriptionText() const { return Text(tDescription); }
 
 std::string TTest::ProfilePath() const { return Values().InstallDir + "VOSSA.INI"; }
 
-void TTest::FormActivate() {
+void TTest::TestActivate() {
   const std::string file = ProfilePath();
   const auto read = [&file](const char* key) { return QString::fromStdString(ReadIniString(kSection, key, file)); };
   tRealName->setText(read("RealName"));
@@ -192,7 +192,7 @@ void TTest::bHelpClick() {
 
 void TTest::bExitClick() { context_.core.ExitSequence(); }
 
-void TTest::FormClose() { context_.core.ExitSequence(); }
+void TTest::TestClose() { context_.core.ExitSequence(); }
 
 void TTest::BitBtn1Click() {
   ClientValues& v = Values();

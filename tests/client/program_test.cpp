@@ -161,6 +161,10 @@ TEST_P(Program, ASecondCopyIsRefusedAndTheFirstKeepsItsTitle) {
   second_ = StartLobby("second.log");
   const Window fatal = x_->WaitMapped(kFatal);
   ASSERT_NE(fatal, 0u) << "no \"already running\" box";
+  // The search met the second copy's own (hidden) splash first and renamed
+  // it; the first copy's splash is what the second search found.
+  EXPECT_EQ(x_->Existing("zzzzzzz2").size(), 1u);
+  EXPECT_TRUE(x_->Mapped("zzzzzzz2").empty());
   EXPECT_TRUE(x_->FocusAndKey(fatal, "Return"));
   const std::optional<int> code = second_->Wait(15000);
   ASSERT_TRUE(code.has_value()) << "the second copy still runs";

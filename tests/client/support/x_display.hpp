@@ -163,6 +163,12 @@ class XDisplay {
     Collect(DefaultRootWindow(display_), 3, title, found);
     return found;
   }
+  // Windows with exactly this title, mapped or not.
+  std::vector<Window> Existing(const std::string& title) {
+    std::vector<Window> found;
+    Collect(DefaultRootWindow(display_), 3, title, found, false);
+    return found;
+  }
   Window WaitMapped(const std::string& title, int boundMs = 15000) {
     Window w = 0;
     Eventually(
@@ -243,17 +249,18 @@ class XDisplay {
     if (data) XFree(data);
     return title;
   }
-  void Collect(Window parent, int depth, const std::string& title, std::vector<Window>& found) {
+  void Collect(Window parent, int depth, const std::string& title, std::vector<Window>& found,
+               bool mappedOnly = true) {
     Window root = 0, up = 0, *children = nullptr;
     unsigned n = 0;
     if (!XQueryTree(display_, parent, &root, &up, &children, &n)) return;
     for (unsigned i = 0; i < n; ++i) {
       XWindowAttributes a;
-      if (!XGetWindowAttributes(display_, children[i], &a) || a.map_state != IsViewable) continue;
+      if (!XGetWindowAttributes(display_, children[i], &a) || (mappedOnly && a.map_state != IsViewable)) continue;
       if (Title(children[i]) == title)
         found.push_back(children[i]);
       else if (depth > 1)
-        Collect(children[i], depth - 1, title, found);
+        Collect(children[i], depth - 1, title, found, mappedOnly);
     }
     if (children) XFree(children);
   }

@@ -12,6 +12,7 @@
 // the XDG folders).
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -130,6 +131,10 @@ int main(int argc, char** argv) {
   }
   if (ifMissing && InstallationPresent()) return 0;
   if (data.empty()) data = DefaultDataDir();
+  if (dir.empty()) {
+    std::fprintf(stderr, "lobby-setup: --dir needs a directory\n");
+    return 2;
+  }
   if (!fs::exists(data / "Bitmaps")) {
     std::fprintf(stderr, "lobby-setup: no data files in %s (use --data)\n", data.c_str());
     return 1;
@@ -139,6 +144,12 @@ int main(int argc, char** argv) {
   if (dir.size() > kMaxInstallDir) {
     std::fprintf(stderr, "lobby-setup: %s is longer than the %zu characters the client reads\n", dir.c_str(),
                  kMaxInstallDir);
+    return 1;
+  }
+  const bool drive = dir.size() >= 2 && std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':';
+  if (!drive && dir.front() != '/') {
+    // The client would look for it relative to wherever it was started.
+    std::fprintf(stderr, "lobby-setup: %s is neither an absolute path nor on a drive (C:\\...)\n", dir.c_str());
     return 1;
   }
   const std::string native = NativePath(dir);

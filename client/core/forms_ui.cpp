@@ -4,12 +4,14 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <utility>
 
 #include "dialogs/accept_form.hpp"
 #include "dialogs/connect_form.hpp"
 #include "dialogs/message_form.hpp"
 #include "dialogs/server_form.hpp"
 #include "dialogs/suggest_form.hpp"
+#include "loop_bridge.hpp"
 #include "open_form.hpp"
 #include "test_form.hpp"
 
@@ -47,6 +49,9 @@ void FormsUi::ShowMessage(std::optional<Form> owner, const std::string& text) {
 }
 
 void FormsUi::FatalMessage(const std::string& text) {
+  // Nothing of the agent's runs while the box waits: the process ends after
+  // it without another agent call.
+  LoopBridge::Pause();
   QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, QString::fromStdString(text), QMessageBox::Ok);
   box.exec();
   // At once: no clean-up, no agent call.
@@ -55,10 +60,9 @@ void FormsUi::FatalMessage(const std::string& text) {
 
 void FormsUi::DestroySplash() {
   if (forms_.Open == nullptr) return;
-  TOpen* splash = forms_.Open;
-  forms_.Open = nullptr;
-  splash->hide();
-  splash->deleteLater();
+  // At once, not later: the loop ends right after, and nothing of the splash
+  // is on the stack (the exit comes from the main or the query window).
+  delete std::exchange(forms_.Open, nullptr);
 }
 
 void FormsUi::QuitLoop() { QCoreApplication::exit(0); }

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPalette>
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
@@ -33,6 +34,14 @@ void MoveToBack(LobbyForm* form) {
 }
 
 }  // namespace
+
+void SetTextColour(QWidget* widget, const QColor& colour) {
+  // A palette, not a style sheet: style sheets cost milliseconds each at
+  // start-up.
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  widget->setPalette(palette);
+}
 
 QFont FormFont(int pixelSize, bool bold) {
   // Narrow faces first: the captions were fitted to an 8-point face of the

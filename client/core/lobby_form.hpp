@@ -84,6 +84,10 @@ class LobbyForm : public QWidget {
   QPointer<LobbyForm> owner_;
 };
 
+// Gives a label (or any widget's text) a colour of its own. Labels are
+// transparent already: they paint no background.
+void SetTextColour(QWidget* widget, const QColor& colour);
+
 // The font of the forms' text: a sans serif of the size and width the
 // windows were laid out for (labels 13 pixels high).
 QFont FormFont(int pixelSize = 10, bool bold = false);

@@ -1,12 +1,20 @@
 // The lobby client. No argument or environment variable configures it: its
 // installation directory comes from WIN.INI, everything else from files
 // there.
+#include <fontconfig/fontconfig.h>
+
 #include <QApplication>
+#include <thread>
 
 #include "client_app.hpp"
 #include "qt_sound.hpp"
 
 int main(int argc, char** argv) {
+  // The main window's text fields need the fonts before the splash can be
+  // shown, and reading fontconfig's set-up is the larger part of that. A
+  // second core does it while the application object connects to the
+  // display; Qt then finds it done.
+  std::thread fontconfig([] { FcInit(); });
   QApplication application(argc, argv);
   // The application's title is the caption of its fatal boxes; it is not
   // set as Qt's display name, which would be appended to every caption.
@@ -19,6 +27,7 @@ int main(int argc, char** argv) {
   {
     lobby::ClientApp client;
     client.Start();
+    fontconfig.join();
     status = QApplication::exec();
   }
   // The audio thread ends before the application object.

@@ -15,7 +15,7 @@ TOpen::TOpen(FormContext context) : LobbyForm(kSplashCaption, 640, 480), context
   LoadingIm = new QLabel(QStringLiteral("Loading, please wait..."), this);
   LoadingIm->setObjectName("LoadingIm");
   LoadingIm->setFont(FormFont(24, true));
-  LoadingIm->setStyleSheet(QStringLiteral("color: red; background: transparent;"));
+  SetTextColour(LoadingIm, Qt::red);
   LoadingIm->setAlignment(Qt::AlignCenter);
   LoadingIm->setGeometry(0, 396, 640, 48);
   LoadingIm->hide();
@@ -30,11 +30,17 @@ TOpen::TOpen(FormContext context) : LobbyForm(kSplashCaption, 640, 480), context
 }
 
 void TOpen::FormCreate() {
-  // The search must meet this window before any other copy's: it exists now,
-  // with its caption, at the bottom of the stack (showing raises it).
-  winId();
-  if (QGuiApplication::platformName() != QLatin1String("offscreen")) windowHandle()->lower();
-  if (AnotherInstanceRuns(kSplashCaption)) {
+  const auto prepareOwnWindow = [this] {
+    // The search must meet this window before any other copy's: it exists
+    // now, with its caption, at the bottom of the stack (showing raises it).
+    winId();
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
+    windowHandle()->lower();
+    // The search asks the window system, which has seen nothing of this
+    // window until Qt's requests are flushed and answered.
+    QGuiApplication::sync();
+  };
+  if (AnotherInstanceRuns(kSplashCaption, prepareOwnWindow)) {
     context_.core.ui().FatalMessage("QOR's Corvane Game is already running.");
     return;
   }

@@ -1,54 +1,63 @@
 #include "qt_sound.hpp"
 
+#include <dlfcn.h>
+
 #include <QEventLoop>
-#include <QSoundEffect>
 #include <QThread>
 #include <QTimer>
-#include <QUrl>
-#include <map>
 
+#include "audio_output.hpp"
 #include "profile_files.hpp"
 #include "wav_length.hpp"
 
 namespace lobby {
 
-// Owns the sound effects, on the audio thread. One effect per file, kept
-// once loaded, so that a tone played again starts at once.
+// On the audio thread: loads the module at the first request.
 class AudioWorker : public QObject {
  public:
+  ~AudioWorker() override = default;  // the output goes first; the module stays loaded
+
   void Play(const QString& nativePath, bool loop) {
-    StopCurrent();
-    QSoundEffect*& effect = effects_[nativePath];
-    if (effect == nullptr) {
-      effect = new QSoundEffect(this);
-      effect->setSource(QUrl::fromLocalFile(nativePath));
-    }
-    effect->setLoopCount(loop ? QSoundEffect::Infinite : 1);
-    effect->play();
-    current_ = effect;
+    if (AudioOutput* out = Output()) out->Play(nativePath, loop);
   }
-  void StopCurrent() {
-    if (current_ != nullptr) current_->stop();
-    current_ = nullptr;
+  void Stop() {
+    if (AudioOutput* out = Output()) out->Stop();
   }
 
  private:
-  std::map<QString, QSoundEffect*> effects_;
-  QSoundEffect* current_ = nullptr;
+  AudioOutput* Output() {
+    if (!tried_) {
+      tried_ = true;
+      // Found beside the program's libraries (its run path).
+      if (void* module = dlopen(kAudioModule, RTLD_NOW | RTLD_LOCAL)) {
+        if (auto create = reinterpret_cast<CreateAudioOutput>(dlsym(module, kAudioFactory)))
+          output_.reset(create());
+      }
+    }
+    return output_.get();
+  }
+
+  bool tried_ = false;
+  std::unique_ptr<AudioOutput> output_;
 };
 
 QtSoundBackend::QtSoundBackend() : thread_(std::make_unique<QThread>()), worker_(new AudioWorker) {
   thread_->setObjectName("audio");
   worker_->moveToThread(thread_.get());
-  thread_->start();
+  QTimer::singleShot(0, &gate_, [this] { StartThread(); });
 }
 
 QtSoundBackend::~QtSoundBackend() {
-  // The effects belong to the audio thread and must go there.
+  StartThread();
+  // The output belongs to the audio thread and must go there.
   AudioWorker* worker = worker_;
   QMetaObject::invokeMethod(worker, [worker] { delete worker; }, Qt::BlockingQueuedConnection);
   thread_->quit();
   thread_->wait();
+}
+
+void QtSoundBackend::StartThread() {
+  if (!thread_->isRunning()) thread_->start();
 }
 
 void QtSoundBackend::Play(const std::string& windowsPath, unsigned flags) {
@@ -69,6 +78,7 @@ void QtSoundBackend::Play(const std::string& windowsPath, unsigned flags) {
   // Synchronous: the GUI thread waits out the sound's length in a loop that
   // repaints but takes no input, socket or timer. Its own timers being
   // excluded, the end is signalled from the audio thread.
+  StartThread();
   QEventLoop wait;
   const int ms = static_cast<int>(length->count());
   QMetaObject::invokeMethod(worker, [worker, path, ms, &wait] {
@@ -80,7 +90,7 @@ void QtSoundBackend::Play(const std::string& windowsPath, unsigned flags) {
 
 void QtSoundBackend::Stop() {
   AudioWorker* worker = worker_;
-  QMetaObject::invokeMethod(worker, [worker] { worker->StopCurrent(); });
+  QMetaObject::invokeMethod(worker, [worker] { worker->Stop(); });
 }
 
 }  // namespace lobby

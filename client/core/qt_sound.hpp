@@ -1,13 +1,20 @@
-// qt_sound.hpp - the client's sound output through Qt Multimedia (internal).
+// qt_sound.hpp - the client's sound output (internal).
 //
 // The program installs this backend at start (main.cpp); tests install a
-// recording one instead. Sounds play on an audio thread of their own: the
-// sound effects there are fed by that thread's timers, so the GUI thread can
-// wait for a synchronous sound without starving it. The output never reports
-// that a sound has ended (not even without a sound device), so a
-// synchronous sound lasts as long as its wave header says.
+// recording one instead. Sounds play on an audio thread of their own,
+// through the sound effects of liblobby_audio.so (audio_output.hpp): the
+// effects are fed by that thread's timers, so the GUI thread can wait for a
+// synchronous sound without starving them. The thread starts, and loads the
+// module, once the GUI loop runs: the splash is on screen before any of the
+// sound system is. Requests made before wait in the thread's queue.
+//
+// The output never reports that a sound has ended (not even without a sound
+// device), so a synchronous sound lasts as long as its wave header says.
+// Without the module, or without a device, nothing is heard and nothing
+// else changes.
 #pragma once
 
+#include <QObject>
 #include <memory>
 
 #include "sound.hpp"
@@ -29,8 +36,11 @@ class QtSoundBackend : public SoundBackend {
   void Stop() override;
 
  private:
+  void StartThread();
+
   std::unique_ptr<QThread> thread_;
   AudioWorker* worker_ = nullptr;  // lives on thread_, deleted there
+  QObject gate_;                   // on the GUI thread: starts thread_ once the loop runs
 };
 
 }  // namespace lobby

@@ -14,11 +14,13 @@ namespace {
 
 constexpr const char* kSection = "Vossa";
 
-QLabel* WhiteLabel(const char* text, int left, int top, QWidget* parent) {
+// A label a line high and as wide as the room before the field beside or
+// under it: sizing it to its text would load the fonts before the splash is
+// on screen.
+QLabel* WhiteLabel(const char* text, int left, int top, int width, QWidget* parent) {
   auto* label = new QLabel(QString::fromLatin1(text), parent);
-  label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
-  label->move(left, top);
-  label->adjustSize();
+  SetTextColour(label, Qt::white);
+  label->setGeometry(left, top, width, 13);
   return label;
 }
 
@@ -36,14 +38,13 @@ std::string OrDash(std::string value) { return value.empty() ? "-" : value; }
 }  // namespace
 
 TTest::TTest(FormContext context) : LobbyForm(kMainCaption, 640, 480), context_(context) {
-  Label1 = WhiteLabel("My Real Name (must be filled)", 160, 72, this);
-  Label1->resize(140, 13);
-  Label2 = WhiteLabel("City", 344, 72, this);
-  Label3 = WhiteLabel("Country", 160, 112, this);
-  Label4 = WhiteLabel("Age", 320, 112, this);
-  Label5 = WhiteLabel("Sex", 392, 112, this);
-  Label6 = WhiteLabel("Email", 160, 136, this);
-  Label7 = WhiteLabel("My Description", 160, 160, this);
+  Label1 = WhiteLabel("My Real Name (must be filled)", 160, 72, 140, this);
+  Label2 = WhiteLabel("City", 344, 72, 145, this);
+  Label3 = WhiteLabel("Country", 160, 112, 40, this);
+  Label4 = WhiteLabel("Age", 320, 112, 24, this);
+  Label5 = WhiteLabel("Sex", 392, 112, 24, this);
+  Label6 = WhiteLabel("Email", 160, 136, 40, this);
+  Label7 = WhiteLabel("My Description", 160, 160, 329, this);
 
   tRealName = Edit("tRealName", 160, 88, 177, 21, this);
   tCity = Edit("tCity", 344, 88, 145, 21, this);
@@ -121,7 +122,7 @@ std::string TTest::DescriptionText() const { return Text(tDescription); }
 
 std::string TTest::ProfilePath() const { return Values().InstallDir + "VOSSA.INI"; }
 
-void TTest::FormActivate() {
+void TTest::TestActivate() {
   const std::string file = ProfilePath();
   const auto read = [&file](const char* key) { return QString::fromStdString(ReadIniString(kSection, key, file)); };
   tRealName->setText(read("RealName"));
@@ -191,7 +192,7 @@ void TTest::bHelpClick() {
 
 void TTest::bExitClick() { context_.core.ExitSequence(); }
 
-void TTest::FormClose() { context_.core.ExitSequence(); }
+void TTest::TestClose() { context_.core.ExitSequence(); }
 
 void TTest::BitBtn1Click() {
   ClientValues& v = Values();

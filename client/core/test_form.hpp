@@ -52,6 +52,8 @@ class TTest : public LobbyForm {
   // name) and returns what was written.
   Profile SaveProfile();
 
+  void TestActivate();
+  void TestClose();
   void bOkClick();
   void bServerClick();
   void bHelpClick();
@@ -76,8 +78,8 @@ class TTest : public LobbyForm {
   ClientTimer *AgentMessTimer, *HangmanMessTimer;
 
  protected:
-  void FormActivate() override;  // TestActivate
-  void FormClose() override;     // TestClose
+  void FormActivate() override { TestActivate(); }
+  void FormClose() override { TestClose(); }
 
  private:
   void TestCreate();

@@ -12,7 +12,9 @@ namespace {
 const QColor kNavy(0, 0, 128);
 }
 
-TMessageF::TMessageF(FormContext context) : LobbyForm("", 281, 168, Frame::Borderless), context_(context) {
+// Borderless, so the caption shows nowhere on screen; it names the window to
+// the window system and to assistive tools.
+TMessageF::TMessageF(FormContext context) : LobbyForm(kMessageCaption, 281, 168, Frame::Borderless), context_(context) {
   fMess = new QGroupBox(this);
   fMess->setObjectName("fMess");
   fMess->setGeometry(8, 8, 265, 153);
@@ -27,7 +29,7 @@ TMessageF::TMessageF(FormContext context) : LobbyForm("", 281, 168, Frame::Borde
   lMess->setFont(FormFont(13));
   lMess->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   lMess->setWordWrap(true);
-  lMess->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+  SetTextColour(lMess, Qt::white);
 
   bOkMess = new QPushButton(QStringLiteral("OK"), fMess);
   bOkMess->setObjectName("bOkMess");

@@ -18,6 +18,8 @@
 
 namespace lobby {
 
+inline constexpr const char* kMessageCaption = "QOR's Corvane Game - Message";
+
 class TMessageF : public LobbyForm {
   Q_OBJECT
  public:

@@ -14,11 +14,13 @@ bool Contains(const std::string& text, const char* part) { return text.find(part
 
 std::string ClientCore::PollAgentMessage() {
   ClientValues& v = Values();
+  lastPollResult_ = ZEP_RET_NOMSG;
   if (!v.SessionFlag) return {};
   char sender[ZEP_PLAYERID_SIZE] = {};
   char text[ZEP_TEXT_SIZE] = {};
   char moreInfo[ZEP_TEXT_SIZE] = {};
   const int result = ZEPGetNextMessage(v.SessionHandle, sender, &v.MsgType, text, moreInfo);
+  lastPollResult_ = result;
   if (result == ZEP_RET_NOMSG) {
     v.MsgSender.clear();
     v.MsgText.clear();
@@ -35,8 +37,18 @@ std::string ClientCore::PollAgentMessage() {
 }
 
 void ClientCore::AgentMessTimerTimer() {
-  for (std::string text = PollAgentMessage(); !text.empty(); text = PollAgentMessage()) {
-    DispatchAgentMessage(text);
+  for (;;) {
+    const std::string text = PollAgentMessage();
+    if (!text.empty()) {
+      DispatchAgentMessage(text);
+      continue;
+    }
+    // A fetched message whose text is empty (a peer's empty user message) is
+    // skipped, not taken for the end of the queue: the agent notifies again
+    // only once its queue has run empty, so stopping here would leave every
+    // later message unread for good. Nothing fetched, or an error, ends the
+    // tick.
+    if (lastPollResult_ != ZEP_RET_OK) break;
   }
 }
 

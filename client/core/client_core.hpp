@@ -100,6 +100,9 @@ class ClientCore {
   void RefuseOffer(const char* reason);
 
   ClientUi& ui_;
+  // What the last poll's ZEPGetNextMessage returned (ZEP_RET_NOMSG when it
+  // fetched nothing).
+  int lastPollResult_ = 0;
 };
 
 }  // namespace lobby

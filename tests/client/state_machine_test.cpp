@@ -239,13 +239,24 @@ TEST_F(StateMachine, ABurstIsDrainedInOneTickInTheAgentsOrder) {
   EXPECT_EQ(Values().MsgMoreInfo, "");
 }
 
-TEST_F(StateMachine, AMessageWithAnEmptyTextEndsTheTickAndTheRestWaits) {
+TEST_F(StateMachine, AMessageWithAnEmptyTextIsSkippedAndTheRestIsHandled) {
+  // A member's empty user message must not leave the rest of the queue
+  // unread: the agent would never notify again.
   Enter(lobby::stLobby);
-  Queue("SERVER", ZEP_MT_USERDESC, "", "");
+  Queue("1.2.3.4:2001", ZEP_MT_USERMSG, "", "PLRS");
+  Queue("SERVER", ZEP_MT_QUERYRESPONSE, "QROK", "");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(R().calls, Strings({"ZEPGetNextMessage(7)", "ZEPGetNextMessage(7)", "EnableRefresh()",
+                                "RefreshTimer(on)", "ZEPGetNextMessage(7)"}));
+  EXPECT_TRUE(R().messages.empty());
+}
+
+TEST_F(StateMachine, AnErrorFromTheAgentEndsTheTick) {
+  Enter(lobby::stLobby);
+  R().results["ZEPGetNextMessage"] = ZEP_RET_INVALIDSESSION;
   Queue("SERVER", ZEP_MT_QUERYRESPONSE, "QROK", "");
   core.AgentMessTimerTimer();
   EXPECT_EQ(R().calls, Strings({"ZEPGetNextMessage(7)"}));
-  EXPECT_EQ(R().messages.size(), 1u);
 }
 
 TEST_F(StateMachine, NoPollWithoutAUsableSession) {

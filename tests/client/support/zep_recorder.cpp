@@ -33,6 +33,9 @@ int ZEPGetSessionSubGroupStatus(int handle, int* status) {
 }
 int ZEPGetNextMessage(int handle, char* playerId, int* type, char* text, char* moreInfo) {
   R().calls.push_back("ZEPGetNextMessage(" + N(handle) + ")");
+  // A scripted failure leaves the queue and the buffers alone.
+  const int scripted = R().ResultFor("ZEPGetNextMessage", ZEP_RET_OK);
+  if (scripted != ZEP_RET_OK) return scripted;
   if (R().messages.empty()) return ZEP_RET_NOMSG;
   const recorder::QueuedMessage m = R().messages.front();
   R().messages.pop_front();

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libx11-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool openbox x11-utils)
+          libx11-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool openbox x11-utils libfontconfig-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config python3 dpkg-dev file libgtest-dev libgmock-dev libbenchmark-dev
-          libx11-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
+          libx11-dev libfontconfig-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
           openbox x11-utils imagemagick)
 
 missing=()

@@ -29,9 +29,9 @@ void ClientCore::HangmanMessTimerTimer() {
   const std::string text = message;
   const std::string code = GetField(text, "MES=");
   std::string won = GetField(text, "LOC=");
-  if (won.empty()) won = "0";
+  if (won.empty()) won.assign(1, '0');  // (not = "0": GCC 12 warns falsely on it)
   std::string lost = GetField(text, "REM=");
-  if (lost.empty()) lost = "0";
+  if (lost.empty()) lost.assign(1, '0');
   const std::string counts = "You have won " + won + " games. " + "Your partner has won " + lost + " games.";
 
   struct Outcome {

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QPixmapCache>
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
@@ -81,7 +82,13 @@ LobbyForm::~LobbyForm() {
 }
 
 void LobbyForm::LoadBackground(const std::string& windowsPath) {
-  background_ = QPixmap(QString::fromStdString(NativePath(windowsPath)));
+  // Five forms load the same tile one after another at start-up: they share
+  // one decoded copy.
+  const QString native = QString::fromStdString(NativePath(windowsPath));
+  if (!QPixmapCache::find(native, &background_)) {
+    background_ = QPixmap(native);
+    if (!background_.isNull()) QPixmapCache::insert(native, background_);
+  }
   update();
 }
 

@@ -41,7 +41,12 @@ std::vector<std::string> Recorder::CallsOf(const std::string& function) const {
   return kept;
 }
 
-std::string Quoted(const char* text) { return text == nullptr ? "null" : "\"" + std::string(text) + "\""; }
+std::string Quoted(const char* text) {
+  if (text == nullptr) return "null";
+  // Appended, not "\"" + ...: GCC 12 warns falsely on the concatenation.
+  std::string quoted(1, '"');
+  return quoted.append(text).append(1, '"');
+}
 
 namespace {
 

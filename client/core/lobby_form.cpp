@@ -123,7 +123,12 @@ void LobbyForm::ShowAndActivate() {
   }
 }
 
-void LobbyForm::SetDefaultButton(QAbstractButton* button) { defaultButton_ = button; }
+void LobbyForm::SetDefaultButton(QAbstractButton* button) {
+  if (auto* old = qobject_cast<QPushButton*>(defaultButton_)) old->setDefault(false);
+  defaultButton_ = button;
+  // A push button shows that it is the default one.
+  if (auto* now = qobject_cast<QPushButton*>(button)) now->setDefault(true);
+}
 
 void LobbyForm::SetCancelButton(QAbstractButton* button) { cancelButton_ = button; }
 
@@ -195,8 +200,11 @@ void LobbyForm::hideEvent(QHideEvent* event) {
 void LobbyForm::keyPressEvent(QKeyEvent* event) {
   QAbstractButton* target = nullptr;
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Only keys no field took come here: a drop-down's open list, for one,
+    // keeps its Enter.
     target = qobject_cast<QPushButton*>(focusWidget());
-    if (target == nullptr) target = defaultButton_;
+    if (target == nullptr || target->window() != this || !target->isVisible() || !target->isEnabled())
+      target = defaultButton_;
   } else if (event->key() == Qt::Key_Escape) {
     target = cancelButton_;
   }

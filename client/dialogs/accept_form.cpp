@@ -11,7 +11,7 @@
 
 namespace lobby {
 
-TAcceptF::TAcceptF(FormContext context) : DialogForm("Remote is offering a game...", 640, 484), context_(context) {
+TAcceptF::TAcceptF(FormContext context) : LobbyForm("Remote is offering a game...", 640, 484), context_(context) {
   setFont(DialogFont());
   AddLabel(this, "Real Name", 136, 72);
   lRealName = AddValueLabel(this, 136, 88, 225, 13);

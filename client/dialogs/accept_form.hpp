@@ -18,7 +18,7 @@ class BitmapButton;
 // What further offers are answered with while the game runs.
 inline constexpr const char* kPlayingReason = "I am already playing with somebody else.";
 
-class TAcceptF : public DialogForm {
+class TAcceptF : public LobbyForm {
   Q_OBJECT
  public:
   explicit TAcceptF(FormContext context);

@@ -54,7 +54,7 @@ std::string BuildQueryText(const QueryFields& fields) {
   return query;
 }
 
-TConnect::TConnect(FormContext context) : DialogForm("Entering the Vossa...", 640, 480), context_(context) {
+TConnect::TConnect(FormContext context) : LobbyForm("Entering the Vossa...", 640, 480), context_(context) {
   setFont(DialogFont());
 
   AddLabel(this, "Your Partner is :", 32, 56, HeadingFont());

@@ -36,7 +36,7 @@ struct QueryFields {
 // sex; the texts go in unchanged. One blank when nothing is asked for.
 std::string BuildQueryText(const QueryFields& fields);
 
-class TConnect : public DialogForm {
+class TConnect : public LobbyForm {
   Q_OBJECT
  public:
   explicit TConnect(FormContext context);

@@ -120,35 +120,4 @@ void StyleList(QListWidget* list) {
 QString ToQt(const std::string& text) { return QString::fromStdString(text); }
 std::string FromQt(const QString& text) { return text.toStdString(); }
 
-void DialogForm::SetDefaultButton(QAbstractButton* button) {
-  if (auto* old = qobject_cast<QPushButton*>(defaultButton_)) old->setDefault(false);
-  defaultButton_ = button;
-  if (auto* now = qobject_cast<QPushButton*>(button)) now->setDefault(true);
-}
-
-void DialogForm::SetCancelButton(QAbstractButton* button) { cancelButton_ = button; }
-
-void DialogForm::keyPressEvent(QKeyEvent* event) {
-  // Only keys no field took come here: a drop-down's open list, for one,
-  // keeps its Enter and Esc.
-  auto usable = [](QAbstractButton* b) { return b != nullptr && b->isVisible() && b->isEnabled(); };
-  switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter: {
-      auto* focused = qobject_cast<QAbstractButton*>(focusWidget());
-      if (usable(focused) && focused->window() == this) {
-        focused->click();
-      } else if (usable(defaultButton_)) {
-        defaultButton_->click();
-      }
-      return;
-    }
-    case Qt::Key_Escape:
-      if (usable(cancelButton_)) cancelButton_->click();
-      return;
-    default:
-      LobbyForm::keyPressEvent(event);
-  }
-}
-
 }  // namespace lobby

@@ -3,9 +3,8 @@
 //
 // Every dialog is laid out in client-area pixels, with white labels straight
 // on the tiled background and navy fields, in one small sans-serif face, so
-// the parts are made here and nowhere else. DialogForm adds what the dialogs
-// need beyond LobbyForm: a default button that Enter presses and a cancel
-// button that Esc presses, wherever the focus stands in the dialog.
+// the parts are made here and nowhere else. Enter and Esc are the forms' own
+// (LobbyForm::SetDefaultButton, SetCancelButton).
 #pragma once
 
 #include <QColor>
@@ -51,22 +50,5 @@ void StyleList(QListWidget* list);
 QString ToQt(const std::string& text);
 std::string FromQt(const QString& text);
 
-class DialogForm : public LobbyForm {
-  Q_OBJECT
- public:
-  using LobbyForm::LobbyForm;
-
-  // Enter presses the default button (or the button that has the focus);
-  // Esc presses the cancel button. Either may be null.
-  void SetDefaultButton(QAbstractButton* button);
-  void SetCancelButton(QAbstractButton* button);
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
-
- private:
-  QAbstractButton* defaultButton_ = nullptr;
-  QAbstractButton* cancelButton_ = nullptr;
-};
 
 }  // namespace lobby

@@ -104,7 +104,7 @@ std::optional<int> ParseServerCount(const std::string& text) {
 }
 
 TServerF::TServerF(FormContext context)
-    : DialogForm("Choosing a Server...", 640, 480), context_(context) {
+    : LobbyForm("Choosing a Server...", 640, 480), context_(context) {
   setFont(DialogFont());
   AddLabel(this, "Available Servers", 96, 56);
   ServerList = new QListWidget(this);

@@ -30,7 +30,7 @@ std::optional<std::string> AddressOfRow(const std::string& row);
 // is not such a number.
 std::optional<int> ParseServerCount(const std::string& text);
 
-class TServerF : public DialogForm {
+class TServerF : public LobbyForm {
   Q_OBJECT
  public:
   explicit TServerF(FormContext context);

@@ -12,7 +12,7 @@
 namespace lobby {
 
 TSuggestF::TSuggestF(FormContext context)
-    : DialogForm("Offering a game to Remote, please wait...", 640, 480), context_(context) {
+    : LobbyForm("Offering a game to Remote, please wait...", 640, 480), context_(context) {
   setFont(DialogFont());
   AddLabel(this, "My Real Name", 96, 112);
   lMyName = AddValueLabel(this, 96, 128, 193, 17);

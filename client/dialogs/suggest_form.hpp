@@ -16,7 +16,7 @@ namespace lobby {
 
 class BitmapButton;
 
-class TSuggestF : public DialogForm {
+class TSuggestF : public LobbyForm {
   Q_OBJECT
  public:
   explicit TSuggestF(FormContext context);

@@ -3,8 +3,12 @@
 # them is missing. Runs apt-get as root (directly, or through sudo).
 set -euo pipefail
 
+# clang, its runtime libraries (libFuzzer, the sanitizers) and llvm (for
+# llvm-symbolizer, which makes sanitizer reports readable) are for the fuzz
+# harnesses and the sanitizer build.
 packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libx11-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool)
+          libx11-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
+          clang libclang-rt-14-dev llvm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -117,7 +117,12 @@ std::optional<std::string_view> IniDocument::Find(std::string_view section,
 }
 
 void IniDocument::InsertLine(std::size_t at, std::string text) {
-  if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = eol_;
+  if (at > 0 && lines_[at - 1].eol.empty()) {
+    // An unterminated line that ends in a carriage return would lose it to
+    // a plain "\n" (the pair reads as one CRLF ending): it gets "\r\n".
+    Line &above = lines_[at - 1];
+    above.eol = !above.text.empty() && above.text.back() == '\r' ? "\r\n" : eol_;
+  }
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
                 Line{std::move(text), eol_});
 }

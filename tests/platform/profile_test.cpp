@@ -318,6 +318,16 @@ TEST(IniDocument, KeyLayoutBeforeTheEqualsSignIsKept) {
   EXPECT_EQ(doc.Find("s", " KEY "), "new");
 }
 
+TEST(IniDocument, AKeyAddedAfterAnUnterminatedLineEndingInCarriageReturnKeepsThatByte) {
+  // Found by the fuzzer: the added ending made "\r" + "\n" one CRLF, and
+  // the value above lost its last byte.
+  IniDocument doc = IniDocument::Parse("[s]\nversion = 1 7 ]\r");
+  ASSERT_TRUE(doc.Set("s", "CurrentServer", "x"));
+  const IniDocument reread = IniDocument::Parse(doc.Serialize());
+  EXPECT_EQ(reread.Find("s", "version"), std::optional<std::string_view>("1 7 ]\r"));
+  EXPECT_EQ(reread.Find("s", "CurrentServer"), std::optional<std::string_view>("x"));
+}
+
 TEST(IniDocument, HeaderWithoutClosingBracketStartsNoSection) {
   IniDocument doc = IniDocument::Parse("[s]\n[t\nk=v\n");
   EXPECT_EQ(doc.Find("s", "k"), "v");

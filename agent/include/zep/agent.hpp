@@ -33,7 +33,7 @@
 enum : std::uint32_t {
   TE_PEER_ACCEPTED = 1000,       // the listener accepted an agent connection
   TE_PEER_MESSAGE = 1001,        // text: the line that arrived
-  TE_PEER_CLOSED = 1002,         // the other side closed, or a bad or unreadable frame
+  TE_PEER_CLOSED = 1002,         // the other side closed, a bad or unreadable frame, or a frame not done in time
   TE_SERVER_MESSAGE = 1003,      // id 0; text: the line (keep-alive probes excluded)
   TE_SERVER_CLOSED = 1004,       // id 0; the server connection ended
   TE_SERVER_SEND_FAILED = 1011,  // id 0; the server connection has been torn down
@@ -68,7 +68,7 @@ class CAgent {
   ZEP_EXPORT unsigned AAListnerCreate(unsigned firstPort);
   // Connects to another agent; 1 and *id written when connected, else 0 (and
   // "CPIN ID=<address>:<port>;" is sent to the server when a server
-  // connection object exists).
+  // connection object exists, at most once per id within 30 s).
   ZEP_EXPORT int AAConnectCreate(std::uint32_t* id, const char* address, unsigned port);
   // Sends one line to an agent connection, or (closeFlag nonzero) closes it
   // without sending. 1 when sent or closed, 0 for an unknown id or a failed

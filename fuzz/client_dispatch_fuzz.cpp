@@ -11,18 +11,9 @@
 
 #include "core/client_core.hpp"
 #include "core/client_values.hpp"
-#include "core/sound.hpp"
 #include "fuzz_input.hpp"
 #include "support/call_recorder.hpp"
 #include "support/recording_ui.hpp"
-
-// The sound output is Qt's in the program; the harness records it instead.
-namespace lobby {
-void PlaySoundFile(const std::string&, unsigned) {}
-void StopAllSound() { Values().MusicPlaying = false; }
-bool SyncSoundPlaying() { return false; }
-void SetSoundBackend(std::unique_ptr<SoundBackend>) {}
-}  // namespace lobby
 
 namespace {
 

@@ -39,7 +39,7 @@ for f in usr/bin/lobby usr/bin/lobby-launch usr/bin/lobby-setup usr/bin/vossad u
          usr/share/applications/lobby.desktop usr/share/icons/hicolor/256x256/apps/lobby.png \
          usr/share/lobby/Bitmaps/Cv_first.bmp usr/share/lobby/Bitmaps/Cv_sec.bmp usr/share/lobby/Corva.hlp \
          usr/share/lobby/Zudeduzu.wav usr/share/lobby/DIAL.WAV usr/share/lobby/SERVERS.INI \
-         usr/share/man/man6/lobby.6 usr/lib/systemd/system/vossad.service; do
+         usr/share/man/man6/lobby.6 usr/share/man/man6/lobbybot.6 usr/share/man/man8/vossad.8 usr/lib/systemd/system/vossad.service; do
   [ -e "$root/$f" ] || fail "missing $f"
 done
 ls "$root"/usr/lib*/libzep.so "$root"/usr/lib*/libcvengine.so >/dev/null 2>&1 ||

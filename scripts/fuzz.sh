@@ -12,7 +12,9 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
 
-CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# -O1 with line tables: what libFuzzer is usually built with, quick to compile.
+CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -gline-tables-only" -DCMAKE_C_FLAGS_DEBUG="-O1 -gline-tables-only" \
   -DLOBBY_FUZZ=ON -DLOBBY_TESTS=OFF -DLOBBY_BENCH=OFF -DLOBBY_GUI=OFF >/dev/null
 mapfile -t targets <"$build_dir/fuzz_targets.txt"
 cmake --build "$build_dir" -j2 --target "${targets[@]}" >/dev/null

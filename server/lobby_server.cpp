@@ -198,7 +198,8 @@ class LobbyServer::Impl {
   // Registers the player for c, or, when another connection holds the id,
   // probes that holder and keeps the player waiting on its answer.
   void Register(Connection& c, Player player, TimePoint now);
-  // The holder showed it is alive: the JOINs waiting for its id are refused.
+  // The holder showed it is alive and stays: the JOINs waiting for its id
+  // are refused (or handed on, when it has registered under another id).
   void RefuseChallengers(Connection& holder);
   void OnServerList(Connection& c, std::string_view line);
   void OnQuery(Connection& c, std::string_view line);
@@ -544,9 +545,9 @@ std::size_t LobbyServer::Impl::DecodeFrames(Connection& c, zep::ByteBuffer& inpu
       return frames;
     }
     c.probeDeadline = kNoDeadline;  // any frame shows the agent is alive
-    if (!c.challengers.empty()) RefuseChallengers(c);
     HandleLine(c, text_, now);
-    if (c.closed) return frames;
+    if (c.closed) return frames;  // a LEAV hands the id on instead
+    if (!c.challengers.empty()) RefuseChallengers(c);
   }
 }
 
@@ -625,7 +626,12 @@ void LobbyServer::Impl::Register(Connection& c, Player player, TimePoint now) {
 }
 
 void LobbyServer::Impl::RefuseChallengers(Connection& holder) {
-  for (const Connection::Challenger& challenger : std::exchange(holder.challengers, {})) {
+  for (Connection::Challenger& challenger : std::exchange(holder.challengers, {})) {
+    // A holder that registered under another id meanwhile has let this one go.
+    if (holder.player == nullptr || holder.player->id != challenger.id) {
+      handovers_.push_back(std::move(challenger));
+      continue;
+    }
     Connection* c = Lookup(challenger.fd, challenger.serial);
     if (c == nullptr || c->closed || !c->waitingJoin || c->waitingJoin->id != challenger.id) continue;
     c->waitingJoin.reset();

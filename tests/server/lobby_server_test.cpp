@@ -583,6 +583,28 @@ TEST_F(HostileClientTest, AJoinForAnIdWhoseHolderIsSilentTakesItOnceTheHolderIsD
   EXPECT_EQ(newcomer.Query(" ", 1, "sync"), IdList{"QROK"});
 }
 
+TEST_F(HostileClientTest, AHolderThatLeavesOrMovesToAnotherIdHandsTheWaitingJoinOn) {
+  Vossad server({"--ping-interval", "60", "--ping-timeout", "5"});
+  auto leaving = Registered(server, 2001, Description("Old"), "Corva", /*answersPings=*/false);
+  auto moving = Registered(server, 2002, Description("Old"), "Corva", /*answersPings=*/false);
+  Client again(server.port()), other(server.port());
+  again.Join(2001, Description("Again"));
+  other.Join(2002, Description("Other"));
+  EXPECT_EQ(leaving->Next(), "PING");
+  EXPECT_EQ(moving->Next(), "PING");
+  leaving->Send("LEAV");  // an agent leaving and joining anew
+  moving->Join(2003, Description("Moved"));
+  auto asker = Registered(server, 2010, Description("Eve"));
+  IdList ids;
+  EXPECT_TRUE(Eventually([&] {
+    ids = Ids(asker->Query(" "));
+    std::sort(ids.begin(), ids.end());
+    return ids == IdList{"127.0.0.1:2001", "127.0.0.1:2002", "127.0.0.1:2003"};
+  })) << ids.size() << " registered";
+  EXPECT_EQ(again.Query(" ", 1, "sync"), IdList{"QROK"});
+  EXPECT_EQ(other.Query(" ", 1, "sync"), IdList{"QROK"});
+}
+
 TEST(LobbyServerProcess, SigtermStopsItCleanly) {
   Vossad server;
   ASSERT_NE(server.port(), 0);

@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   fuzzsession::Harness& harness = fuzzsession::TheHarness();
   auto session = harness.Open();
+  if (!session) return 0;
   const std::uint8_t setup = data[0];
   const std::string self = "ID=127.0.0.1:" + std::to_string(harness.port()) + ";APP=QORCORVA;\x18REAL=Member;";
   if (setup % 3 == 1) {

@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   fuzzsession::Harness& harness = fuzzsession::TheHarness();
   auto session = harness.Open();
+  if (!session) return 0;
   const std::uint8_t setup = data[0];
   if (setup & 1) {
     session->JoinServer("127.0.0.1", static_cast<int>(harness.port()));

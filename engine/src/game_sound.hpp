@@ -1,12 +1,11 @@
 // game_sound.hpp - the game's one sound (internal to the engine library),
 // played without ever waiting: QSoundEffect starts it and returns, and with
-// no sound device, or no such file, nothing is heard and nothing hangs.
+// no sound device, or no such file, nothing is heard and nothing hangs. The
+// sound effect lives in libcvengine_sound.so (sound_module.cpp), loaded on
+// the first play.
 #pragma once
 
 #include <QString>
-#include <memory>
-
-class QSoundEffect;
 
 class GameSound {
  public:
@@ -21,5 +20,5 @@ class GameSound {
 
  private:
   QString path_;
-  std::unique_ptr<QSoundEffect> effect_;
+  void* effect_ = nullptr;  // made by the sound module
 };

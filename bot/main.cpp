@@ -1,7 +1,5 @@
 // lobbybot - the console player: command line, signals, a scratch folder for
 // the agent's server list, and the loop that drives the bot (lobby_bot.hpp).
-#include <sys/epoll.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +13,7 @@
 #include "bot_options.hpp"
 #include "line_channel.hpp"
 #include "lobby_bot.hpp"
-#include "platform/loop.hpp"
+#include "platform/stop_signals.hpp"
 #include "platform/platform.h"
 
 namespace {
@@ -71,26 +69,9 @@ int main(int argc, char** argv) {
   }
 
   std::signal(SIGPIPE, SIG_IGN);
-  // The signals arrive as a readable descriptor on the loop, so that
-  // stopping happens between two callbacks, never inside one.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  const int signalFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (signalFd < 0) {
-    std::fprintf(stderr, "lobbybot: signalfd: %s\n", std::strerror(errno));
-    return 1;
-  }
-  const platform::WatchId signalWatch = platform::WatchFd(signalFd, EPOLLIN, [signalFd](std::uint32_t) {
-    signalfd_siginfo info{};
-    while (read(signalFd, &info, sizeof info) == sizeof info) {
-    }
-    plat_quit();
-  });
-  if (signalWatch == 0) {
-    std::fprintf(stderr, "lobbybot: cannot watch signals\n");
+  platform::StopSignals stopSignals;
+  if (!stopSignals.ok()) {
+    std::fprintf(stderr, "lobbybot: %s\n", stopSignals.error().c_str());
     return 1;
   }
 
@@ -108,7 +89,5 @@ int main(int argc, char** argv) {
   // A last QUIT to a partner is still on its way; give it a moment.
   plat_reset_quit();
   for (int i = 0; i < 200 && cvgame::LineChannel::LingeringCloses() > 0; ++i) plat_pump(10);
-  platform::UnwatchFd(signalWatch);
-  close(signalFd);
   return status;
 }

@@ -1,8 +1,6 @@
 // vossad - the lobby server that agents register with: command line, signals
 // and the loop that drives the server (lobby_server.hpp).
-#include <sys/epoll.h>
 #include <sys/resource.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,7 +15,7 @@
 #include <string_view>
 
 #include "lobby_server.hpp"
-#include "platform/loop.hpp"
+#include "platform/stop_signals.hpp"
 #include "platform/platform.h"
 #include "server_list.hpp"
 
@@ -182,29 +180,12 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   RaiseDescriptorLimit(cl.options.maxPlayers);
 
-  // The signals arrive as a readable descriptor on the loop, so stopping
-  // happens between two callbacks, never inside one.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  const int signalFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (signalFd < 0) {
-    std::fprintf(stderr, "vossad: signalfd: %s\n", std::strerror(errno));
-    return 1;
-  }
-  const platform::WatchId signalWatch = platform::WatchFd(signalFd, EPOLLIN, [signalFd](std::uint32_t) {
-    signalfd_siginfo info{};
-    while (read(signalFd, &info, sizeof info) == sizeof info) {
-    }
-    plat_quit();
-  });
+  platform::StopSignals stopSignals;
 
   vossad::LobbyServer server(cl.options);
   std::string error;
-  if (signalWatch == 0 || !server.Start(&error)) {
-    std::fprintf(stderr, "vossad: %s\n", signalWatch == 0 ? "cannot watch signals" : error.c_str());
+  if (!stopSignals.ok() || !server.Start(&error)) {
+    std::fprintf(stderr, "vossad: %s\n", !stopSignals.ok() ? stopSignals.error().c_str() : error.c_str());
     return 1;
   }
   std::fflush(stderr);
@@ -216,8 +197,6 @@ int main(int argc, char** argv) {
     std::fflush(stderr);
   }
   server.Stop();
-  platform::UnwatchFd(signalWatch);
-  close(signalFd);
   std::fflush(stderr);
   return 0;
 }

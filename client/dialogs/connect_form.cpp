@@ -57,7 +57,7 @@ std::string BuildQueryText(const QueryFields& fields) {
 TConnect::TConnect(FormContext context) : LobbyForm("Entering the Vossa...", 640, 480), context_(context) {
   setFont(DialogFont());
 
-  AddLabel(this, "Your Partner is :", 32, 56, HeadingFont());
+  AddHeading(this, "Your Partner is :", 32, 56);
   AddLabel(this, "Real Name", 32, 88);
   AddLabel(this, "City", 176, 88);
   AddLabel(this, "Country", 32, 120);
@@ -86,7 +86,7 @@ TConnect::TConnect(FormContext context) : LobbyForm("Entering the Vossa...", 640
   // Nobody is shown yet, so neither sex is.
   for (QLabel* part : {lFemale, lMale, Female, Male}) part->hide();
 
-  AddLabel(this, "Registered Users", 280, 56, HeadingFont());
+  AddHeading(this, "Registered Users", 280, 56);
   ListUsers = new QListWidget(this);
   ListUsers->setGeometry(280, 72, 137, 169);
   StyleList(ListUsers);

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QKeyEvent>
@@ -9,6 +10,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <functional>
+#include <utility>
 
 namespace lobby {
 
@@ -39,7 +42,32 @@ void SetColours(QWidget* widget, QPalette::ColorRole back, QPalette::ColorRole t
   widget->setPalette(palette);
 }
 
+// Runs once, when the widget is first polished: just before it is first
+// shown or rendered, after it took its style and font.
+class OnFirstPolish : public QObject {
+ public:
+  OnFirstPolish(QWidget* widget, std::function<void()> run) : QObject(widget), run_(std::move(run)) {
+    widget->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Polish || watched != parent()) return false;
+    watched->removeEventFilter(this);
+    watched->event(event);
+    const std::function<void()> run = std::move(run_);
+    deleteLater();
+    run();
+    return true;
+  }
+
+ private:
+  std::function<void()> run_;
+};
+
 }  // namespace
+
+void WhenFirstPolished(QWidget* widget, std::function<void()> run) { new OnFirstPolish(widget, std::move(run)); }
 
 QFont DialogFont() {
   // The metrics of the dialogs were made for a narrow 11-pixel face; the
@@ -75,6 +103,18 @@ QLabel* AddLabel(QWidget* parent, const QString& text, int left, int top, const 
   label->adjustSize();
   label->move(left, top);
   return label;
+}
+
+void AddHeading(QWidget* parent, const QString& text, int left, int top) {
+  auto* label = new QLabel(text, parent);
+  label->setFont(HeadingFont());
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, Qt::white);
+  label->setPalette(palette);
+  label->move(left, top);
+  // Measuring the text opens the italic face, which nothing else uses and
+  // the splash does not need: the heading is sized when first shown.
+  WhenFirstPolished(label, [label] { label->adjustSize(); });
 }
 
 QLabel* AddValueLabel(QWidget* parent, int left, int top, int width, int height) {

@@ -10,6 +10,7 @@
 #include <QColor>
 #include <QFont>
 #include <QStringList>
+#include <functional>
 #include <string>
 
 #include "core/lobby_form.hpp"
@@ -36,8 +37,14 @@ QFont FixedPitchFont();
 // A white, transparent label sized to its text, with its top-left corner at
 // (left, top).
 QLabel* AddLabel(QWidget* parent, const QString& text, int left, int top, const QFont& font = DialogFont());
+// A white heading label in HeadingFont, sized to its text when first
+// polished (its text and font never change).
+void AddHeading(QWidget* parent, const QString& text, int left, int top);
 // A navy label of fixed size that shows a value; tall ones wrap their words.
 QLabel* AddValueLabel(QWidget* parent, int left, int top, int width, int height);
+// Runs run once, when widget is first polished (before it is first shown or
+// rendered): for work that measures text, which opens the face.
+void WhenFirstPolished(QWidget* widget, std::function<void()> run);
 // A navy one-line edit field.
 QLineEdit* AddEdit(QWidget* parent, int left, int top, int width, int height);
 // A navy drop-down list that only offers its items.

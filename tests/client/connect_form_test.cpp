@@ -76,6 +76,19 @@ class QueryDialog : public DialogTest {
   TConnect* dialog = nullptr;
 };
 
+TEST_F(QueryDialog, TheItalicHeadingsAreSizedToTheirTextOnceShown) {
+  Activate();
+  int headings = 0;
+  for (QLabel* label : dialog->findChildren<QLabel*>()) {
+    if (!label->font().italic()) continue;
+    ++headings;
+    EXPECT_EQ(label->font().pixelSize(), 13);
+    EXPECT_EQ(label->size(), label->sizeHint()) << label->text().toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
+  }
+  EXPECT_EQ(headings, 2);
+}
+
 TEST_F(QueryDialog, EveryActivationStartsOver) {
   Activate();
   Values().ServerAcknowledged = true;

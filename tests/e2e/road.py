@@ -181,7 +181,7 @@ def whole_road(road):
         # The second copy has a lock of its own, so the single-instance
         # check never searched for (or renamed) the first one's window.
         main = blaise.leave_splash()
-        if d.windows(W.RETITLED):
+        if d.windows(W.RETITLED, visible=False):
             raise StepFailed("a window was renamed by the single-instance check")
         blaise.fill_profile(main)
         road.register(blaise, main)

@@ -13,7 +13,6 @@ import random
 import re
 import socket
 import subprocess
-import time
 
 import lobby_windows as W
 from desktop import LogWatcher, StepFailed, wait_until
@@ -237,10 +236,15 @@ class Client:
         d.replace_text(main, *W.MAIN_AGE, p["age"])
         d.replace_text(main, *W.MAIN_EMAIL, p["email"])
         d.replace_text(main, *W.MAIN_DESCRIPTION, p["desc"])
-        # The drop-down opens on a click; its list then takes the keys.
+        # The drop-down's list is a window of its own; once it is up it
+        # takes the keys.
+        before = set(d.windows(pid=self.proc.pid))
         d.click(main, *W.MAIN_SEX)
-        time.sleep(0.3)  # the list pops up on the next frame; no window to wait for
+        popup = wait_until(lambda: set(d.windows(pid=self.proc.pid)) - before, 10,
+                           f"{self.label}'s list of sexes to open")
         d.key("Down" if p["sex"] == "female" else "Up", "Return")
+        wait_until(lambda: not popup & set(d.windows(pid=self.proc.pid)), 10,
+                   f"{self.label}'s list of sexes to close")
 
     def register(self, main, others=()):
         """Presses Register on the main window; back at the query dialog once

@@ -180,19 +180,20 @@ class Desktop:
             self._xvfb = None
 
     # -- windows ----------------------------------------------------------
-    def _search(self, *criteria):
+    def _search(self, *criteria, visible=True):
         # Every criterion must hold (xdotool's default is any of them).
-        out = self.run([self._xdotool, "search", "--all", "--onlyvisible", *criteria],
-                       check=False)
+        out = self.run([self._xdotool, "search", "--all", *(["--onlyvisible"] if visible else []),
+                        *criteria], check=False)
         return [int(w) for w in out.split()]
 
-    def windows(self, title=None, pid=None):
-        """Ids of the mapped windows with exactly this title, of this process."""
+    def windows(self, title=None, pid=None, visible=True):
+        """Ids of the windows (mapped ones only, unless visible is False) with
+        exactly this title, of this process."""
         criteria = []
         if pid is not None:
             criteria += ["--pid", str(pid)]
         criteria += ["--name", "^" + re.escape(title) + "$" if title is not None else ""]
-        found = self._search(*criteria)
+        found = self._search(*criteria, visible=visible)
         if title is None:
             return found
         # xdotool matches the pattern against WM_NAME, class and icon name;

@@ -31,8 +31,9 @@ class GameWindow:
         board = Board(self.desktop.capture(self.wid))
         return board if board.readable else None
 
-    def wait_board(self, predicate, what, timeout=20):
-        """The first board that satisfies predicate; None when the window went."""
+    def wait_board(self, predicate, what, timeout=20, allow_gone=False):
+        """The first board that satisfies predicate. If the window closes
+        meanwhile: None with allow_gone, else the step fails."""
         def look():
             if self.gone():
                 return "gone"
@@ -40,26 +41,37 @@ class GameWindow:
             return board if board is not None and predicate(board) else None
         found = wait_until(look, timeout, f"{self.client.label}'s board to show {what}",
                            interval=0.1)
-        return None if found == "gone" else found
+        if found == "gone":
+            if allow_gone:
+                return None
+            raise StepFailed(f"{self.client.label}'s game window closed while waiting for "
+                             f"the board to show {what}")
+        return found
 
-    def drop(self, column, timeout=20):
+    def drop(self, column, timeout=20, allow_end=False):
         """Points at column, waits for this player's turn, clicks, and waits
-        for the disc to land. Returns the board after the move."""
-        board = self.wait_board(lambda b: True, "the board")
+        for the disc to land; returns the board after the move. With
+        allow_end a game that ends first (or a window that closes) returns
+        the last board (or None) instead of failing."""
+        board = self.wait_board(lambda b: True, "the board", allow_gone=allow_end)
         if board is None:
-            raise StepFailed(f"{self.client.label}'s game window closed")
+            return None
         if not board.has_room(column):
             raise StepFailed(f"{self.client.label}: column {column + 1} is full")
         x, y = board.click_point(column)
         self.desktop.point(self.wid, x, y)
         board = self.wait_board(lambda b: b.your_turn() or b.winner() or b.full(),
-                                "the player's turn", timeout)
+                                "the player's turn", timeout, allow_gone=allow_end)
         if board is None or not board.your_turn():
-            return board
+            if allow_end:
+                return board
+            raise StepFailed(f"{self.client.label}'s game ended before its move into "
+                             f"column {column + 1}")
         mine = board.count("mine")
         self.desktop.click(self.wid, x, y)
         return self.wait_board(lambda b: b.count("mine") == mine + 1,
-                               f"disc {mine + 1} in column {column + 1}", 10)
+                               f"disc {mine + 1} in column {column + 1}", 10,
+                               allow_gone=allow_end)
 
     def press_exit(self):
         geometry = self.desktop.geometry(self.wid)
@@ -80,13 +92,13 @@ def play_out(game):
     last = None
     # Each of us drops at most 21 discs; every wait below is bounded.
     for _ in range(22):
-        board = game.wait_board(lambda b: True, "the board")
+        board = game.wait_board(lambda b: True, "the board", allow_gone=True)
         if board is None:
             break
         last = board
         if board.winner() or board.full():
             break
-        after = game.drop(choose_column(board), timeout=30)
+        after = game.drop(choose_column(board), timeout=30, allow_end=True)
         if after is not None:
             last = after
     else:

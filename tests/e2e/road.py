@@ -26,6 +26,7 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # nothing of a run is left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import lobby_windows as W  # noqa: E402
@@ -181,7 +182,7 @@ def whole_road(road):
         # The second copy has a lock of its own, so the single-instance
         # check never searched for (or renamed) the first one's window.
         main = blaise.leave_splash()
-        if d.windows(W.RETITLED):
+        if d.windows(W.RETITLED, visible=False):
             raise StepFailed("a window was renamed by the single-instance check")
         blaise.fill_profile(main)
         road.register(blaise, main)
@@ -250,10 +251,11 @@ def whole_road(road):
         for number, (mover, partner, column) in enumerate(moves):
             mover.drop(column)
             placed = number // 2 + 1
-            partner.wait_board(lambda b: b.count("theirs") == placed,
-                               f"the partner's disc {placed}")
-        if game_a.wait_board(lambda b: b.winner() == "mine", "Ada's four as the winning one") is None:
-            raise StepFailed("Ada's game window closed before the win showed")
+            # Both boards agree: the disc is in the same column on the other.
+            partner.wait_board(lambda b: b.count("theirs") == placed and
+                               b.cells[column].count("theirs") == placed,
+                               f"the partner's disc {placed} in column {column + 1}")
+        game_a.wait_board(lambda b: b.winner() == "mine", "Ada's four as the winning one")
         game_b.wait_board(lambda b: b.winner() == "theirs", "Ada's four as the winning one")
         road.moment("won")
         game_a.press_exit()

@@ -163,7 +163,7 @@ class Client:
 
     @staticmethod
     def _is_message_box(title, geometry):
-        return (geometry.width, geometry.height) == W.MESSAGE_SIZE and title in ("", "lobby")
+        return (geometry.width, geometry.height) == W.MESSAGE_SIZE and title in ("", "lobby", W.MESSAGE)
 
     def screen(self):
         """(titles of the visible windows -> ids, the message box's id or None)."""

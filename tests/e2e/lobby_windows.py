@@ -10,6 +10,7 @@ SERVERS = "Choosing a Server..."
 QUERY = "Entering the Vossa..."
 OFFERING = "Offering a game to Remote, please wait..."
 OFFERED = "Remote is offering a game..."
+MESSAGE = "QOR's Corvane Game - Message"
 GAME_PREFIX = "QOR's Corvane Game v091.b2 - Connected to "
 # What the single-instance check renames a window it finds to.
 RETITLED = "zzzzzzz2"

@@ -54,6 +54,7 @@ for p in lobby vossad lobbybot lobby-setup; do
     fail "$p resolves a library outside the unpacked tree"
   fi
 done
+"$(dirname "$0")/run_paths_test.sh" "$root" usr/bin usr/lib >/dev/null || fail "a run path reaches outside the tree"
 "$root/usr/bin/vossad" --help >/dev/null || fail "vossad --help"
 
 # First start from the desktop menu, with a home of its own.

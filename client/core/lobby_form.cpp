@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPalette>
-#include <QPixmapCache>
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
@@ -82,14 +81,15 @@ LobbyForm::~LobbyForm() {
 }
 
 void LobbyForm::LoadBackground(const std::string& windowsPath) {
-  // Five forms load the same tile one after another at start-up: they share
-  // one decoded copy.
-  const QString native = QString::fromStdString(NativePath(windowsPath));
-  if (!QPixmapCache::find(native, &background_)) {
-    background_ = QPixmap(native);
-    if (!background_.isNull()) QPixmapCache::insert(native, background_);
-  }
+  background_ = QPixmap();
+  pendingBackground_ = PendingBitmap(QString::fromStdString(NativePath(windowsPath)));
   update();
+}
+
+const QPixmap& LobbyForm::Background() const {
+  // Windows that load the same file share one picture.
+  if (pendingBackground_.pending()) background_ = QPixmap::fromImage(pendingBackground_.Take());
+  return background_;
 }
 
 namespace {
@@ -180,10 +180,11 @@ bool LobbyForm::event(QEvent* event) {
 }
 
 void LobbyForm::paintEvent(QPaintEvent*) {
-  if (background_.isNull()) return;
+  const QPixmap& background = Background();
+  if (background.isNull()) return;
   QPainter painter(this);
-  for (int y = 0; y < height(); y += background_.height())
-    for (int x = 0; x < width(); x += background_.width()) painter.drawPixmap(x, y, background_);
+  for (int y = 0; y < height(); y += background.height())
+    for (int x = 0; x < width(); x += background.width()) painter.drawPixmap(x, y, background);
 }
 
 void LobbyForm::closeEvent(QCloseEvent* event) {

@@ -22,6 +22,8 @@
 #include <QWidget>
 #include <string>
 
+#include "bitmap_loader.hpp"
+
 class QAbstractButton;
 
 namespace lobby {
@@ -35,9 +37,10 @@ class LobbyForm : public QWidget {
   ~LobbyForm() override;
 
   // Loads the background from a Windows-style path; a missing or unreadable
-  // file leaves the plain window colour.
+  // file leaves the plain window colour. The file is decoded aside and
+  // taken when the window is first painted (bitmap_loader.hpp).
   void LoadBackground(const std::string& windowsPath);
-  bool hasBackground() const { return !background_.isNull(); }
+  bool hasBackground() const { return !Background().isNull(); }
 
   // Visible, in front (with the windows it owns above it), and the active
   // window.
@@ -77,8 +80,10 @@ class LobbyForm : public QWidget {
   void Activated();
   void ActivateNow();
   void Raise();
+  const QPixmap& Background() const;
 
-  QPixmap background_;
+  mutable PendingBitmap pendingBackground_;
+  mutable QPixmap background_;
   QPointer<QAbstractButton> defaultButton_;
   QPointer<QAbstractButton> cancelButton_;
   QPointer<LobbyForm> owner_;

@@ -2,6 +2,8 @@
 // installation directory comes from WIN.INI, everything else from files
 // there.
 #include <fontconfig/fontconfig.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <thread>
@@ -13,8 +15,12 @@ int main(int argc, char** argv) {
   // The main window's text fields need the fonts before the splash can be
   // shown, and reading fontconfig's set-up is the larger part of that. A
   // second core does it while the application object connects to the
-  // display; Qt then finds it done.
-  std::thread fontconfig([] { FcInit(); });
+  // display; Qt then finds it done. At the lowest priority: the display
+  // server answering the connection must not wait for it.
+  std::thread fontconfig([] {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+    FcInit();
+  });
   QApplication application(argc, argv);
   // The application's title is the caption of its fatal boxes; it is not
   // set as Qt's display name, which would be appended to every caption.

@@ -5,6 +5,8 @@
 // "VOSSA.INI"); the platform layer translates them to native paths.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
 namespace lobby {
@@ -20,6 +22,11 @@ std::string ReadIniString(const std::string& section, const std::string& key, co
 // not look).
 bool WriteIniString(const std::string& section, const std::string& key, const std::string& value,
                     const std::string& file);
+
+// The whole of a regular file of at most kMaxIniFileBytes (the bound of the
+// INI reader); nothing for a missing, unreadable, special or larger file.
+inline constexpr std::size_t kMaxIniFileBytes = std::size_t{1} << 20;
+std::optional<std::string> ReadSmallFile(const std::string& windowsPath);
 
 // InstallDir from WIN.INI, section "QORGames", key "CorvanePath" (default
 // "C:", at most 79 characters), with a backslash appended.

@@ -79,10 +79,10 @@ TConnect::TConnect(FormContext context) : LobbyForm("Entering the Vossa...", 640
   lMale = AddLabel(this, "Male", 192, 56);
   Female = new QLabel(this);
   Female->setGeometry(240, 56, 32, 32);
-  Female->setPixmap(DrawFemalePicture(QSize(32, 32)));
+  WhenFirstPolished(Female, [label = Female] { label->setPixmap(DrawFemalePicture(QSize(32, 32))); });
   Male = new QLabel(this);
   Male->setGeometry(240, 56, 32, 32);
-  Male->setPixmap(DrawMalePicture(QSize(32, 32)));
+  WhenFirstPolished(Male, [label = Male] { label->setPixmap(DrawMalePicture(QSize(32, 32))); });
   // Nobody is shown yet, so neither sex is.
   for (QLabel* part : {lFemale, lMale, Female, Male}) part->hide();
 
@@ -93,7 +93,9 @@ TConnect::TConnect(FormContext context) : LobbyForm("Entering the Vossa...", 640
   QueryPic = new QLabel(this);
   QueryPic->setGeometry(280, 72, 137, 169);
   QueryPic->setScaledContents(true);
-  QueryPic->setPixmap(DrawQueryPicture(QSize(137, 169)));
+  // Pictures are drawn when first shown: their words would open a bold
+  // face before the splash is on screen.
+  WhenFirstPolished(QueryPic, [label = QueryPic] { label->setPixmap(DrawQueryPicture(QSize(137, 169))); });
   QueryPic->raise();
 
   cAutoRefresh = new QCheckBox("Automatic Refresh", this);

@@ -17,20 +17,15 @@ namespace lobby {
 
 namespace {
 
-QFont FirstPresent(std::initializer_list<const char*> families, int pixelSize) {
+// The first of the families that is installed, else the system's face.
+QString FirstPresent(std::initializer_list<const char*> families) {
   // The database names a face found at several foundries "Name [foundry]".
   QStringList present;
   for (const QString& family : QFontDatabase::families()) present << family.section(QStringLiteral(" ["), 0, 0);
   for (const char* family : families) {
-    if (present.contains(QString::fromLatin1(family), Qt::CaseInsensitive)) {
-      QFont font(QString::fromLatin1(family));
-      font.setPixelSize(pixelSize);
-      return font;
-    }
+    if (present.contains(QString::fromLatin1(family), Qt::CaseInsensitive)) return QString::fromLatin1(family);
   }
-  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-  font.setPixelSize(pixelSize);
-  return font;
+  return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
 }
 
 void SetColours(QWidget* widget, QPalette::ColorRole back, QPalette::ColorRole text) {
@@ -71,8 +66,13 @@ void WhenFirstPolished(QWidget* widget, std::function<void()> run) { new OnFirst
 
 QFont DialogFont() {
   // The metrics of the dialogs were made for a narrow 11-pixel face; the
-  // wide default faces of a Linux desktop would overflow the labels.
-  return FirstPresent({"MS Sans Serif", "Arial", "Liberation Sans", "Nimbus Sans", "Helvetica", "DejaVu Sans"}, 11);
+  // wide default faces of a Linux desktop would overflow the labels. Every
+  // label asks for it, so the face is looked up once.
+  static const QString family =
+      FirstPresent({"MS Sans Serif", "Arial", "Liberation Sans", "Nimbus Sans", "Helvetica", "DejaVu Sans"});
+  QFont font(family);
+  font.setPixelSize(11);
+  return font;
 }
 
 QFont HeadingFont() {
@@ -100,8 +100,10 @@ QLabel* AddLabel(QWidget* parent, const QString& text, int left, int top, const 
   QPalette palette = label->palette();
   palette.setColor(QPalette::WindowText, Qt::white);
   label->setPalette(palette);
-  label->adjustSize();
   label->move(left, top);
+  // Measuring the text loads its face: the label is sized when first shown,
+  // so that no face is loaded before the splash is on screen.
+  WhenFirstPolished(label, [label] { label->adjustSize(); });
   return label;
 }
 
@@ -122,12 +124,15 @@ QLabel* AddValueLabel(QWidget* parent, int left, int top, int width, int height)
   label->setAutoFillBackground(true);
   SetColours(label, QPalette::Window, QPalette::WindowText);
   label->setGeometry(left, top, width, height);
-  if (height > 2 * QFontMetrics(label->font()).height() - 4) {
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  } else {
-    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  }
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // A field of room for two lines or more wraps its text (decided when
+  // first shown, which is when the face is measured).
+  WhenFirstPolished(label, [label] {
+    if (label->height() > 2 * QFontMetrics(label->font()).height() - 4) {
+      label->setWordWrap(true);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
+  });
   // Values come from other players: never let one be read as markup.
   label->setTextFormat(Qt::PlainText);
   label->setContentsMargins(2, 0, 2, 0);

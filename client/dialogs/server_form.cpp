@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <algorithm>
 #include <climits>
-#include <fstream>
 #include <set>
 
 #include "core/bitmap_button.hpp"
@@ -44,10 +43,13 @@ std::string_view TrimIni(std::string_view s) {
 // builds the same list.
 std::set<int> EntryNumbersInFile(const std::string& windowsPath, int count) {
   std::set<int> numbers;
-  std::ifstream in(NativePath(windowsPath), std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::string_view t = TrimIni(line);
+  const std::optional<std::string> text = ReadSmallFile(windowsPath);
+  if (!text) return numbers;
+  std::string_view rest = *text;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    std::string_view t = TrimIni(rest.substr(0, end));
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     if (t.empty() || t.front() == ';' || t.front() == '#' || t.front() == '[') continue;
     const std::size_t eq = t.find('=');
     if (eq == std::string_view::npos) continue;

@@ -76,17 +76,33 @@ class QueryDialog : public DialogTest {
   TConnect* dialog = nullptr;
 };
 
-TEST_F(QueryDialog, TheItalicHeadingsAreSizedToTheirTextOnceShown) {
+TEST_F(QueryDialog, CaptionsAreSizedToTheirTextAndRoomyFieldsWrapOnceShown) {
+  // Nothing is measured while the windows are made, before the splash is
+  // on screen: all of it happens when the dialog is first shown.
   Activate();
-  int headings = 0;
+  int headings = 0, captions = 0;
   for (QLabel* label : dialog->findChildren<QLabel*>()) {
-    if (!label->font().italic()) continue;
-    ++headings;
-    EXPECT_EQ(label->font().pixelSize(), 13);
+    if (label->text().isEmpty() || label->autoFillBackground()) continue;  // pictures and value fields
+    ++(label->font().italic() ? headings : captions);
+    if (label->font().italic()) {
+      EXPECT_EQ(label->font().pixelSize(), 13);
+    }
     EXPECT_EQ(label->size(), label->sizeHint()) << label->text().toStdString();
     EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
   }
   EXPECT_EQ(headings, 2);
+  EXPECT_GE(captions, 16);
+  EXPECT_TRUE(dialog->lRemoteDesc->wordWrap());
+  EXPECT_TRUE(dialog->lMyDesc->wordWrap());
+  EXPECT_EQ(dialog->lRemoteDesc->alignment(), Qt::AlignLeft | Qt::AlignTop);
+  for (QLabel* field : {dialog->lRemoteName, dialog->lRemoteCity, dialog->lRemoteeMail, dialog->lMyName}) {
+    EXPECT_FALSE(field->wordWrap());
+    EXPECT_EQ(field->alignment(), Qt::AlignLeft | Qt::AlignVCenter);
+  }
+  // The pictures are drawn by then too.
+  EXPECT_FALSE(dialog->QueryPic->pixmap().isNull());
+  EXPECT_FALSE(dialog->Male->pixmap().isNull());
+  EXPECT_FALSE(dialog->Female->pixmap().isNull());
 }
 
 TEST_F(QueryDialog, EveryActivationStartsOver) {

@@ -2,6 +2,8 @@
 // translation of the paths it builds.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "core/profile_files.hpp"
@@ -10,6 +12,7 @@
 using lobby::NativePath;
 using lobby::ReadIniString;
 using lobby::ReadInstallDir;
+using lobby::ReadSmallFile;
 using test_support::ScopedEnv;
 using test_support::TempDir;
 using test_support::WriteFile;
@@ -67,6 +70,22 @@ TEST(IniString, AWriteReplacesOnlyItsLine) {
   EXPECT_TRUE(lobby::WriteIniString("Vossa", "realname", "Bob", file));
   EXPECT_EQ(ReadIniString("Vossa", "RealName", file), "Bob");
   EXPECT_EQ(ReadIniString("Vossa", "CITY", file), "Oslo");
+}
+
+TEST(SmallFile, WholeUpToTheBoundAndNothingPastItOrForOtherKinds) {
+  TempDir dir;
+  const std::string file = dir / "SERVERS.INI";
+  WriteFile(file, "a\r\nb\n");
+  EXPECT_EQ(ReadSmallFile(file), "a\r\nb\n");
+  WriteFile(file, std::string(lobby::kMaxIniFileBytes, 'x'));
+  EXPECT_EQ(ReadSmallFile(file)->size(), lobby::kMaxIniFileBytes);
+  WriteFile(file, std::string(lobby::kMaxIniFileBytes + 1, 'x'));
+  EXPECT_FALSE(ReadSmallFile(file));
+  EXPECT_FALSE(ReadSmallFile(dir / "missing.ini"));
+  // A pipe would hold the reader until somebody writes to it.
+  const std::string pipe = dir / "pipe.ini";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_FALSE(ReadSmallFile(pipe));
 }
 
 }  // namespace

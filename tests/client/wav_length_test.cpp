@@ -2,6 +2,8 @@
 // than the file holds.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 
@@ -60,6 +62,17 @@ TEST_F(Wave, AnythingElsePlaysNothing) {
   EXPECT_FALSE(WavLength(Write(Wav(Data(100, 100) + Fmt(8000, 1, 8)))));  // data before its format
   EXPECT_FALSE(WavLength(Write(Wav(Fmt(0, 1, 8) + Data(100, 100)))));     // no byte rate
   EXPECT_FALSE(WavLength(Write(Wav(Fmt(8000, 1, 8)))));                   // no data
+}
+
+TEST_F(Wave, ANamedPipeOrADirectoryIsNoSoundAndNothingWaits) {
+  // Opening a pipe for reading would wait for a writer that never comes,
+  // and the sound is looked at on the GUI thread.
+  const std::string pipe = dir_ / "pipe.wav";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_FALSE(WavLength(pipe));
+  const std::string directory = dir_ / "dir.wav";
+  ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+  EXPECT_FALSE(WavLength(directory));
 }
 
 }  // namespace

@@ -188,9 +188,26 @@ class Client:
                    5, f"{self.label}'s window to move aside")
 
     def describe(self):
+        """What this client shows, and the state of its windows that are not
+        shown (for a report of a failure)."""
         titles, box = self.screen()
         shown = sorted(titles) + (["<message box>"] if box else [])
-        return f"{self.label} shows: " + (", ".join(shown) if shown else "nothing")
+        lines = [f"{self.label} shows: " + (", ".join(shown) if shown else "nothing")]
+        if self.proc.poll() is not None:
+            lines.append(f"  {self.label}'s lobby has ended with status {self.proc.returncode}")
+            return "\n".join(lines)
+        for wid in self.desktop.windows(pid=self.proc.pid, visible=False):
+            geometry = self.desktop.geometry(wid)
+            if geometry is None or geometry.viewable or geometry.width < 100:
+                continue
+            states = self.desktop.run(["xprop", "-id", str(wid), "WM_STATE", "_NET_WM_STATE"],
+                                      check=False)
+            state = re.search(r"window state: (\w+)", states)
+            net = re.search(r"_NET_WM_STATE\(ATOM\) = (.*)", states)
+            lines.append(f"  not shown: {self.desktop.title(wid)!r} {geometry} "
+                         f"(WM_STATE {state.group(1) if state else 'none'}"
+                         f"{', ' + net.group(1) if net else ''})")
+        return "\n".join(lines)
 
     def wait_screen(self, titles, box=False, timeout=20):
         """Waits until exactly these windows are visible and the message box

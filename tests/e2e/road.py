@@ -115,7 +115,7 @@ class Road:
         print(f"  screenshot: {shot or '(none could be taken)'}")
         for client in self.clients:
             try:
-                print("  " + client.describe())
+                print("\n".join("  " + line for line in client.describe().splitlines()))
             except Exception:  # the screen may be gone too
                 pass
         logs = [("vossad", self.server.log if self.server else None)]

@@ -176,16 +176,19 @@ class Client:
                 titles[title] = wid
         return titles, box
 
+    def _on_side(self, geometry):
+        return geometry is None or (self.side <= geometry.x and
+                                    geometry.x + geometry.width <= self.side + W.FORM_WIDTH + 20)
+
     def _keep_on_side(self, wid, geometry):
         # Every window is centred on the screen; two people's windows would
-        # lie on top of each other. A person moves theirs aside.
-        if self.side is None:
-            return
-        if self.side <= geometry.x and geometry.x + geometry.width <= self.side + W.FORM_WIDTH + 20:
+        # lie on top of each other. A person moves theirs aside. (Pop-ups,
+        # such as a drop-down's list, go with their window.)
+        if self.side is None or geometry.width < 250 or self._on_side(geometry):
             return
         self.desktop.move(wid, self.side + 8, 60 if geometry.height > 200 else 200)
-        wait_until(lambda: (lambda g: g is None or g.x >= self.side)(self.desktop.geometry(wid)),
-                   5, f"{self.label}'s window to move aside")
+        wait_until(lambda: self._on_side(self.desktop.geometry(wid)), 5,
+                   f"{self.label}'s window to move aside")
 
     def describe(self):
         """What this client shows, and the state of its windows that are not

@@ -197,7 +197,6 @@ def whole_road(road):
     road.step("both register and each lists the other and the console player", register_both)
 
     def refused():
-        mark_a = road.server.log.mark()
         ada.offer(view["qa"], blaise.id)
         offered = blaise.wait_screen({W.OFFERED})[W.OFFERED]
         mark_b = road.server.log.mark()

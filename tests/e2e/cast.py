@@ -176,21 +176,41 @@ class Client:
                 titles[title] = wid
         return titles, box
 
+    def _on_side(self, geometry):
+        return geometry is None or (self.side <= geometry.x and
+                                    geometry.x + geometry.width <= self.side + W.FORM_WIDTH + 20)
+
     def _keep_on_side(self, wid, geometry):
         # Every window is centred on the screen; two people's windows would
-        # lie on top of each other. A person moves theirs aside.
-        if self.side is None:
-            return
-        if self.side <= geometry.x and geometry.x + geometry.width <= self.side + W.FORM_WIDTH + 20:
+        # lie on top of each other. A person moves theirs aside. (Pop-ups,
+        # such as a drop-down's list, go with their window.)
+        if self.side is None or geometry.width < 250 or self._on_side(geometry):
             return
         self.desktop.move(wid, self.side + 8, 60 if geometry.height > 200 else 200)
-        wait_until(lambda: (lambda g: g is None or g.x >= self.side)(self.desktop.geometry(wid)),
-                   5, f"{self.label}'s window to move aside")
+        wait_until(lambda: self._on_side(self.desktop.geometry(wid)), 5,
+                   f"{self.label}'s window to move aside")
 
     def describe(self):
+        """What this client shows, and the state of its windows that are not
+        shown (for a report of a failure)."""
         titles, box = self.screen()
         shown = sorted(titles) + (["<message box>"] if box else [])
-        return f"{self.label} shows: " + (", ".join(shown) if shown else "nothing")
+        lines = [f"{self.label} shows: " + (", ".join(shown) if shown else "nothing")]
+        if self.proc.poll() is not None:
+            lines.append(f"  {self.label}'s lobby has ended with status {self.proc.returncode}")
+            return "\n".join(lines)
+        for wid in self.desktop.windows(pid=self.proc.pid, visible=False):
+            geometry = self.desktop.geometry(wid)
+            if geometry is None or geometry.viewable or geometry.width < 100:
+                continue
+            states = self.desktop.run(["xprop", "-id", str(wid), "WM_STATE", "_NET_WM_STATE"],
+                                      check=False)
+            state = re.search(r"window state: (\w+)", states)
+            net = re.search(r"_NET_WM_STATE\(ATOM\) = (.*)", states)
+            lines.append(f"  not shown: {self.desktop.title(wid)!r} {geometry} "
+                         f"(WM_STATE {state.group(1) if state else 'none'}"
+                         f"{', ' + net.group(1) if net else ''})")
+        return "\n".join(lines)
 
     def wait_screen(self, titles, box=False, timeout=20):
         """Waits until exactly these windows are visible and the message box

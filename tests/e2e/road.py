@@ -115,7 +115,7 @@ class Road:
         print(f"  screenshot: {shot or '(none could be taken)'}")
         for client in self.clients:
             try:
-                print("  " + client.describe())
+                print("\n".join("  " + line for line in client.describe().splitlines()))
             except Exception:  # the screen may be gone too
                 pass
         logs = [("vossad", self.server.log if self.server else None)]
@@ -197,7 +197,6 @@ def whole_road(road):
     road.step("both register and each lists the other and the console player", register_both)
 
     def refused():
-        mark_a = road.server.log.mark()
         ada.offer(view["qa"], blaise.id)
         offered = blaise.wait_screen({W.OFFERED})[W.OFFERED]
         mark_b = road.server.log.mark()

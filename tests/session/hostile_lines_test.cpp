@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "session_client.hpp"
+#include "../support/listening_ports.hpp"
 
 namespace {
 
@@ -84,13 +86,13 @@ TEST(HostileLines, RandomServerLinesLeaveTheSessionWorking) {
 TEST(HostileLines, RandomAgentLinesLeaveTheSessionWorking) {
   TempDir dir;
   SessionClient target;
+  // The target's listener: the port this process listens on once the
+  // session is open (another test's agent may hold a port of 2001-2100).
+  const std::set<unsigned> before = OwnListeningPorts();
   ASSERT_EQ(target.Open(dir.File("SERVERS.INI")), ZEP_RET_OK);
-  // The target's listener: the one port of 2001-2100 this process listens on.
   unsigned port = 0;
-  for (unsigned p = 2001; p <= 2100 && port == 0; ++p) {
-    RawPeer probe;
-    if (probe.Connect(p)) port = p;
-  }
+  for (unsigned p : OwnListeningPorts())
+    if (!before.count(p)) port = p;
   ASSERT_NE(port, 0u);
   PumpAWhile();
   std::mt19937 rng(2);

@@ -1,9 +1,8 @@
 #include "bot_options.hpp"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <string_view>
+
+#include "platform/option_values.hpp"
 
 namespace lobbybot {
 
@@ -42,31 +41,6 @@ const char* const kHelpText =
     "                       and results only\n"
     "  --help               show this text and exit\n";
 
-namespace {
-
-bool ParseUnsigned(const std::string& text, unsigned long max, unsigned long* out) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || value > max) return false;
-  *out = value;
-  return true;
-}
-
-bool ParseSeconds(const std::string& text, std::chrono::milliseconds* out) {
-  errno = 0;
-  char* end = nullptr;
-  const double seconds = std::strtod(text.c_str(), &end);
-  if (text.empty() || errno != 0 || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
-      seconds > 86400)
-    return false;
-  *out = std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
-  return true;
-}
-
-}  // namespace
-
 ParseResult ParseCommandLine(int argc, const char* const* argv, BotOptions* o, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -101,7 +75,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, BotOptions* o, s
       ok = !value.empty();
       o->server = value;
     } else if (arg == "--port") {
-      ok = ParseUnsigned(value, 65535, &number) && number > 0;
+      ok = platform::ParseCountOption(value, 65535, &number) && number > 0;
       o->port = static_cast<int>(number);
     } else if (arg == "--servers-ini") {
       ok = !value.empty();
@@ -125,20 +99,20 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, BotOptions* o, s
     } else if (arg == "--refuse") {
       o->refuseReason = value;
     } else if (arg == "--offer-interval") {
-      ok = ParseSeconds(value, &o->offerInterval);
+      ok = platform::ParseSecondsOption(value, &o->offerInterval);
     } else if (arg == "--offer-wait") {
-      ok = ParseSeconds(value, &o->offerWait);
+      ok = platform::ParseSecondsOption(value, &o->offerWait);
     } else if (arg == "--games") {
-      ok = ParseUnsigned(value, 1000000, &number);
+      ok = platform::ParseCountOption(value, 1000000, &number);
       o->games = static_cast<unsigned>(number);
     } else if (arg == "--think-ms") {
-      ok = ParseUnsigned(value, 60000, &number);
+      ok = platform::ParseCountOption(value, 60000, &number);
       o->think = std::chrono::milliseconds(number);
     } else if (arg == "--game-port") {
-      ok = ParseUnsigned(value, 65535, &number) && number > 0;
+      ok = platform::ParseCountOption(value, 65535, &number) && number > 0;
       o->gamePort = static_cast<std::uint16_t>(number);
     } else if (arg == "--seed") {
-      ok = ParseUnsigned(value, 0xFFFFFFFFul, &number);
+      ok = platform::ParseCountOption(value, 0xFFFFFFFFul, &number);
       o->seed = static_cast<std::uint32_t>(number);
     } else {
       *error = "unknown option " + arg + " (see --help)";

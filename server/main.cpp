@@ -3,9 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +13,7 @@
 #include <string_view>
 
 #include "lobby_server.hpp"
+#include "platform/option_values.hpp"
 #include "platform/stop_signals.hpp"
 #include "platform/platform.h"
 #include "server_list.hpp"
@@ -59,28 +58,6 @@ struct CommandLine {
   std::optional<std::string> listVersion;
 };
 
-bool ParseCount(const std::string& text, unsigned long max, unsigned long* out) {
-  if (text.empty() || text[0] == '-') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || value > max) return false;
-  *out = value;
-  return true;
-}
-
-bool ParseSeconds(const std::string& text, std::chrono::milliseconds* out) {
-  errno = 0;
-  char* end = nullptr;
-  const double seconds = std::strtod(text.c_str(), &end);
-  if (text.empty() || errno != 0 || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
-      seconds > 86400) {
-    return false;
-  }
-  *out = std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
-  return true;
-}
-
 // Returns 0 to run, 1 after --help, 2 on a usage error (message printed).
 int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
   for (int i = 1; i < argc; ++i) {
@@ -108,7 +85,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
     unsigned long count = 0;
     bool ok = true;
     if (arg == "--port") {
-      ok = ParseCount(value, 65535, &count);
+      ok = platform::ParseCountOption(value, 65535, &count);
       cl->options.port = static_cast<std::uint16_t>(count);
     } else if (arg == "--bind") {
       cl->options.bindAddress = value;
@@ -117,21 +94,21 @@ int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
     } else if (arg == "--list-version") {
       cl->listVersion = value;
     } else if (arg == "--max-players") {
-      ok = ParseCount(value, 1000000, &count) && count > 0;
+      ok = platform::ParseCountOption(value, 1000000, &count) && count > 0;
       cl->options.maxPlayers = count;
     } else if (arg == "--max-per-address") {
-      ok = ParseCount(value, 1000000, &count) && count > 0;
+      ok = platform::ParseCountOption(value, 1000000, &count) && count > 0;
       cl->options.maxPerAddress = count;
     } else if (arg == "--line-rate") {
-      ok = ParseCount(value, 100000000, &count) && count > 0;
+      ok = platform::ParseCountOption(value, 100000000, &count) && count > 0;
       cl->options.lineRate = static_cast<double>(count);
     } else if (arg == "--line-burst") {
-      ok = ParseCount(value, 100000000, &count) && count > 0;
+      ok = platform::ParseCountOption(value, 100000000, &count) && count > 0;
       cl->options.lineBurst = count;
     } else if (arg == "--ping-interval") {
-      ok = ParseSeconds(value, &cl->options.pingInterval);
+      ok = platform::ParseSecondsOption(value, &cl->options.pingInterval);
     } else if (arg == "--ping-timeout") {
-      ok = ParseSeconds(value, &cl->options.pingTimeout);
+      ok = platform::ParseSecondsOption(value, &cl->options.pingTimeout);
     } else {
       std::fprintf(stderr, "vossad: unknown option %s (see --help)\n", arg.c_str());
       return 2;

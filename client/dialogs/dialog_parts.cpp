@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <functional>
 #include <utility>
+#include <vector>
 
 namespace lobby {
 
@@ -37,32 +38,47 @@ void SetColours(QWidget* widget, QPalette::ColorRole back, QPalette::ColorRole t
   widget->setPalette(palette);
 }
 
-// Runs once, when the widget is first polished: just before it is first
-// shown or rendered, after it took its style and font.
+// Runs what was asked, in order, when the widget is first polished: just
+// before it is first shown or rendered, after it took its style and font.
+// One per widget, however many times it is asked; asked of a polished
+// widget, the work is done at once.
 class OnFirstPolish : public QObject {
  public:
-  OnFirstPolish(QWidget* widget, std::function<void()> run) : QObject(widget), run_(std::move(run)) {
-    widget->installEventFilter(this);
+  static void Add(QWidget* widget, std::function<void()> run) {
+    if (widget->testAttribute(Qt::WA_WState_Polished)) {
+      run();
+      return;
+    }
+    OnFirstPolish* self = nullptr;
+    for (QObject* child : widget->children()) {
+      if ((self = dynamic_cast<OnFirstPolish*>(child)) != nullptr) break;
+    }
+    if (self == nullptr) self = new OnFirstPolish(widget);
+    self->runs_.push_back(std::move(run));
   }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() != QEvent::Polish || watched != parent()) return false;
     watched->removeEventFilter(this);
+    // The widget is polished once this returns: what is asked later runs at
+    // once (Add).
     watched->event(event);
-    const std::function<void()> run = std::move(run_);
+    const std::vector<std::function<void()>> runs = std::move(runs_);
     deleteLater();
-    run();
+    for (const auto& run : runs) run();
     return true;
   }
 
  private:
-  std::function<void()> run_;
+  explicit OnFirstPolish(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
+
+  std::vector<std::function<void()>> runs_;
 };
 
 }  // namespace
 
-void WhenFirstPolished(QWidget* widget, std::function<void()> run) { new OnFirstPolish(widget, std::move(run)); }
+void WhenFirstPolished(QWidget* widget, std::function<void()> run) { OnFirstPolish::Add(widget, std::move(run)); }
 
 QFont DialogFont() {
   // The metrics of the dialogs were made for a narrow 11-pixel face; the

@@ -34,8 +34,8 @@ QFont HeadingFont();
 // New" where present, else the closest monospaced face of the system.
 QFont FixedPitchFont();
 
-// A white, transparent label sized to its text, with its top-left corner at
-// (left, top).
+// A white, transparent label with its top-left corner at (left, top), sized
+// to its text when first polished.
 QLabel* AddLabel(QWidget* parent, const QString& text, int left, int top, const QFont& font = DialogFont());
 // A white heading label in HeadingFont, sized to its text when first
 // polished (its text and font never change).
@@ -43,7 +43,8 @@ void AddHeading(QWidget* parent, const QString& text, int left, int top);
 // A navy label of fixed size that shows a value; tall ones wrap their words.
 QLabel* AddValueLabel(QWidget* parent, int left, int top, int width, int height);
 // Runs run once, when widget is first polished (before it is first shown or
-// rendered): for work that measures text, which opens the face.
+// rendered): for work that measures text, which opens the face. What is
+// asked of one widget runs in the order asked.
 void WhenFirstPolished(QWidget* widget, std::function<void()> run);
 // A navy one-line edit field.
 QLineEdit* AddEdit(QWidget* parent, int left, int top, int width, int height);

@@ -1,7 +1,7 @@
 #include "help_window.hpp"
 
-#include <QFile>
 #include <QFileInfo>
+#include <QTextDocument>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -9,7 +9,21 @@
 
 namespace lobby {
 
-HelpWindow::HelpWindow() : QWidget(nullptr), browser_(new QTextBrowser(this)) {
+QVariant HelpBrowser::loadResource(int type, const QUrl& name) {
+  // Links and pictures beside the help file, nothing from anywhere else. A
+  // refusal is an empty resource, not a null one: the document would read
+  // the file itself after a null one.
+  const QUrl url = document()->baseUrl().resolved(name);
+  const std::optional<std::string> bytes =
+      url.isLocalFile() ? ReadRegularFile(url.toLocalFile().toStdString(), kMaxHelpBytes) : std::nullopt;
+  const QByteArray data = bytes ? QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())) : QByteArray("");
+  if (type == QTextDocument::HtmlResource || type == QTextDocument::StyleSheetResource ||
+      type == QTextDocument::MarkdownResource)
+    return QString::fromUtf8(data);
+  return data;
+}
+
+HelpWindow::HelpWindow() : QWidget(nullptr), browser_(new HelpBrowser(this)) {
   setWindowTitle(QStringLiteral("QOR's Corvane Game - Help"));
   setObjectName("HelpWindow");
   resize(600, 520);
@@ -22,11 +36,10 @@ HelpWindow::HelpWindow() : QWidget(nullptr), browser_(new QTextBrowser(this)) {
 
 void HelpWindow::ShowContents(const std::string& windowsPath) {
   const QString path = QString::fromStdString(NativePath(windowsPath));
-  QFile file(path);
-  if (file.open(QIODevice::ReadOnly)) {
+  if (const std::optional<std::string> html = ReadRegularFile(path.toStdString(), kMaxHelpBytes)) {
     // Relative links and pictures resolve beside the file.
     browser_->document()->setBaseUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath() + "/"));
-    browser_->setHtml(QString::fromUtf8(file.readAll()));
+    browser_->setHtml(QString::fromUtf8(html->data(), static_cast<qsizetype>(html->size())));
   } else {
     browser_->setPlainText(QStringLiteral("The help file %1 could not be read.").arg(path));
   }

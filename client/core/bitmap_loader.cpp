@@ -1,5 +1,12 @@
 #include "bitmap_loader.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QImageReader>
+#include <cstdint>
 #include <map>
 #include <system_error>
 
@@ -7,7 +14,24 @@ namespace lobby {
 
 namespace {
 
-QImage Decode(const QString& path) { return QImage(path); }
+// A background is a few hundred kilobytes; a file far larger, or a pipe or
+// device under the name, is no picture (and a pipe would hold the decoding,
+// and the window's first paint, for good).
+constexpr std::size_t kMaxBitmapBytes = std::size_t{64} << 20;
+
+QImage Decode(const QString& path) {
+  const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return QImage();
+  struct stat st {};
+  QFile file;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > kMaxBitmapBytes ||
+      !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    close(fd);
+    return QImage();
+  }
+  QImageReader reader(&file);
+  return reader.read();
+}
 
 std::shared_future<QImage> Start(const QString& path) {
   try {

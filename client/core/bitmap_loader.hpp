@@ -5,7 +5,8 @@
 // needs it only when it is first painted: the file is decoded on a thread
 // of its own meanwhile, and the window takes the picture when it paints.
 // A file is decoded once however many windows load it; they share the
-// picture. A missing or unreadable file gives an empty picture.
+// picture. A missing or unreadable file gives an empty picture, and so does
+// anything but a regular file of at most 64 MiB.
 #pragma once
 
 #include <QImage>

@@ -1,6 +1,7 @@
 // Background bitmaps decoded aside: each file once, shared by the windows
 // that load it, and the same picture as a plain read.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QColor>
 #include <QImage>
@@ -46,6 +47,10 @@ TEST(PendingBitmap, AMissingOrBrokenFileIsAnEmptyPicture) {
   EXPECT_TRUE(PendingBitmap(QString::fromStdString(dir / "missing.bmp")).Take().isNull());
   test_support::WriteFile(dir / "broken.bmp", "BM but not a bitmap");
   EXPECT_TRUE(PendingBitmap(QString::fromStdString(dir / "broken.bmp")).Take().isNull());
+  // A pipe would never give its bytes: no decoding waits on it.
+  const std::string pipe = dir / "pipe.bmp";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_TRUE(PendingBitmap(QString::fromStdString(pipe)).Take().isNull());
   EXPECT_FALSE(PendingBitmap().pending());
   EXPECT_TRUE(PendingBitmap().Take().isNull());
 }

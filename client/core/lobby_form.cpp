@@ -182,9 +182,11 @@ bool LobbyForm::event(QEvent* event) {
 void LobbyForm::paintEvent(QPaintEvent*) {
   const QPixmap& background = Background();
   if (background.isNull()) return;
+  // Repeated from the top-left corner, a bitmap's width and height at a
+  // time, in one fill: a tiny bitmap would otherwise cost a drawing call
+  // per pixel of the window on every paint.
   QPainter painter(this);
-  for (int y = 0; y < height(); y += background.height())
-    for (int x = 0; x < width(); x += background.width()) painter.drawPixmap(x, y, background);
+  painter.drawTiledPixmap(rect(), background);
 }
 
 void LobbyForm::closeEvent(QCloseEvent* event) {

@@ -10,7 +10,16 @@
 
 namespace lobby {
 
-ClientApp::ClientApp() : bridge_(std::make_unique<LoopBridge>()) {}
+ClientApp::ClientApp() : bridge_(std::make_unique<LoopBridge>()) {
+  // Stopped by a signal (the desktop session ending, Ctrl+C): leave as the
+  // main window's close box does, through the exit sequence.
+  QObject::connect(bridge_.get(), &LoopBridge::stopRequested, [this] {
+    if (!stopping_) {
+      stopping_ = true;
+      core_.ExitSequence();
+    }
+  });
+}
 
 ClientApp::~ClientApp() {
   delete forms_.Connect;

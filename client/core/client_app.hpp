@@ -1,5 +1,6 @@
 // client_app.hpp - the lobby client put together (internal): the seven
-// forms, the state machine over them and the platform loop inside Qt's.
+// forms, the state machine over them and the platform loop inside Qt's. A
+// stop signal runs the exit sequence once.
 #pragma once
 
 #include <memory>
@@ -31,6 +32,7 @@ class ClientApp {
   FormsUi ui_{forms_};
   ClientCore core_{ui_};
   std::unique_ptr<LoopBridge> bridge_;
+  bool stopping_ = false;
 };
 
 }  // namespace lobby

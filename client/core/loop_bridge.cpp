@@ -32,6 +32,12 @@ LoopBridge::~LoopBridge() {
 void LoopBridge::Dispatch() {
   if (pauseDepth > 0) return;
   plat_dispatch();
+  if (plat_quit_requested()) {
+    plat_reset_quit();
+    // Queued: the handler leaves the server and the session, which must not
+    // happen inside a dispatch.
+    QMetaObject::invokeMethod(this, &LoopBridge::stopRequested, Qt::QueuedConnection);
+  }
 }
 
 void LoopBridge::Pause() {

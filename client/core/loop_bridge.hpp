@@ -6,6 +6,10 @@
 // loops (a modal box), which plat_dispatch allows since it is re-entrant and
 // drains. While paused (a synchronous sound plays) nothing is dispatched:
 // sockets and messages wait and are handled afterwards, in order.
+//
+// A stop asked of the platform loop (SIGTERM or SIGINT, platform::
+// StopSignals) is taken off the loop, which would otherwise dispatch nothing
+// more, and reported as stopRequested, once the dispatch has returned.
 #pragma once
 
 #include <QObject>
@@ -25,6 +29,9 @@ class LoopBridge : public QObject {
   // Stops and resumes dispatching; pauses nest.
   static void Pause();
   static void Resume();
+
+ signals:
+  void stopRequested();
 
  private:
   void Dispatch();

@@ -9,9 +9,14 @@
 #include <thread>
 
 #include "client_app.hpp"
+#include "platform/stop_signals.hpp"
 #include "qt_sound.hpp"
 
 int main(int argc, char** argv) {
+  // SIGTERM and SIGINT end the program through its exit sequence. The
+  // signals are blocked first, before any thread exists, so that all of
+  // them inherit it and only the loop's signal descriptor takes them.
+  const platform::StopSignals stopSignals;
   // The main window's text fields need the fonts before the splash can be
   // shown, and reading fontconfig's set-up is the larger part of that. A
   // second core does it while the application object connects to the

@@ -2,6 +2,7 @@
 // window manager, against a real lobby server: installed with lobby-setup,
 // driven with clicks and keys at its windows' positions.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -153,6 +154,33 @@ TEST_P(Program, TheExitButtonEndsTheProgram) {
   const std::optional<int> code = lobby_->Wait(15000);
   ASSERT_TRUE(code.has_value()) << "still running";
   EXPECT_EQ(*code, 0);
+}
+
+TEST_P(Program, AStopSignalLeavesTheServerAndTheSessionAndEndsTheProgram) {
+  // As the desktop session ends, or Ctrl+C in a terminal: the exit
+  // sequence, not a process killed under its agent.
+  StartServer();
+  lobby_ = StartLobby("lobby.log");
+  const Window main = PastTheSplash();
+  ASSERT_NE(main, 0u);
+  TypeRealName(main, "Tester");
+  PressRegister(main);
+  ASSERT_NE(x_->WaitMapped(kQuery), 0u);
+  ASSERT_TRUE(Eventually([&] { return ServerLog().find("registered (APP=QORCORVA)") != std::string::npos; }, 10000));
+  kill(lobby_->pid(), SIGTERM);
+  const std::optional<int> code = lobby_->Wait(15000);
+  ASSERT_TRUE(code.has_value()) << "still running";
+  EXPECT_EQ(*code, 0);
+  EXPECT_TRUE(Eventually([&] { return ServerLog().find("removed: left") != std::string::npos; }, 10000))
+      << ServerLog();
+
+  // On the splash, before any session.
+  second_ = StartLobby("second.log");
+  ASSERT_NE(x_->WaitMapped(kSplash), 0u);
+  kill(second_->pid(), SIGINT);
+  const std::optional<int> second = second_->Wait(15000);
+  ASSERT_TRUE(second.has_value()) << "still running";
+  EXPECT_EQ(*second, 0);
 }
 
 TEST_P(Program, ASecondCopyIsRefusedAndTheFirstKeepsItsTitle) {

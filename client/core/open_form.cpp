@@ -32,10 +32,11 @@ TOpen::TOpen(FormContext context) : LobbyForm(kSplashCaption, 640, 480), context
 void TOpen::FormCreate() {
   const auto prepareOwnWindow = [this] {
     // The search must meet this window before any other copy's: it exists
-    // now, with its caption, at the bottom of the stack (showing raises it).
+    // now, with its caption, above every other window (a window just made
+    // is; the search goes from the top). Not lowered or raised: with a
+    // window manager that request waits for the manager.
     winId();
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
-    windowHandle()->lower();
     // The search asks the window system, which has seen nothing of this
     // window until Qt's requests are flushed and answered.
     QGuiApplication::sync();

@@ -159,6 +159,7 @@ bool HasWmState(Display *d, Window w, Atom wm_state) {
 // frame. So the search goes a few levels below the root, looks inside a
 // frame before at the frame itself so that the client is the one retitled,
 // and never looks inside a client: its windows are not top-level windows.
+// The search goes from the top of the stack down.
 // Without a window manager nothing has WM_STATE; the root's children are
 // then the programs' windows, and what lies inside them has no title.
 Window Search(Display *d, Window parent, int depth, const std::string &title,
@@ -169,8 +170,10 @@ Window Search(Display *d, Window parent, int depth, const std::string &title,
   if (!XQueryTree(d, parent, &root_ret, &parent_ret, &children, &n))
     return 0;
   Window found = 0;
-  for (unsigned i = 0; i < n && !found; ++i) {
-    Window w = children[i];
+  // Top-most first, as the windows lie on the screen (XQueryTree lists them
+  // bottom first): the window made last is met first.
+  for (unsigned i = n; i > 0 && !found; --i) {
+    Window w = children[i - 1];
     if (!HasWmState(d, w, wm_state) && depth > 1)
       found = Search(d, w, depth - 1, title, net_wm_name, utf8, wm_state);
     if (!found && NameIs(d, w, net_wm_name, utf8, title)) found = w;

@@ -201,6 +201,25 @@ TEST_F(TopWindowOnDisplay, FoundWindowIsRetitledAndNoLongerFoundByOldTitle) {
   EXPECT_EQ(plat_find_top_window(renamed.c_str(), nullptr), 1);
 }
 
+TEST_F(TopWindowOnDisplay, OfTwoTheOneHighestInTheStackIsFound) {
+  const std::string title = Title("twice");
+  Window older = MakeWindow(DefaultRootWindow(display_));
+  Window newer = MakeWindow(DefaultRootWindow(display_));
+  XStoreName(display_, older, title.c_str());
+  XStoreName(display_, newer, title.c_str());
+  XSync(display_, False);
+  // The window made last lies on top.
+  ASSERT_EQ(plat_find_top_window(title.c_str(), "first"), 1);
+  EXPECT_EQ(WmName(newer), "first");
+  EXPECT_EQ(WmName(older), title);
+  XStoreName(display_, newer, title.c_str());
+  XRaiseWindow(display_, older);
+  XSync(display_, False);
+  ASSERT_EQ(plat_find_top_window(title.c_str(), "second"), 1);
+  EXPECT_EQ(WmName(older), "second");
+  EXPECT_EQ(WmName(newer), title);
+}
+
 TEST_F(TopWindowOnDisplay, TitleNobodyHasIsNotFound) {
   EXPECT_EQ(plat_find_top_window(Title("nobody").c_str(), "x"), 0);
 }

@@ -104,6 +104,21 @@ class Program : public ::testing::TestWithParam<bool> {
     ASSERT_TRUE(x_->Type(name));
   }
   void PressRegister(Window main) { ASSERT_TRUE(x_->Click(main, 330, 412)); }
+  bool ServerSays(const std::string& text) {
+    return Eventually([&] { return ServerLog().find(text) != std::string::npos; }, 10000);
+  }
+  // A server of its own, a lobby started and registered as "Tester": the
+  // query dialog shows and the server has the registration.
+  void StartAndRegister() {
+    StartServer();
+    lobby_ = StartLobby("lobby.log");
+    const Window main = PastTheSplash();
+    ASSERT_NE(main, 0u);
+    TypeRealName(main, "Tester");
+    PressRegister(main);
+    EXPECT_NE(x_->WaitMapped(kQuery), 0u) << "the query dialog never showed";
+    EXPECT_TRUE(ServerSays("registered (APP=QORCORVA)")) << ServerLog();
+  }
 
   std::string dir_, install_;
   std::unique_ptr<xtest::XDisplay> x_;
@@ -112,15 +127,7 @@ class Program : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(Program, RegistersThroughTheAgentAndReachesTheQueryDialog) {
-  StartServer();
-  lobby_ = StartLobby("lobby.log");
-  const Window main = PastTheSplash();
-  ASSERT_NE(main, 0u);
-  TypeRealName(main, "Tester");
-  PressRegister(main);
-  EXPECT_NE(x_->WaitMapped(kQuery), 0u) << "the query dialog never showed";
-  EXPECT_TRUE(Eventually([&] { return ServerLog().find("registered (APP=QORCORVA)") != std::string::npos; }, 10000))
-      << ServerLog();
+  ASSERT_NO_FATAL_FAILURE(StartAndRegister());
   EXPECT_TRUE(x_->WaitUnmapped(kSplash)) << "the splash stayed";
   EXPECT_TRUE(x_->Mapped(kMain).empty());
   EXPECT_NE(Slurp(install_ + "/VOSSA.INI").find("RealName=Tester\n"), std::string::npos);
@@ -159,20 +166,13 @@ TEST_P(Program, TheExitButtonEndsTheProgram) {
 TEST_P(Program, AStopSignalLeavesTheServerAndTheSessionAndEndsTheProgram) {
   // As the desktop session ends, or Ctrl+C in a terminal: the exit
   // sequence, not a process killed under its agent.
-  StartServer();
-  lobby_ = StartLobby("lobby.log");
-  const Window main = PastTheSplash();
-  ASSERT_NE(main, 0u);
-  TypeRealName(main, "Tester");
-  PressRegister(main);
-  ASSERT_NE(x_->WaitMapped(kQuery), 0u);
-  ASSERT_TRUE(Eventually([&] { return ServerLog().find("registered (APP=QORCORVA)") != std::string::npos; }, 10000));
+  ASSERT_NO_FATAL_FAILURE(StartAndRegister());
+  ASSERT_FALSE(HasFailure());
   kill(lobby_->pid(), SIGTERM);
   const std::optional<int> code = lobby_->Wait(15000);
   ASSERT_TRUE(code.has_value()) << "still running";
   EXPECT_EQ(*code, 0);
-  EXPECT_TRUE(Eventually([&] { return ServerLog().find("removed: left") != std::string::npos; }, 10000))
-      << ServerLog();
+  EXPECT_TRUE(ServerSays("removed: left")) << ServerLog();
 
   // On the splash, before any session.
   second_ = StartLobby("second.log");

@@ -5,22 +5,13 @@
 #include <memory>
 #include <vector>
 
+#include "api_fixture.hpp"
 #include "session_client.hpp"
 #include "zep/agent.hpp"
 
 namespace {
 
 using namespace testsupport;
-
-class ApiTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    // Leave nothing behind for the next test: every slot empty again.
-    for (int h = 0; h < 100; ++h) ZEPLeaveSession(h);
-  }
-  TempDir dir;
-  std::string list = dir.File("SERVERS.INI");
-};
 
 TEST_F(ApiTest, ANewSessionStandsNowhereAndPassesRequestsOn) {
   SessionClient c;

@@ -15,6 +15,8 @@
 //   game_link.cpp       starting a game, the engine's closing message
 #pragma once
 
+#include <optional>
+
 #include <string>
 
 #include "client_ui.hpp"
@@ -65,7 +67,9 @@ class ClientCore {
   // --- state machine ---
   void SetState(int state);
   void HandleEvent(int event);
-  void HideDialogs();
+  // Hides the four dialogs that are visible; keep, the form the new state
+  // shows, stays on screen and is shown again (ClientUi::ShowFormAgain).
+  void HideDialogs(std::optional<Form> keep = std::nullopt);
   // Shows text in the message box, owned by the last visible of the
   // incoming-offer, query, server and outgoing-offer windows, in that order.
   void ShowMessageBox(const std::string& text);

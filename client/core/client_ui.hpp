@@ -25,6 +25,11 @@ class ClientUi {
   // Makes the form visible, brings it to the front and activates it.
   virtual void ShowForm(Form form) = 0;
   virtual void HideForm(Form form) = 0;
+  // A form that is visible already, shown as if it had just been hidden and
+  // shown: brought to the front, activated, and re-initialised as on any
+  // activation. (Hidden and shown again at once, a window can stay unmapped
+  // for good under a window manager, which sees the two out of order.)
+  virtual void ShowFormAgain(Form form) = 0;
   // Shows text in the client's message box, kept above owner (none: above
   // whatever is on screen). A second text replaces the first.
   virtual void ShowMessage(std::optional<Form> owner, const std::string& text) = 0;

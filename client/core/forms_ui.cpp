@@ -39,6 +39,10 @@ void FormsUi::ShowForm(Form form) {
   if (LobbyForm* widget = FormWidget(form)) widget->ShowAndActivate();
 }
 
+void FormsUi::ShowFormAgain(Form form) {
+  if (LobbyForm* widget = FormWidget(form)) widget->ShowAgain();
+}
+
 void FormsUi::HideForm(Form form) {
   if (LobbyForm* widget = FormWidget(form)) widget->hide();
 }

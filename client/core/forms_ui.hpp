@@ -15,6 +15,7 @@ class FormsUi : public ClientUi {
   bool IsFormVisible(Form form) const override;
   void ShowForm(Form form) override;
   void HideForm(Form form) override;
+  void ShowFormAgain(Form form) override;
   void ShowMessage(std::optional<Form> owner, const std::string& text) override;
   void FatalMessage(const std::string& text) override;
   void DestroySplash() override;

@@ -123,6 +123,12 @@ void LobbyForm::ShowAndActivate() {
   }
 }
 
+void LobbyForm::ShowAgain() {
+  // What hiding would have done: the form is no longer the one activated.
+  if (lastActivated == this) lastActivated = nullptr;
+  ShowAndActivate();
+}
+
 void LobbyForm::SetDefaultButton(QAbstractButton* button) {
   if (auto* old = qobject_cast<QPushButton*>(defaultButton_)) old->setDefault(false);
   defaultButton_ = button;

@@ -45,6 +45,9 @@ class LobbyForm : public QWidget {
   // Visible, in front (with the windows it owns above it), and the active
   // window.
   void ShowAndActivate();
+  // The same for a form on screen already, as if it had been hidden first:
+  // its activation (FormActivate) runs again.
+  void ShowAgain();
 
   void SetDefaultButton(QAbstractButton* button);
   void SetCancelButton(QAbstractButton* button);

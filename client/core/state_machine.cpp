@@ -7,11 +7,26 @@
 
 namespace lobby {
 
-void ClientCore::HideDialogs() {
+void ClientCore::HideDialogs(std::optional<Form> keep) {
   for (Form form : {Form::Accept, Form::Connect, Form::Test, Form::Suggest}) {
-    if (ui_.IsFormVisible(form)) ui_.HideForm(form);
+    if (form != keep && ui_.IsFormVisible(form)) ui_.HideForm(form);
   }
 }
+
+namespace {
+
+// The form a state shows, if any.
+std::optional<Form> FormOfState(int state) {
+  switch (state) {
+    case stRegister: return Form::Test;
+    case stLobby: return Form::Connect;
+    case stOffering: return Form::Suggest;
+    case stOffered: return Form::Accept;
+    default: return std::nullopt;
+  }
+}
+
+}  // namespace
 
 void ClientCore::LeaveSubGroupIfIn() {
   ClientValues& v = Values();
@@ -23,24 +38,29 @@ void ClientCore::LeaveSubGroupIfIn() {
 void ClientCore::SetState(int state) {
   ClientValues& v = Values();
   v.CurrentState = state;
-  HideDialogs();
+  // The form this state shows is not hidden on the way when it is on screen
+  // already (SetState twice in a row): it is shown again instead.
+  const std::optional<Form> shown = FormOfState(state);
+  const bool onScreen = shown && ui_.IsFormVisible(*shown);
+  HideDialogs(shown);
+  const auto show = [&](Form form) { onScreen ? ui_.ShowFormAgain(form) : ui_.ShowForm(form); };
   switch (state) {
     case stRegister:
       LeaveSubGroupIfIn();
-      ui_.ShowForm(Form::Test);
+      show(Form::Test);
       ui_.HideForm(Form::Open);
       break;
     case stLobby:
       LeaveSubGroupIfIn();
-      ui_.ShowForm(Form::Connect);
+      show(Form::Connect);
       ui_.HideForm(Form::Open);
       break;
     case stOffering:
-      ui_.ShowForm(Form::Suggest);
+      show(Form::Suggest);
       ui_.HideForm(Form::Open);
       break;
     case stOffered:
-      ui_.ShowForm(Form::Accept);
+      show(Form::Accept);
       ui_.HideForm(Form::Open);
       break;
     case stLeaving:

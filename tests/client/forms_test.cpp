@@ -171,6 +171,31 @@ TEST_F(Forms, ActivationShowsTheStoredProfile) {
   EXPECT_EQ(t->tCity->text(), "");
 }
 
+TEST_F(Forms, AStateSetTwiceNeverHidesItsWindowOnTheWay) {
+  // After a game the main window's state is set twice in a row. Hidden and
+  // shown again at once, a window can stay unmapped for good under a window
+  // manager; it stays on screen instead, and is activated again all the same.
+  ToMainWindow();
+  struct HideCounter : QObject {
+    int hides = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Hide) ++hides;
+      return false;
+    }
+  } counter;
+  Test()->installEventFilter(&counter);
+  WriteFile(ProfileFile(), "[Vossa]\nRealName=Ann\nCITY=Oslo\n");
+  core().SetState(lobby::stRegister);
+  EXPECT_EQ(Test()->tCity->text(), "Oslo") << "activated again";
+  WriteFile(ProfileFile(), "[Vossa]\nRealName=Ann\nCITY=Bergen\n");
+  core().SetState(lobby::stRegister);
+  EXPECT_EQ(Test()->tCity->text(), "Bergen") << "activated again";
+  EXPECT_EQ(counter.hides, 0);
+  EXPECT_TRUE(Test()->isVisible());
+  EXPECT_EQ(lobby::LobbyForm::LastActivated(), Test());
+  Test()->removeEventFilter(&counter);
+}
+
 TEST_F(Forms, EmptyFieldsAreStoredAsDashesAndComeBackSo) {
   ToMainWindow();
   lobby::TTest* t = Test();

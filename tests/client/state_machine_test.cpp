@@ -84,18 +84,20 @@ std::vector<std::string> Strings(std::initializer_list<const char*> items) { ret
 // ---- SetState ------------------------------------------------------------
 
 TEST_F(StateMachine, EachKnownStateShowsItsWindowAfterHidingTheDialogs) {
+  // With all four dialogs on screen: the one the state shows stays and is
+  // shown again (never hidden and shown at once).
   struct Case {
     int state;
     std::vector<std::string> calls;
   } cases[] = {
-      {lobby::stRegister, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
-                                   "Show(TTest)", "Hide(TOpen)"})},
-      {lobby::stLobby, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
-                                "Show(TConnect)", "Hide(TOpen)"})},
-      {lobby::stOffering, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
-                                   "Show(TSuggestF)", "Hide(TOpen)"})},
-      {lobby::stOffered, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
-                                  "Show(TAcceptF)", "Hide(TOpen)"})},
+      {lobby::stRegister, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TSuggestF)", "ShowAgain(TTest)",
+                                   "Hide(TOpen)"})},
+      {lobby::stLobby, Strings({"Hide(TAcceptF)", "Hide(TTest)", "Hide(TSuggestF)", "ShowAgain(TConnect)",
+                                "Hide(TOpen)"})},
+      {lobby::stOffering, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "ShowAgain(TSuggestF)",
+                                   "Hide(TOpen)"})},
+      {lobby::stOffered, Strings({"Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)", "ShowAgain(TAcceptF)",
+                                  "Hide(TOpen)"})},
       {lobby::stLeaving, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
                                   "RefreshTimer(off)", "QueryTimer(off)", "ZEPLeaveServer(7)"})},
       {lobby::stPlaying, Strings({"Hide(TAcceptF)", "Hide(TConnect)", "Hide(TTest)", "Hide(TSuggestF)",
@@ -109,6 +111,17 @@ TEST_F(StateMachine, EachKnownStateShowsItsWindowAfterHidingTheDialogs) {
     EXPECT_EQ(R().calls, c.calls) << "state " << c.state;
     EXPECT_EQ(Values().CurrentState, c.state);
     EXPECT_TRUE(ui.visible.count(Form::Server) && ui.visible.count(Form::Message));
+  }
+
+  // Not on screen before: hidden ones are left alone, and the form is shown.
+  const std::pair<int, const char*> shows[] = {{lobby::stRegister, "TTest"}, {lobby::stLobby, "TConnect"},
+                                               {lobby::stOffering, "TSuggestF"}, {lobby::stOffered, "TAcceptF"}};
+  for (const auto& [state, form] : shows) {
+    R().calls.clear();
+    ui.visible = {Form::Open};
+    core.SetState(state);
+    EXPECT_EQ(R().calls, (std::vector<std::string>{std::string("Show(") + form + ")", "Hide(TOpen)"}))
+        << "state " << state;
   }
 }
 

@@ -36,6 +36,10 @@ class RecordingUi : public lobby::ClientUi {
     visible.insert(form);
     R().calls.push_back(std::string("Show(") + FormName(form) + ")");
   }
+  void ShowFormAgain(lobby::Form form) override {
+    visible.insert(form);
+    R().calls.push_back(std::string("ShowAgain(") + FormName(form) + ")");
+  }
   void HideForm(lobby::Form form) override {
     visible.erase(form);
     R().calls.push_back(std::string("Hide(") + FormName(form) + ")");

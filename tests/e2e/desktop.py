@@ -253,11 +253,14 @@ class Desktop:
             self.type(text)
 
     # -- pictures ---------------------------------------------------------
-    def capture(self, wid):
-        """What window wid shows now, or None when it cannot be read."""
+    def capture(self, wid, timeout=4):
+        """What window wid shows now, or None when it cannot be read. A window
+        that goes away while it is captured can leave import waiting for a
+        window to be picked with the mouse: the bound is short (a capture
+        takes a tenth of a second)."""
         try:
             raw = subprocess.run([self._import, "-silent", "-window", str(wid), "-depth", "8", "ppm:-"],
-                                 env=self.env(), capture_output=True, timeout=20).stdout
+                                 env=self.env(), capture_output=True, timeout=timeout).stdout
         except subprocess.TimeoutExpired:
             return None
         return Image.from_ppm(raw)

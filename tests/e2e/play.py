@@ -38,6 +38,8 @@ class GameWindow:
             if self.gone():
                 return "gone"
             board = self.board()
+            if board is None and self.gone():  # closed while it was captured
+                return "gone"
             return board if board is not None and predicate(board) else None
         found = wait_until(look, timeout, f"{self.client.label}'s board to show {what}",
                            interval=0.1)

@@ -1,14 +1,11 @@
 #include "bitmap_loader.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
 #include <QImageReader>
-#include <cstdint>
 #include <map>
 #include <system_error>
+
+#include "regular_file.hpp"
 
 namespace lobby {
 
@@ -20,15 +17,10 @@ namespace {
 constexpr std::size_t kMaxBitmapBytes = std::size_t{64} << 20;
 
 QImage Decode(const QString& path) {
-  const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return QImage();
-  struct stat st {};
+  RegularFile regular(QFile::encodeName(path).toStdString(), kMaxBitmapBytes);
   QFile file;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > kMaxBitmapBytes ||
-      !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-    close(fd);
-    return QImage();
-  }
+  if (!regular.ok() || !file.open(regular.fd(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return QImage();
+  regular.release();  // the file closes it
   QImageReader reader(&file);
   return reader.read();
 }

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "profile_files.hpp"
+#include "regular_file.hpp"
 
 namespace lobby {
 

@@ -23,12 +23,8 @@ std::string ReadIniString(const std::string& section, const std::string& key, co
 bool WriteIniString(const std::string& section, const std::string& key, const std::string& value,
                     const std::string& file);
 
-// The whole of a regular file (native path) of at most maxBytes; nothing for
-// a missing, unreadable, special (a pipe, a device) or larger file. Never
-// waits on a pipe.
-std::optional<std::string> ReadRegularFile(const std::string& nativePath, std::size_t maxBytes);
-// The same for an INI file named Windows-style, at most kMaxIniFileBytes
-// (the bound of the INI reader).
+// The whole of an INI file named Windows-style, if it is a regular file of
+// at most kMaxIniFileBytes (the bound of the INI reader): ReadRegularFile.
 inline constexpr std::size_t kMaxIniFileBytes = std::size_t{1} << 20;
 std::optional<std::string> ReadSmallFile(const std::string& windowsPath);
 

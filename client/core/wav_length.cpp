@@ -1,11 +1,12 @@
 #include "wav_length.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "regular_file.hpp"
 
 namespace lobby {
 
@@ -20,45 +21,27 @@ std::uint16_t Le16(const unsigned char* p) {
   return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
-// The file, read at given offsets (plain reads: a stream would set up the
-// C++ locale for the first sound at start-up).
-class WavFile {
- public:
-  explicit WavFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
-    struct stat st {};
-    if (fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = st.st_size;
+// Reads bytes at an offset of the file; false short of them.
+bool ReadAt(const RegularFile& file, off_t at, unsigned char* out, std::size_t bytes) {
+  std::size_t done = 0;
+  while (done < bytes) {
+    const ssize_t n = pread(file.fd(), out + done, bytes - done, at + static_cast<off_t>(done));
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
   }
-  ~WavFile() {
-    if (fd_ >= 0) close(fd_);
-  }
-  WavFile(const WavFile&) = delete;
-  WavFile& operator=(const WavFile&) = delete;
-
-  // A regular file's size; -1 for anything else.
-  off_t size() const { return size_; }
-  bool Read(off_t at, unsigned char* out, std::size_t bytes) const {
-    std::size_t done = 0;
-    while (done < bytes) {
-      const ssize_t n = pread(fd_, out + done, bytes - done, at + static_cast<off_t>(done));
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
- private:
-  int fd_;
-  off_t size_ = -1;
-};
+  return true;
+}
 
 }  // namespace
 
 std::optional<std::chrono::milliseconds> WavLength(const std::string& nativePath) {
-  const WavFile in(nativePath);
+  // Plain reads: a stream would set up the C++ locale for the first sound at
+  // start-up.
+  const RegularFile in(nativePath);
+  if (!in.ok()) return std::nullopt;
   const off_t fileSize = in.size();
-  if (fileSize < 0) return std::nullopt;
   unsigned char riff[12];
-  if (!in.Read(0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
+  if (!ReadAt(in, 0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
     return std::nullopt;
 
   std::uint32_t byteRate = 0;
@@ -67,13 +50,13 @@ std::optional<std::chrono::milliseconds> WavLength(const std::string& nativePath
   // by hand may put anything between the format and the data.
   while (at + 8 <= fileSize) {
     unsigned char header[8];
-    if (!in.Read(at, header, sizeof header)) return std::nullopt;
+    if (!ReadAt(in, at, header, sizeof header)) return std::nullopt;
     const std::uint32_t size = Le32(header + 4);
     const off_t body = at + 8;
     if (std::memcmp(header, "fmt ", 4) == 0) {
       if (size < 16) return std::nullopt;
       unsigned char fmt[16];
-      if (!in.Read(body, fmt, sizeof fmt)) return std::nullopt;
+      if (!ReadAt(in, body, fmt, sizeof fmt)) return std::nullopt;
       const std::uint16_t channels = Le16(fmt + 2);
       byteRate = Le32(fmt + 8);
       if (channels == 0 || byteRate == 0) return std::nullopt;

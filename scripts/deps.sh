@@ -9,7 +9,7 @@ set -euo pipefail
 # python3 for the whole-program tests on X displays of their own; dpkg-dev
 # for the Debian package.
 packages=(cmake make g++ pkg-config python3 dpkg-dev file libgtest-dev libgmock-dev libbenchmark-dev
-          libx11-dev libfontconfig-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
+          libx11-dev libxdamage-dev libfontconfig-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
           openbox x11-utils imagemagick clang libclang-rt-14-dev llvm)
 
 missing=()

@@ -23,7 +23,7 @@ TAcceptF::TAcceptF(FormContext context) : LobbyForm("Remote is offering a game..
   bRefuse->setGeometry(272, 248, 85, 41);
   QLabel* hint = AddLabel(this, "If refusing Remote's offer, give a short explanation :", 128, 296);
   // At least as wide as the field under it, once it is sized to its text.
-  WhenFirstPolished(hint, [hint] { hint->resize(std::max(241, hint->width()), 13); });
+  WhenShown(hint, [hint] { hint->resize(std::max(241, hint->width()), 13); });
   tRefuse = AddEdit(this, 128, 312, 241, 21);
   tRefuse->setText("None");
   SetDefaultButton(bAccept);

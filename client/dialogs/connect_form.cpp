@@ -79,10 +79,10 @@ TConnect::TConnect(FormContext context) : LobbyForm("Entering the Vossa...", 640
   lMale = AddLabel(this, "Male", 192, 56);
   Female = new QLabel(this);
   Female->setGeometry(240, 56, 32, 32);
-  WhenFirstPolished(Female, [label = Female] { label->setPixmap(DrawFemalePicture(QSize(32, 32))); });
+  WhenShown(Female, [label = Female] { label->setPixmap(DrawFemalePicture(QSize(32, 32))); });
   Male = new QLabel(this);
   Male->setGeometry(240, 56, 32, 32);
-  WhenFirstPolished(Male, [label = Male] { label->setPixmap(DrawMalePicture(QSize(32, 32))); });
+  WhenShown(Male, [label = Male] { label->setPixmap(DrawMalePicture(QSize(32, 32))); });
   // Nobody is shown yet, so neither sex is.
   for (QLabel* part : {lFemale, lMale, Female, Male}) part->hide();
 
@@ -95,7 +95,7 @@ TConnect::TConnect(FormContext context) : LobbyForm("Entering the Vossa...", 640
   QueryPic->setScaledContents(true);
   // Pictures are drawn when first shown: their words would open a bold
   // face before the splash is on screen.
-  WhenFirstPolished(QueryPic, [label = QueryPic] { label->setPixmap(DrawQueryPicture(QSize(137, 169))); });
+  WhenShown(QueryPic, [label = QueryPic] { label->setPixmap(DrawQueryPicture(QSize(137, 169))); });
   QueryPic->raise();
 
   cAutoRefresh = new QCheckBox("Automatic Refresh", this);

@@ -38,47 +38,50 @@ void SetColours(QWidget* widget, QPalette::ColorRole back, QPalette::ColorRole t
   widget->setPalette(palette);
 }
 
-// Runs what was asked, in order, when the widget is first polished: just
-// before it is first shown or rendered, after it took its style and font.
-// One per widget, however many times it is asked; asked of a polished
-// widget, the work is done at once.
-class OnFirstPolish : public QObject {
+// Runs what was asked, in order, when the widget is next shown: after it
+// took its style and font, before it is painted. Not when it is polished:
+// Qt polishes every widget, hidden or not, as soon as the loop runs, which
+// for the forms hidden at start-up is right between the splash being mapped
+// and its first paint. One per widget, however many times it is asked;
+// asked of a visible widget, the work is done at once.
+class OnNextShow : public QObject {
  public:
   static void Add(QWidget* widget, std::function<void()> run) {
-    if (widget->testAttribute(Qt::WA_WState_Polished)) {
+    if (widget->isVisible()) {
       run();
       return;
     }
-    OnFirstPolish* self = nullptr;
+    OnNextShow* self = nullptr;
     for (QObject* child : widget->children()) {
-      if ((self = dynamic_cast<OnFirstPolish*>(child)) != nullptr) break;
+      auto* waiting = dynamic_cast<OnNextShow*>(child);
+      if (waiting != nullptr && !waiting->done_) self = waiting;
     }
-    if (self == nullptr) self = new OnFirstPolish(widget);
+    if (self == nullptr) self = new OnNextShow(widget);
     self->runs_.push_back(std::move(run));
   }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() != QEvent::Polish || watched != parent()) return false;
+    if (event->type() != QEvent::Show || watched != parent()) return false;
     watched->removeEventFilter(this);
-    // The widget is polished once this returns: what is asked later runs at
-    // once (Add).
-    watched->event(event);
+    // Deleted later: what is asked until then waits for the next show.
+    done_ = true;
     const std::vector<std::function<void()>> runs = std::move(runs_);
     deleteLater();
     for (const auto& run : runs) run();
-    return true;
+    return false;
   }
 
  private:
-  explicit OnFirstPolish(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
+  explicit OnNextShow(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
 
   std::vector<std::function<void()>> runs_;
+  bool done_ = false;
 };
 
 }  // namespace
 
-void WhenFirstPolished(QWidget* widget, std::function<void()> run) { OnFirstPolish::Add(widget, std::move(run)); }
+void WhenShown(QWidget* widget, std::function<void()> run) { OnNextShow::Add(widget, std::move(run)); }
 
 QFont DialogFont() {
   // The metrics of the dialogs were made for a narrow 11-pixel face; the
@@ -118,8 +121,8 @@ QLabel* AddLabel(QWidget* parent, const QString& text, int left, int top, const 
   label->setPalette(palette);
   label->move(left, top);
   // Measuring the text loads its face: the label is sized when first shown,
-  // so that no face is loaded before the splash is on screen.
-  WhenFirstPolished(label, [label] { label->adjustSize(); });
+  // so that no face is loaded for a window nobody sees yet.
+  WhenShown(label, [label] { label->adjustSize(); });
   return label;
 }
 
@@ -132,7 +135,7 @@ void AddHeading(QWidget* parent, const QString& text, int left, int top) {
   label->move(left, top);
   // Measuring the text opens the italic face, which nothing else uses and
   // the splash does not need: the heading is sized when first shown.
-  WhenFirstPolished(label, [label] { label->adjustSize(); });
+  WhenShown(label, [label] { label->adjustSize(); });
 }
 
 QLabel* AddValueLabel(QWidget* parent, int left, int top, int width, int height) {
@@ -143,7 +146,7 @@ QLabel* AddValueLabel(QWidget* parent, int left, int top, int width, int height)
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   // A field of room for two lines or more wraps its text (decided when
   // first shown, which is when the face is measured).
-  WhenFirstPolished(label, [label] {
+  WhenShown(label, [label] {
     if (label->height() > 2 * QFontMetrics(label->font()).height() - 4) {
       label->setWordWrap(true);
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);

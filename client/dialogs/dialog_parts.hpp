@@ -35,17 +35,18 @@ QFont HeadingFont();
 QFont FixedPitchFont();
 
 // A white, transparent label with its top-left corner at (left, top), sized
-// to its text when first polished.
+// to its text when first shown.
 QLabel* AddLabel(QWidget* parent, const QString& text, int left, int top, const QFont& font = DialogFont());
 // A white heading label in HeadingFont, sized to its text when first
-// polished (its text and font never change).
+// shown (its text and font never change).
 void AddHeading(QWidget* parent, const QString& text, int left, int top);
 // A navy label of fixed size that shows a value; tall ones wrap their words.
 QLabel* AddValueLabel(QWidget* parent, int left, int top, int width, int height);
-// Runs run once, when widget is first polished (before it is first shown or
-// rendered): for work that measures text, which opens the face. What is
-// asked of one widget runs in the order asked.
-void WhenFirstPolished(QWidget* widget, std::function<void()> run);
+// Runs run once: at once if widget is visible, else when it is next shown
+// (before it is painted). For work that measures text, which opens the face,
+// on windows hidden at start-up. What is asked of one widget runs in the
+// order asked.
+void WhenShown(QWidget* widget, std::function<void()> run);
 // A navy one-line edit field.
 QLineEdit* AddEdit(QWidget* parent, int left, int top, int width, int height);
 // A navy drop-down list that only offers its items.

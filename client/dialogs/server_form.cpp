@@ -113,7 +113,7 @@ TServerF::TServerF(FormContext context)
   ServerList->setGeometry(96, 72, 441, 97);
   StyleList(ServerList);
   // Finding a fixed-pitch face opens it; the list needs it first when shown.
-  WhenFirstPolished(ServerList, [list = ServerList] { list->setFont(FixedPitchFont()); });
+  WhenShown(ServerList, [list = ServerList] { list->setFont(FixedPitchFont()); });
   AddLabel(this, "Current Server", 96, 176);
   tServer = AddEdit(this, 96, 192, 441, 21);
   bOk = new BitmapButton(Glyph::Ok, "OK", this);

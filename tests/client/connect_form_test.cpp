@@ -82,7 +82,9 @@ TEST_F(QueryDialog, CaptionsAreSizedToTheirTextAndRoomyFieldsWrapOnceShown) {
   Activate();
   int headings = 0, captions = 0;
   for (QLabel* label : dialog->findChildren<QLabel*>()) {
-    if (label->text().isEmpty() || label->autoFillBackground()) continue;  // pictures and value fields
+    // Pictures, value fields, and captions hidden until a player is shown
+    // or a query is made.
+    if (label->text().isEmpty() || label->autoFillBackground() || !label->isVisible()) continue;
     ++(label->font().italic() ? headings : captions);
     if (label->font().italic()) {
       EXPECT_EQ(label->font().pixelSize(), 13);
@@ -91,7 +93,18 @@ TEST_F(QueryDialog, CaptionsAreSizedToTheirTextAndRoomyFieldsWrapOnceShown) {
     EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
   }
   EXPECT_EQ(headings, 2);
-  EXPECT_GE(captions, 16);
+  EXPECT_GE(captions, 5);
+  // Captions hidden until now are sized as they are shown.
+  dialog->lFemale->show();
+  EXPECT_EQ(dialog->lFemale->size(), dialog->lFemale->sizeHint());
+  dialog->FrQuery->show();
+  int inQuery = 0;
+  for (QLabel* label : dialog->FrQuery->findChildren<QLabel*>()) {
+    if (label->text().isEmpty() || !label->isVisible()) continue;
+    ++inQuery;
+    EXPECT_EQ(label->size(), label->sizeHint()) << label->text().toStdString();
+  }
+  EXPECT_GE(inQuery, 6);
   EXPECT_TRUE(dialog->lRemoteDesc->wordWrap());
   EXPECT_TRUE(dialog->lMyDesc->wordWrap());
   EXPECT_EQ(dialog->lRemoteDesc->alignment(), Qt::AlignLeft | Qt::AlignTop);
@@ -99,9 +112,13 @@ TEST_F(QueryDialog, CaptionsAreSizedToTheirTextAndRoomyFieldsWrapOnceShown) {
     EXPECT_FALSE(field->wordWrap());
     EXPECT_EQ(field->alignment(), Qt::AlignLeft | Qt::AlignVCenter);
   }
-  // The pictures are drawn by then too.
+  // The pictures are drawn by then too; the sex pictures, hidden while
+  // nobody is shown, when they are shown.
   EXPECT_FALSE(dialog->QueryPic->pixmap().isNull());
+  EXPECT_TRUE(dialog->Male->pixmap().isNull());
+  dialog->Male->show();
   EXPECT_FALSE(dialog->Male->pixmap().isNull());
+  dialog->Female->show();
   EXPECT_FALSE(dialog->Female->pixmap().isNull());
 }
 

@@ -2,9 +2,14 @@
 
 #include <dlfcn.h>
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <chrono>
+#include <functional>
+#include <utility>
 
 #include "audio_output.hpp"
 #include "profile_files.hpp"
@@ -21,6 +26,8 @@ class AudioWorker : public QObject {
     if (AudioOutput* out = Output()) out->Play(nativePath, loop);
   }
   void Stop() {
+    // Nothing played yet: nothing to stop, and no reason to load the module.
+    if (!tried_) return;
     if (AudioOutput* out = Output()) out->Stop();
   }
 
@@ -41,10 +48,49 @@ class AudioWorker : public QObject {
   std::unique_ptr<AudioOutput> output_;
 };
 
+// On the GUI thread: runs its work once, when the program has painted its
+// first window and that frame has gone out, or after kLatestStart if no
+// window is painted by then.
+class AfterFirstPaint : public QObject {
+ public:
+  explicit AfterFirstPaint(std::function<void()> run) : run_(std::move(run)) {
+    QCoreApplication::instance()->installEventFilter(this);
+    QTimer::singleShot(kLatestStart, this, [this] { Run(); });
+  }
+  ~AfterFirstPaint() override {
+    if (QCoreApplication* application = QCoreApplication::instance()) application->removeEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    // The frame is flushed when the paint that this event belongs to ends;
+    // a zero timer runs after that.
+    if (event->type() == QEvent::Paint) {
+      QCoreApplication::instance()->removeEventFilter(this);
+      QTimer::singleShot(0, this, [this] { Run(); });
+    }
+    return false;
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kLatestStart{1000};
+
+  void Run() {
+    if (!run_) return;
+    QCoreApplication::instance()->removeEventFilter(this);
+    std::exchange(run_, nullptr)();
+  }
+
+  std::function<void()> run_;
+};
+
 QtSoundBackend::QtSoundBackend() : thread_(std::make_unique<QThread>()), worker_(new AudioWorker) {
   thread_->setObjectName("audio");
   worker_->moveToThread(thread_.get());
-  QTimer::singleShot(0, &gate_, [this] { StartThread(); });
+  if (QCoreApplication::instance() != nullptr)
+    gate_ = std::make_unique<AfterFirstPaint>([this] { StartThread(); });
+  else
+    StartThread();
 }
 
 QtSoundBackend::~QtSoundBackend() {
@@ -59,6 +105,8 @@ QtSoundBackend::~QtSoundBackend() {
 void QtSoundBackend::StartThread() {
   if (!thread_->isRunning()) thread_->start();
 }
+
+bool QtSoundBackend::Started() const { return thread_->isRunning(); }
 
 void QtSoundBackend::Play(const std::string& windowsPath, unsigned flags) {
   const std::string native = NativePath(windowsPath);

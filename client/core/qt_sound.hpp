@@ -5,8 +5,11 @@
 // through the sound effects of liblobby_audio.so (audio_output.hpp): the
 // effects are fed by that thread's timers, so the GUI thread can wait for a
 // synchronous sound without starving them. The thread starts, and loads the
-// module, once the GUI loop runs: the splash is on screen before any of the
-// sound system is. Requests made before wait in the thread's queue.
+// module, once the first window has been painted (or a second after the
+// backend was made, if none is): the splash shows its picture before any of
+// the sound system is loaded, which would otherwise slow that first paint.
+// Requests made before wait in the thread's queue; a synchronous sound
+// starts the thread at once.
 //
 // The output never reports that a sound has ended (not even without a sound
 // device), so a synchronous sound lasts as long as its wave header says.
@@ -24,6 +27,7 @@ class QThread;
 namespace lobby {
 
 class AudioWorker;
+class AfterFirstPaint;
 
 class QtSoundBackend : public SoundBackend {
  public:
@@ -34,13 +38,15 @@ class QtSoundBackend : public SoundBackend {
 
   void Play(const std::string& windowsPath, unsigned flags) override;
   void Stop() override;
+  // True once the audio thread runs.
+  bool Started() const;
 
  private:
   void StartThread();
 
   std::unique_ptr<QThread> thread_;
   AudioWorker* worker_ = nullptr;  // lives on thread_, deleted there
-  QObject gate_;                   // on the GUI thread: starts thread_ once the loop runs
+  std::unique_ptr<AfterFirstPaint> gate_;  // on the GUI thread: starts thread_ after the first paint
 };
 
 }  // namespace lobby

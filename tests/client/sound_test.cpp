@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QWidget>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -114,6 +115,23 @@ TEST_F(Sound, NotificationsAndTicksDuringASynchronousSoundWaitForItsEnd) {
       << "nothing ran while the sound played";
   // The held tick runs as the sound ends; the notifications after, in order.
   EXPECT_EQ(std::count(events.begin(), events.end(), "tick"), 1);
+}
+
+TEST(SoundSystem, LoadsAfterTheFirstWindowIsPaintedOrASecondLater) {
+  {
+    lobby::QtSoundBackend backend;
+    // Requests wait in the queue; the loop turning is no reason to start.
+    backend.Play("C:\\NOSUCH.WAV", lobby::kSoundAsyncLoop);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(backend.Started());
+    QWidget window;
+    window.resize(64, 48);
+    window.show();
+    EXPECT_TRUE(WaitFor([&backend] { return backend.Started(); }));
+  }
+  // Nothing painted: it starts all the same.
+  lobby::QtSoundBackend backend;
+  EXPECT_TRUE(WaitFor([&backend] { return backend.Started(); }));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "profile_files.hpp"
@@ -78,6 +79,20 @@ LobbyForm::~LobbyForm() {
   auto& forms = ActivationOrder();
   forms.erase(std::remove(forms.begin(), forms.end(), this), forms.end());
   if (lastActivated == this) lastActivated = nullptr;
+}
+
+void LobbyForm::SetFontWhenShown(const QFont& font) {
+  if (isVisible())
+    setFont(font);
+  else
+    fontWhenShown_ = font;
+}
+
+void LobbyForm::setVisible(bool visible) {
+  // Before Qt shows the children: what they measure when shown is in the
+  // form's face.
+  if (visible && fontWhenShown_) setFont(*std::exchange(fontWhenShown_, std::nullopt));
+  QWidget::setVisible(visible);
 }
 
 void LobbyForm::LoadBackground(const std::string& windowsPath) {

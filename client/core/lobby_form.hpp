@@ -17,9 +17,11 @@
 // Escape presses the cancel button (a plain window has neither by itself).
 #pragma once
 
+#include <QFont>
 #include <QPixmap>
 #include <QPointer>
 #include <QWidget>
+#include <optional>
 #include <string>
 
 #include "bitmap_loader.hpp"
@@ -48,6 +50,13 @@ class LobbyForm : public QWidget {
   // The same for a form on screen already, as if it had been hidden first:
   // its activation (FormActivate) runs again.
   void ShowAgain();
+
+  // The form's own face, set just before the form is first shown (and so
+  // before any of its captions is measured). A text field lays out its text
+  // in its form's face when it is made, which opens the face: a window
+  // hidden at start-up has no need of it until it is shown.
+  void SetFontWhenShown(const QFont& font);
+  void setVisible(bool visible) override;
 
   void SetDefaultButton(QAbstractButton* button);
   void SetCancelButton(QAbstractButton* button);
@@ -90,6 +99,7 @@ class LobbyForm : public QWidget {
   QPointer<QAbstractButton> defaultButton_;
   QPointer<QAbstractButton> cancelButton_;
   QPointer<LobbyForm> owner_;
+  std::optional<QFont> fontWhenShown_;
 };
 
 // Gives a label (or any widget's text) a colour of its own. Labels are

@@ -12,7 +12,7 @@
 namespace lobby {
 
 TAcceptF::TAcceptF(FormContext context) : LobbyForm("Remote is offering a game...", 640, 484), context_(context) {
-  setFont(DialogFont());
+  SetFontWhenShown(DialogFont());
   AddLabel(this, "Real Name", 136, 72);
   lRealName = AddValueLabel(this, 136, 88, 225, 13);
   AddLabel(this, "Description", 136, 112);

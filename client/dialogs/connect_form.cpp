@@ -55,7 +55,7 @@ std::string BuildQueryText(const QueryFields& fields) {
 }
 
 TConnect::TConnect(FormContext context) : LobbyForm("Entering the Vossa...", 640, 480), context_(context) {
-  setFont(DialogFont());
+  SetFontWhenShown(DialogFont());
 
   AddHeading(this, "Your Partner is :", 32, 56);
   AddLabel(this, "Real Name", 32, 88);

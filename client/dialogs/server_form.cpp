@@ -107,7 +107,7 @@ std::optional<int> ParseServerCount(const std::string& text) {
 
 TServerF::TServerF(FormContext context)
     : LobbyForm("Choosing a Server...", 640, 480), context_(context) {
-  setFont(DialogFont());
+  SetFontWhenShown(DialogFont());
   AddLabel(this, "Available Servers", 96, 56);
   ServerList = new QListWidget(this);
   ServerList->setGeometry(96, 72, 441, 97);

@@ -13,7 +13,7 @@ namespace lobby {
 
 TSuggestF::TSuggestF(FormContext context)
     : LobbyForm("Offering a game to Remote, please wait...", 640, 480), context_(context) {
-  setFont(DialogFont());
+  SetFontWhenShown(DialogFont());
   AddLabel(this, "My Real Name", 96, 112);
   lMyName = AddValueLabel(this, 96, 128, 193, 17);
   AddLabel(this, "My Description", 96, 152);

@@ -3,9 +3,11 @@
 
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QWidget>
 #include <string>
 
+#include "core/lobby_form.hpp"
 #include "dialogs/dialog_parts.hpp"
 
 namespace {
@@ -51,6 +53,27 @@ TEST(WhenShown, ACaptionIsSizedToItsTextOnlyThen) {
   window.show();
   EXPECT_EQ(label->size(), label->sizeHint());
   EXPECT_EQ(label->pos(), QPoint(96, 176));
+}
+
+TEST(WhenShown, AFormTakesItsOwnFaceJustBeforeItsChildrenAreShown) {
+  lobby::LobbyForm form("form", 200, 100);
+  auto* edit = new QLineEdit(&form);
+  const QFont face = lobby::DialogFont();
+  ASSERT_NE(form.font().family(), face.family());
+  form.SetFontWhenShown(face);
+  QCoreApplication::processEvents();
+  EXPECT_NE(edit->font().family(), face.family());
+  // What a child measures when shown is measured in the form's face.
+  QString measuredIn;
+  WhenShown(edit, [&] { measuredIn = edit->font().family(); });
+  form.show();
+  EXPECT_EQ(measuredIn, face.family());
+  EXPECT_EQ(form.font().family(), face.family());
+  // Asked of a form on screen, the face is taken at once.
+  QFont larger = face;
+  larger.setPixelSize(15);
+  form.SetFontWhenShown(larger);
+  EXPECT_EQ(edit->font().pixelSize(), 15);
 }
 
 }  // namespace

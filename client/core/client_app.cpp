@@ -32,9 +32,10 @@ ClientApp::~ClientApp() {
   forms_ = Forms{};
 }
 
-void ClientApp::Start() {
+void ClientApp::Start(const std::function<void()>& beforeFonts) {
   FormContext context{core_, forms_};
   forms_.Open = new TOpen(context);
+  if (beforeFonts) beforeFonts();
   forms_.Test = new TTest(context);
   forms_.ServerF = new TServerF(context);
   forms_.SuggestF = new TSuggestF(context);

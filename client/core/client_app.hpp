@@ -3,6 +3,7 @@
 // stop signal runs the exit sequence once.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "client_core.hpp"
@@ -21,7 +22,9 @@ class ClientApp {
 
   // Creates the forms in their order (the splash's creation runs the
   // single-instance check and starts the music) and shows the splash.
-  void Start();
+  // beforeFonts, if given, runs after the splash is made and before the
+  // main window, the first form to measure text and so to need the fonts.
+  void Start(const std::function<void()>& beforeFonts = {});
 
   ClientCore& core() { return core_; }
   Forms& forms() { return forms_; }

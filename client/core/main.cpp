@@ -21,7 +21,9 @@ int main(int argc, char** argv) {
   // shown, and reading fontconfig's set-up is the larger part of that. A
   // second core does it while the application object connects to the
   // display; Qt then finds it done. At the lowest priority: the display
-  // server answering the connection must not wait for it.
+  // server answering the connection must not wait for it. The main window
+  // waits for it to end: Qt asking fontconfig before that would read the
+  // whole set-up a second time, on the GUI thread.
   std::thread fontconfig([] {
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
     FcInit();
@@ -37,8 +39,7 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     lobby::ClientApp client;
-    client.Start();
-    fontconfig.join();
+    client.Start([&fontconfig] { fontconfig.join(); });
     status = QApplication::exec();
   }
   // The audio thread ends before the application object.

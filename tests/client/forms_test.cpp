@@ -78,6 +78,9 @@ TEST_F(Forms, TheSplashsCreationStartsEverything) {
   EXPECT_FALSE(Open()->LoadingIm->isVisible());
   EXPECT_EQ(Open()->LoadingIm->text(), "Loading, please wait...");
   EXPECT_FALSE(Open()->bOk->accessibleName().isEmpty());
+  // The fonts were waited for with the splash made and nothing else.
+  EXPECT_EQ(formsMadeBeforeFonts_, 1);
+  EXPECT_EQ(MadeForms(), 7);
 }
 
 TEST_F(Forms, TheSplashsOkStopsTheMusicAndShowsTheMainWindow) {

@@ -64,7 +64,9 @@ class ClientForms : public ::testing::Test {
     recorder::InstallRecordingSound();
     lobby::ResetValues();
     app_ = std::make_unique<lobby::ClientApp>();
-    app_->Start();
+    // What the program waits for there (fontconfig's set-up) must come
+    // after the splash and before any form that measures text.
+    app_->Start([this] { formsMadeBeforeFonts_ = MadeForms(); });
     ASSERT_TRUE(WaitFor([this] { return Open()->isVisible(); }));
   }
   void TearDown() override { app_.reset(); }
@@ -72,6 +74,11 @@ class ClientForms : public ::testing::Test {
   lobby::ClientCore& core() { return app_->core(); }
   lobby::Forms& forms() { return app_->forms(); }
   lobby::TOpen* Open() { return forms().Open; }
+  int MadeForms() {
+    const lobby::Forms& f = forms();
+    return int(f.Open != nullptr) + (f.Test != nullptr) + (f.ServerF != nullptr) + (f.SuggestF != nullptr) +
+           (f.AcceptF != nullptr) + (f.MessageF != nullptr) + (f.Connect != nullptr);
+  }
   lobby::TTest* Test() { return forms().Test; }
   lobby::TMessageF* Box() { return forms().MessageF; }
   std::string InstallDir() const { return install_ + "\\"; }
@@ -97,6 +104,7 @@ class ClientForms : public ::testing::Test {
   // The window search of the single-instance check looks at no display.
   test_support::ScopedEnv display_{"DISPLAY", nullptr};
   std::unique_ptr<lobby::ClientApp> app_;
+  int formsMadeBeforeFonts_ = -1;
 };
 
 }  // namespace clienttest

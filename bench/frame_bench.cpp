@@ -14,7 +14,6 @@
 
 #include "bench_support.hpp"
 
-#include "byte_buffer.hpp"
 #include "msg.hpp"
 
 namespace {

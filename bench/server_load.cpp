@@ -38,8 +38,8 @@
 #include <vector>
 
 #include "../tests/support/vossad_process.hpp"
-#include "byte_buffer.hpp"
-#include "msg.hpp"
+#include "platform/byte_buffer.hpp"
+#include "platform/frame_codec.hpp"
 #include "tcp_baseline.hpp"
 
 namespace {
@@ -62,8 +62,8 @@ struct Options {
 };
 
 std::string Frame(std::string_view text) {
-  zep::ByteBuffer b(zep::FrameSize(text.size(), false));
-  zep::AppendFrame(b, text, false);
+  platform::ByteBuffer b(platform::FrameSize(text.size(), false));
+  platform::AppendFrame(b, text, false);
   return std::string(b.Readable());
 }
 
@@ -292,9 +292,9 @@ class Generator {
     std::size_t pos = 0;
     for (;;) {
       const std::string_view rest = std::string_view(a.input).substr(pos);
-      const zep::FrameProbe probe = zep::ProbeFrame(rest, false);
-      if (probe.status == zep::FrameStatus::kNeedMore) break;
-      if (probe.status != zep::FrameStatus::kOk) {
+      const platform::FrameProbe probe = platform::ProbeFrame(rest, false);
+      if (probe.status == platform::FrameStatus::kNeedMore) break;
+      if (probe.status != platform::FrameStatus::kOk) {
         std::fprintf(stderr, "server_load: a bad frame from the server\n");
         return false;
       }

@@ -19,8 +19,8 @@
 
 #include "auto_player.hpp"
 #include "bot_options.hpp"
-#include "loop_timer.hpp"
 #include "platform/platform.h"
+#include "platform/timer.hpp"
 
 namespace lobbybot {
 
@@ -87,10 +87,10 @@ class LobbyBot {
   std::vector<std::string> candidates_;
   std::mt19937 rng_;
   std::unique_ptr<cvgame::AutoPlayer> player_;
-  cvgame::LoopTimer registerTimer_;
-  cvgame::LoopTimer offerTimer_;
-  cvgame::LoopTimer offerWaitTimer_;
-  cvgame::LoopTimer afterMatchTimer_;
+  platform::Timer registerTimer_;
+  platform::Timer offerTimer_;
+  platform::Timer offerWaitTimer_;
+  platform::Timer afterMatchTimer_;
 };
 
 }  // namespace lobbybot

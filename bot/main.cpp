@@ -11,10 +11,10 @@
 #include <string>
 
 #include "bot_options.hpp"
-#include "line_channel.hpp"
 #include "lobby_bot.hpp"
-#include "platform/stop_signals.hpp"
 #include "platform/platform.h"
+#include "platform/stop_signals.hpp"
+#include "platform/stream_channel.hpp"
 
 namespace {
 
@@ -88,6 +88,6 @@ int main(int argc, char** argv) {
   }
   // A last QUIT to a partner is still on its way; give it a moment.
   plat_reset_quit();
-  for (int i = 0; i < 200 && cvgame::LineChannel::LingeringCloses() > 0; ++i) plat_pump(10);
+  for (int i = 0; i < 200 && platform::StreamChannel::LingeringCloses() > 0; ++i) plat_pump(10);
   return status;
 }

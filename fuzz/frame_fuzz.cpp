@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include "byte_buffer.hpp"
 #include "fuzz_input.hpp"
 #include "msg.hpp"
 #include "peer_limits.hpp"

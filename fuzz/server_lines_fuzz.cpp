@@ -17,10 +17,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "byte_buffer.hpp"
+#include "platform/byte_buffer.hpp"
 #include "fuzz_input.hpp"
 #include "lobby_server.hpp"
-#include "msg.hpp"
+#include "platform/frame_codec.hpp"
 #include "platform/platform.h"
 
 namespace {
@@ -32,7 +32,7 @@ void PumpUntilIdle() {
 
 struct Client {
   int fd = -1;
-  zep::ByteBuffer in;
+  platform::ByteBuffer in;
 
   void Write(const std::string& bytes) {
     // The socket pair holds far more than an input's worth; what does not
@@ -44,11 +44,11 @@ struct Client {
     for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT)) > 0;) in.Append(chunk, static_cast<std::size_t>(n));
     std::string text;
     std::uint8_t marker = 0;
-    zep::FrameStatus status;
-    while ((status = zep::TakeFrame(in, false, text, marker)) == zep::FrameStatus::kOk) {
+    platform::FrameStatus status;
+    while ((status = platform::TakeFrame(in, false, text, marker)) == platform::FrameStatus::kOk) {
     }
     // The server only ever writes whole frames of its own making.
-    if (status != zep::FrameStatus::kNeedMore) __builtin_trap();
+    if (status != platform::FrameStatus::kNeedMore) __builtin_trap();
   }
 };
 
@@ -83,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     for (const std::string& line : fuzzinput::Lines(rest)) {
       if (line.empty()) continue;
-      zep::ByteBuffer frame;
-      zep::AppendFrame(frame, std::string_view(line).substr(1), false);
+      platform::ByteBuffer frame;
+      platform::AppendFrame(frame, std::string_view(line).substr(1), false);
       Client& client = clients[static_cast<std::uint8_t>(line[0]) % clients.size()];
       client.Write(std::string(frame.Readable()));
       // Lines of different connections interleave as their turns come.

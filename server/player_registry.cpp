@@ -4,9 +4,9 @@
 
 namespace vossad {
 
-Player* PlayerRegistry::Add(Player player, int* displaced) {
-  if (displaced != nullptr) *displaced = -1;
-  if (Player* old = Find(player.id)) {
+const Player* PlayerRegistry::Add(Player player, ConnectionRef* displaced) {
+  if (displaced != nullptr) *displaced = ConnectionRef{};
+  if (const Player* old = Find(player.id)) {
     if (displaced != nullptr) *displaced = old->connection;
     Remove(old);
   }
@@ -28,9 +28,24 @@ void PlayerRegistry::Remove(const Player* player) {
   if (emptySlots_ > 64 && emptySlots_ * 2 > slots_.size()) Compact();
 }
 
-Player* PlayerRegistry::Find(std::string_view id) const {
+void PlayerRegistry::SetInGame(const Player* player) {
+  if (player == nullptr) return;
+  if (Player* owned = FindOwned(player->id); owned == player) owned->inGame = true;
+}
+
+const Player* PlayerRegistry::Find(std::string_view id) const { return FindOwned(id); }
+
+Player* PlayerRegistry::FindOwned(std::string_view id) const {
   const auto it = byId_.find(id);
   return it == byId_.end() ? nullptr : it->second;
+}
+
+std::size_t PlayerRegistry::ScanFrom(std::uint64_t from, std::span<const Player*> out) const {
+  std::size_t filled = 0;
+  for (std::size_t i = LowerBound(from); i < slots_.size() && filled < out.size(); ++i) {
+    if (const Player* player = slots_[i].player.get()) out[filled++] = player;
+  }
+  return filled;
 }
 
 std::size_t PlayerRegistry::LowerBound(std::uint64_t serial) const {

@@ -1,10 +1,6 @@
-// player_registry.hpp - the players registered with the lobby server, in
-// registration order, found by player id. Internal to the lobby server.
-//
-// Queries are answered a slice at a time, and players come and go between
-// slices, so a running query keeps its place as a registration number (a
-// cursor), never as a pointer or an index: a player removed meanwhile is
-// simply not met again, one added meanwhile is met at the end.
+// player_registry.hpp - the players registered with this lobby server, held
+// in its memory (internal to vossad): the Registry the server runs on when
+// it shares its list with no one.
 //
 // Order is a vector of slots sorted by registration number. Removing a player
 // leaves an empty slot behind (O(log n) to find it); slots are compacted once
@@ -14,53 +10,26 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "filter.hpp"
+#include "registry.hpp"
 
 namespace vossad {
 
-struct Player {
-  std::string id;  // "address:port" of the agent's listener
-  std::string app;
-  std::string own;
-  Description description;
-  int connection = -1;  // the owning connection, as the server names it
-  bool inGame = false;
-  std::uint64_t serial = 0;  // registration number, set by the registry
-};
-
-class PlayerRegistry {
+class PlayerRegistry final : public Registry {
  public:
   PlayerRegistry() = default;
   PlayerRegistry(const PlayerRegistry&) = delete;
   PlayerRegistry& operator=(const PlayerRegistry&) = delete;
 
-  // Adds the player after every other one. A player already registered under
-  // the same id is removed first; its connection is stored in *displaced
-  // (else -1 is).
-  Player* Add(Player player, int* displaced = nullptr);
-  // Forgets the player; the pointer is invalid afterwards.
-  void Remove(const Player* player);
-  Player* Find(std::string_view id) const;
-  std::size_t size() const { return byId_.size(); }
-
-  // Calls visit(const Player&) for each player whose registration number is
-  // at least *cursor, in registration order, advancing *cursor past each one
-  // visited, until visit returns false (that player counts as visited).
-  template <typename Visit>
-  void ScanFrom(std::uint64_t* cursor, Visit&& visit) const {
-    for (std::size_t i = LowerBound(*cursor); i < slots_.size(); ++i) {
-      const Player* player = slots_[i].player.get();
-      if (player == nullptr) continue;
-      *cursor = slots_[i].serial + 1;
-      if (!visit(*player)) return;
-    }
-    *cursor = nextSerial_;
-  }
+  const Player* Add(Player player, ConnectionRef* displaced = nullptr) override;
+  void Remove(const Player* player) override;
+  void SetInGame(const Player* player) override;
+  const Player* Find(std::string_view id) const override;
+  std::size_t size() const override { return byId_.size(); }
+  std::size_t ScanFrom(std::uint64_t from, std::span<const Player*> out) const override;
 
  private:
   struct Slot {
@@ -69,6 +38,7 @@ class PlayerRegistry {
   };
 
   std::size_t LowerBound(std::uint64_t serial) const;
+  Player* FindOwned(std::string_view id) const;
   void Compact();
 
   std::vector<Slot> slots_;

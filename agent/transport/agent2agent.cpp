@@ -185,7 +185,7 @@ void CAgent2Agent::ArmDeadline() {
   Clock::time_point earliest = kNothingDue;
   for (const auto& s : connections_) earliest = std::min(earliest, s->frameDue);
   if (earliest == kNothingDue) {
-    if (deadlineTimer_) deadlineTimer_->Cancel();
+    if (deadlineTimer_) deadlineTimer_->Stop();
     armedFor_ = kNothingDue;
     return;
   }

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "byte_buffer.hpp"
+#include "msg.hpp"
 #include "runtime_class.hpp"
 #include "sockets.hpp"
 

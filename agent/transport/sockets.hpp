@@ -16,7 +16,6 @@
 #include <memory>
 #include <string>
 
-#include "byte_buffer.hpp"
 #include "msg.hpp"
 #include "peer_limits.hpp"
 #include "platform/async_socket.hpp"

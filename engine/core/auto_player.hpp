@@ -57,7 +57,7 @@ class AutoPlayer : private GameSessionObserver {
   Events events_;
   std::mt19937 rng_;
   GameSession session_;
-  LoopTimer thinkTimer_;
+  platform::Timer thinkTimer_;
 };
 
 }  // namespace cvgame

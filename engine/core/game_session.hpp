@@ -28,8 +28,8 @@
 
 #include "end_message.hpp"
 #include "line_channel.hpp"
-#include "loop_timer.hpp"
 #include "match.hpp"
+#include "platform/timer.hpp"
 #include "rendezvous.hpp"
 #include "wire.hpp"
 
@@ -125,9 +125,9 @@ class GameSession {
   std::unique_ptr<GameListener> listener_;
   std::unique_ptr<GameConnector> connector_;
   std::unique_ptr<LineChannel> channel_;
-  LoopTimer waitTimer_;
-  LoopTimer idleTimer_;
-  LoopTimer keepAliveTimer_;
+  platform::Timer waitTimer_;
+  platform::Timer idleTimer_;
+  platform::Timer keepAliveTimer_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -1,8 +1,9 @@
 // line_channel.hpp - one connected TCP socket on the platform loop, read as
 // protocol lines and written without ever waiting (internal to the game
-// core). Received bytes are cut into lines of bounded length; output the
-// kernel does not take at once waits in a small buffer, and a partner that
-// lets it grow past kMaxBacklog is not reading and counts as gone.
+// core): the platform's stream channel with the game's line codec. Received
+// bytes are cut into lines of bounded length; output the kernel does not
+// take at once waits in a small buffer, and a partner that lets it grow past
+// kMaxBacklog is not reading and counts as gone.
 #pragma once
 
 #include <cstddef>
@@ -11,12 +12,12 @@
 #include <string>
 #include <string_view>
 
-#include "platform/loop.hpp"
+#include "platform/stream_channel.hpp"
 #include "wire.hpp"
 
 namespace cvgame {
 
-class LineChannel {
+class LineChannel : private platform::StreamChannel::Handler {
  public:
   static constexpr std::size_t kMaxBacklog = 4096;
 
@@ -29,7 +30,7 @@ class LineChannel {
   // Takes a connected non-blocking descriptor. Handlers may destroy the
   // channel.
   LineChannel(int fd, Handlers handlers);
-  ~LineChannel();  // closes at once
+  ~LineChannel() { *alive_ = false; }  // closes at once
   LineChannel(const LineChannel&) = delete;
   LineChannel& operator=(const LineChannel&) = delete;
 
@@ -37,29 +38,21 @@ class LineChannel {
   // socket failed or the backlog would pass kMaxBacklog; the channel is then
   // closed and no handler is called.
   bool Send(std::string_view bytes);
-  // Hands the descriptor over to a closer that sends what is still queued,
-  // half-closes and waits, within a bound, for the partner's end before it
-  // closes: closing with unread input would reset the connection and could
-  // cost the partner the last line. No handler is called afterwards.
+  // Sends what is still queued, half-closes and waits, within a bound, for
+  // the partner's end before it closes (StreamChannel::CloseGracefully). No
+  // handler is called afterwards.
   void CloseGracefully();
-  bool open() const { return fd_ >= 0; }
-
-  // Closers handed a descriptor by CloseGracefully that have not finished;
-  // a program about to exit pumps its loop a little while this is nonzero.
-  static std::size_t LingeringCloses();
+  bool open() const { return channel_.open(); }
 
  private:
-  void OnEvents(std::uint32_t events);
-  bool Flush();
-  void Close();
+  void OnReceived(platform::StreamChannel& channel, platform::ByteBuffer& input) override;
+  void OnFailed(platform::StreamChannel& channel, platform::StreamChannel::Failure failure) override;
   void Fail(Failure failure);
 
-  int fd_;
   Handlers handlers_;
-  platform::WatchId watch_ = 0;
-  std::string out_;
   wire::LineSplitter splitter_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  platform::StreamChannel channel_;
 };
 
 }  // namespace cvgame

@@ -22,58 +22,25 @@ std::optional<in_addr> ParsePartnerAddress(std::string_view text) {
 
 // ---- GameListener ------------------------------------------------------------
 
-GameListener::~GameListener() {
-  *alive_ = false;
-  if (watch_ != 0) platform::UnwatchFd(watch_);
-  if (fd_ >= 0) close(fd_);
-}
-
 bool GameListener::Listen(std::uint16_t port, std::function<void(int fd)> onFirst) {
-  if (fd_ >= 0) return false;
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  // Lets a new game listen while the last one's connection is in TIME_WAIT;
-  // on Linux it does not let two listeners share the port.
-  const int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (listener_.listening()) return false;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(port);
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 4) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(fd);
-    return false;
-  }
-  watch_ = platform::WatchFd(fd, EPOLLIN, [this, alive = alive_](std::uint32_t) {
-    if (*alive) OnAcceptable();
-  });
-  if (watch_ == 0) {
-    close(fd);
-    return false;
-  }
-  fd_ = fd;
-  port_ = ntohs(address.sin_port);
   onFirst_ = std::move(onFirst);
-  return true;
+  return listener_.Listen(address, 4, [this](int fd, const sockaddr_in&) { OnConnection(fd); });
 }
 
-void GameListener::OnAcceptable() {
-  const std::shared_ptr<bool> alive = alive_;
-  for (;;) {
-    const int fd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;  // nothing more waiting (or a transient error)
-    if (handedOn_) {
-      // One partner per game: whoever else knocks is sent away at once.
-      close(fd);
-      continue;
-    }
-    handedOn_ = true;
-    const auto onFirst = onFirst_;
-    onFirst(fd);
-    if (!*alive) return;
+void GameListener::OnConnection(int fd) {
+  if (handedOn_) {
+    // One partner per game: whoever else knocks is sent away at once.
+    close(fd);
+    return;
   }
+  handedOn_ = true;
+  const auto onFirst = onFirst_;
+  onFirst(fd);
 }
 
 // ---- GameConnector -------------------------------------------------------------
@@ -101,8 +68,7 @@ void GameConnector::Start(in_addr address, std::uint16_t port, std::chrono::mill
 }
 
 void GameConnector::Drop() {
-  if (watch_ != 0) platform::UnwatchFd(watch_);
-  watch_ = 0;
+  watch_.Reset();
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
 }
@@ -130,10 +96,11 @@ void GameConnector::Attempt() {
     return;
   }
   fd_ = fd;
-  watch_ = platform::WatchFd(fd, EPOLLOUT, [this, alive = alive_](std::uint32_t) {
-    if (*alive) OnWritable();
-  });
-  if (watch_ == 0) {
+  watch_ = platform::FdWatch(platform::EventLoop::Default(), fd, EPOLLOUT,
+                             [this, alive = alive_](std::uint32_t) {
+                               if (*alive) OnWritable();
+                             });
+  if (!watch_.active()) {
     Drop();
     retryTimer_.Start(retry_);
   }
@@ -149,8 +116,7 @@ void GameConnector::OnWritable() {
     retryTimer_.Start(retry_);
     return;
   }
-  if (watch_ != 0) platform::UnwatchFd(watch_);
-  watch_ = 0;
+  watch_.Reset();
   const int fd = fd_;
   fd_ = -1;
   Report(fd);

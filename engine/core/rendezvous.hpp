@@ -15,8 +15,9 @@
 #include <optional>
 #include <string_view>
 
-#include "loop_timer.hpp"
-#include "platform/loop.hpp"
+#include "platform/event_loop.hpp"
+#include "platform/listener.hpp"
+#include "platform/timer.hpp"
 
 namespace cvgame {
 
@@ -30,24 +31,20 @@ std::optional<in_addr> ParsePartnerAddress(std::string_view text);
 class GameListener {
  public:
   GameListener() = default;
-  ~GameListener();
   GameListener(const GameListener&) = delete;
   GameListener& operator=(const GameListener&) = delete;
 
   // False when the port cannot be bound (another game listens there) or the
   // system refuses; nothing stays open then.
   bool Listen(std::uint16_t port, std::function<void(int fd)> onFirst);
-  std::uint16_t port() const { return port_; }
+  std::uint16_t port() const { return listener_.port(); }
 
  private:
-  void OnAcceptable();
+  void OnConnection(int fd);
 
-  int fd_ = -1;
-  std::uint16_t port_ = 0;
-  platform::WatchId watch_ = 0;
+  platform::Listener listener_;
   bool handedOn_ = false;
   std::function<void(int fd)> onFirst_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // Connects to the partner, again every `retry` after a refused or failed
@@ -75,11 +72,11 @@ class GameConnector {
   std::chrono::milliseconds retry_{0};
   std::function<void(int fd)> done_;
   int fd_ = -1;
-  platform::WatchId watch_ = 0;
+  platform::FdWatch watch_;
   int attempts_ = 0;
   bool reported_ = false;
-  LoopTimer retryTimer_;
-  LoopTimer boundTimer_;
+  platform::Timer retryTimer_;
+  platform::Timer boundTimer_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -21,8 +21,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <mutex>
 #include <vector>
+
+#include "descriptor_reserve.hpp"
 
 namespace {
 
@@ -107,26 +108,6 @@ bool Resolve(const char* host, unsigned port, sockaddr_in& out, int timeoutMs) {
   return found;
 }
 
-// One descriptor kept open for the day the process runs out of them: giving
-// it up for a moment lets a listener take a waiting connection and close it,
-// as well-known event loops do.
-std::mutex g_reserveMutex;
-int g_reserveFd = -1;
-
-void KeepReserve() {
-  std::lock_guard<std::mutex> lock(g_reserveMutex);
-  if (g_reserveFd < 0) g_reserveFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-}
-
-void ShedWaitingConnection(int listenFd) {
-  std::lock_guard<std::mutex> lock(g_reserveMutex);
-  if (g_reserveFd < 0) return;
-  ::close(g_reserveFd);
-  const int refused = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-  if (refused >= 0) ::close(refused);
-  g_reserveFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-}
-
 bool NameOf(int fd, bool peer, std::string& address, unsigned& port) {
   if (fd < 0) return false;
   sockaddr_in a{};
@@ -186,7 +167,7 @@ bool AsyncSocket::Create(unsigned port) {
 }
 
 bool AsyncSocket::Connect(const char* host, unsigned port) {
-  if (fd_ < 0 || watch_ != 0 || host == nullptr || port > 65535) return false;
+  if (fd_ < 0 || watch_.active() || host == nullptr || port > 65535) return false;
   // One bound for the name lookup and the connect together.
   using Clock = std::chrono::steady_clock;
   const int bound = plat_io_timeout_ms();
@@ -211,11 +192,11 @@ bool AsyncSocket::Connect(const char* host, unsigned port) {
   // Every message is flushed as one write; do not let Nagle hold it back.
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   Attach(fd_, false);
-  return watch_ != 0;
+  return watch_.active();
 }
 
 bool AsyncSocket::StartConnect(const char* dottedAddress, unsigned port) {
-  if (fd_ < 0 || watch_ != 0 || connecting_ || dottedAddress == nullptr || port > 65535) return false;
+  if (fd_ < 0 || watch_.active() || connecting_ || dottedAddress == nullptr || port > 65535) return false;
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
@@ -261,7 +242,7 @@ void AsyncSocket::FinishConnects(std::span<AsyncSocket* const> sockets) {
       int one = 1;
       setsockopt(s->fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       s->Attach(s->fd_, false);
-      if (s->watch_ == 0) s->Close();
+      if (!s->watch_.active()) s->Close();
     }
     waiting.swap(still);
   }
@@ -269,11 +250,11 @@ void AsyncSocket::FinishConnects(std::span<AsyncSocket* const> sockets) {
 }
 
 bool AsyncSocket::Listen(int backlog) {
-  if (fd_ < 0 || watch_ != 0) return false;
+  if (fd_ < 0 || watch_.active()) return false;
   if (listen(fd_, backlog) != 0) return false;
-  KeepReserve();
+  detail::KeepDescriptorReserve();
   Attach(fd_, true);
-  return watch_ != 0;
+  return watch_.active();
 }
 
 bool AsyncSocket::Accept(AsyncSocket& into) {
@@ -283,14 +264,14 @@ bool AsyncSocket::Accept(AsyncSocket& into) {
     nfd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   } while (nfd < 0 && errno == EINTR);
   if (nfd < 0) {
-    if (errno == EMFILE || errno == ENFILE) ShedWaitingConnection(fd_);
+    if (errno == EMFILE || errno == ENFILE) detail::ShedWaitingConnection(fd_);
     return false;
   }
   int one = 1;
   setsockopt(nfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   into.fd_ = nfd;
   into.Attach(nfd, false);
-  if (into.watch_ == 0) {
+  if (!into.watch_.active()) {
     into.Close();
     return false;
   }
@@ -342,7 +323,7 @@ std::ptrdiff_t AsyncSocket::Receive(void* buffer, std::size_t length) {
   if (fd_ < 0 || listening_) return kError;
   if (readPaused_) {
     readPaused_ = false;
-    ModifyWatch(watch_, kReadEvents);
+    watch_.Modify(kReadEvents);
   }
   receiveCalled_ = true;
   for (;;) {
@@ -369,10 +350,7 @@ bool AsyncSocket::GetPeerName(std::string& address, unsigned& port) const {
 }
 
 void AsyncSocket::Close() {
-  if (watch_ != 0) {
-    UnwatchFd(watch_);
-    watch_ = 0;
-  }
+  watch_.Reset();
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
@@ -386,7 +364,7 @@ void AsyncSocket::Close() {
 void AsyncSocket::Attach(int fd, bool listening) {
   listening_ = listening;
   sawEnd_ = false;
-  watch_ = WatchFd(fd, listening ? EPOLLIN : kReadEvents,
+  watch_ = FdWatch(EventLoop::Default(), fd, listening ? EPOLLIN : kReadEvents,
                    [this](std::uint32_t events) { HandleEvents(events); });
 }
 
@@ -411,8 +389,7 @@ void AsyncSocket::HandleEvents(std::uint32_t events) {
   }
   if (sawEnd_) {
     // Deliver the close once, and never again: stop watching first.
-    UnwatchFd(watch_);
-    watch_ = 0;
+    watch_.Reset();
     OnClose(error);
     return;
   }
@@ -421,7 +398,7 @@ void AsyncSocket::HandleEvents(std::uint32_t events) {
     // further receive notification until it reads again; otherwise a
     // level-triggered loop would spin on the unread bytes.
     readPaused_ = true;
-    ModifyWatch(watch_, 0);
+    watch_.Modify(0);
   }
 }
 

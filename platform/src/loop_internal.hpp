@@ -1,10 +1,10 @@
-// loop_internal.hpp - the process loop shared by loop.cpp and
-// window_registry.cpp (internal to the platform library).
+// loop_internal.hpp - what loop.cpp and window_registry.cpp share (internal
+// to the platform library).
 #pragma once
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/event_loop.hpp"
 
 namespace platform::detail {
 
@@ -12,7 +12,8 @@ namespace platform::detail {
 // Defined by the window registry; called by the loop.
 void DeliverPosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam);
 
-// Queues a message for delivery on the loop thread (any thread may call).
+// Queues a message on the process loop (any thread may call). Declared in
+// event_loop.hpp too, as the loop's friend.
 void EnqueuePosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam);
 
 }  // namespace platform::detail

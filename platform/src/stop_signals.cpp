@@ -22,17 +22,17 @@ StopSignals::StopSignals() {
     return;
   }
   const int fd = fd_;
-  watch_ = WatchFd(fd, EPOLLIN, [fd](std::uint32_t) {
+  watch_ = FdWatch(EventLoop::Default(), fd, EPOLLIN, [fd](std::uint32_t) {
     signalfd_siginfo info{};
     while (read(fd, &info, sizeof info) == sizeof info) {
     }
     plat_quit();
   });
-  if (watch_ == 0) error_ = "cannot watch signals";
+  if (!watch_.active()) error_ = "cannot watch signals";
 }
 
 StopSignals::~StopSignals() {
-  if (watch_ != 0) UnwatchFd(watch_);
+  watch_.Reset();
   if (fd_ >= 0) close(fd_);
 }
 

@@ -1,5 +1,5 @@
-// The one-shot loop timer: a timerfd watched on the process loop, made when
-// first armed and kept until the timer goes.
+// The loop timer: a timerfd watched on its loop, made when first armed and
+// kept until the timer goes.
 #include "platform/timer.hpp"
 
 #include <sys/epoll.h>
@@ -9,36 +9,49 @@
 #include <cstdint>
 
 namespace platform {
+namespace {
 
-Timer::Timer(std::function<void()> callback) : callback_(std::move(callback)) {}
+timespec ToTimespec(std::chrono::nanoseconds d) {
+  timespec t{};
+  t.tv_sec = static_cast<time_t>(d.count() / 1000000000);
+  t.tv_nsec = static_cast<long>(d.count() % 1000000000);
+  return t;
+}
+
+}  // namespace
+
+Timer::Timer(std::function<void()> callback) : Timer(EventLoop::Default(), std::move(callback)) {}
+
+Timer::Timer(EventLoop& loop, std::function<void()> callback)
+    : loop_(loop), callback_(std::move(callback)) {}
 
 Timer::~Timer() {
-  if (watch_ != 0) UnwatchFd(watch_);
+  watch_.Reset();
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool Timer::Start(std::chrono::milliseconds delay) {
+bool Timer::Start(std::chrono::milliseconds delay, std::chrono::milliseconds interval) {
   if (fd_ < 0) {
     fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (fd_ < 0) return false;
-    watch_ = WatchFd(fd_, EPOLLIN, [this](std::uint32_t) { Fire(); });
-    if (watch_ == 0) {
+    watch_ = FdWatch(loop_, fd_, EPOLLIN, [this](std::uint32_t) { Fire(); });
+    if (!watch_.active()) {
       ::close(fd_);
       fd_ = -1;
       return false;
     }
   }
-  // A zero it_value would disarm the timer; the shortest real wait is 1 ns.
-  const long long ns = delay.count() <= 0 ? 1 : std::chrono::nanoseconds(delay).count();
   itimerspec when{};
-  when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-  when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+  // A zero it_value would disarm the timer; the shortest real wait is 1 ns.
+  when.it_value = ToTimespec(delay.count() > 0 ? std::chrono::nanoseconds(delay) : std::chrono::nanoseconds(1));
+  if (interval.count() > 0) when.it_interval = ToTimespec(interval);
   if (timerfd_settime(fd_, 0, &when, nullptr) != 0) return false;
   armed_ = true;
+  repeating_ = interval.count() > 0;
   return true;
 }
 
-void Timer::Cancel() {
+void Timer::Stop() {
   if (fd_ < 0 || !armed_) return;
   itimerspec off{};
   timerfd_settime(fd_, 0, &off, nullptr);
@@ -49,9 +62,9 @@ void Timer::Cancel() {
 
 void Timer::Fire() {
   std::uint64_t expirations = 0;
-  // Nothing to read: a Cancel or a new Start came between readiness and now.
-  if (read(fd_, &expirations, sizeof expirations) != sizeof expirations) return;
-  armed_ = false;
+  // Nothing to read: a Stop or a new Start came between readiness and now.
+  if (read(fd_, &expirations, sizeof expirations) != sizeof expirations || expirations == 0) return;
+  if (!repeating_) armed_ = false;
   // A copy runs: the callback may destroy this timer, and with it callback_.
   const std::function<void()> callback = callback_;
   if (callback) callback();

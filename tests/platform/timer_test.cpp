@@ -37,7 +37,7 @@ TEST(Timer, ACancelledTimerDoesNotFireAndARestartReplacesTheEarlierArming) {
   int fired = 0;
   Timer timer([&] { ++fired; });
   ASSERT_TRUE(timer.Start(0ms));
-  timer.Cancel();
+  timer.Stop();
   EXPECT_FALSE(timer.IsArmed());
   for (int i = 0; i < 10; ++i) plat_pump(5);
   EXPECT_EQ(fired, 0);

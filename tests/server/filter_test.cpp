@@ -75,23 +75,28 @@ TEST(FilterMatching, FirstPairWithTheKeyIsTheOneCompared) {
 Player Named(const std::string& id, int connection) {
   Player p;
   p.id = id;
-  p.connection = connection;
+  p.connection = ConnectionRef{connection, 1};
   return p;
 }
 
+// The ids from *cursor on, as a query's slices meet them, at most stopAfter.
 std::vector<std::string> ScanAll(const PlayerRegistry& registry, std::uint64_t* cursor,
                                  std::size_t stopAfter = 1000) {
   std::vector<std::string> ids;
-  registry.ScanFrom(cursor, [&](const Player& p) {
-    ids.push_back(p.id);
-    return ids.size() < stopAfter;
-  });
+  const Player* batch[7];
+  for (std::size_t found = std::size(batch); found == std::size(batch) && ids.size() < stopAfter;) {
+    found = registry.ScanFrom(*cursor, batch);
+    for (std::size_t i = 0; i < found && ids.size() < stopAfter; ++i) {
+      ids.push_back(batch[i]->id);
+      *cursor = batch[i]->serial + 1;
+    }
+  }
   return ids;
 }
 
 TEST(PlayerRegistry, ScanFollowsRegistrationOrderAndResumesAfterRemovals) {
   PlayerRegistry registry;
-  std::vector<Player*> players;
+  std::vector<const Player*> players;
   for (int i = 0; i < 300; ++i) players.push_back(registry.Add(Named(std::string(1, 'p').append(std::to_string(i)), i)));
   std::uint64_t cursor = 0;
   EXPECT_EQ(ScanAll(registry, &cursor, 2), (std::vector<std::string>{"p0", "p1"}));
@@ -108,9 +113,9 @@ TEST(PlayerRegistry, ScanFollowsRegistrationOrderAndResumesAfterRemovals) {
 TEST(PlayerRegistry, SameIdTakesOverAndReportsTheOlderConnection) {
   PlayerRegistry registry;
   registry.Add(Named("10.0.0.1:2001", 5));
-  int displaced = -1;
-  Player* newer = registry.Add(Named("10.0.0.1:2001", 9), &displaced);
-  EXPECT_EQ(displaced, 5);
+  ConnectionRef displaced;
+  const Player* newer = registry.Add(Named("10.0.0.1:2001", 9), &displaced);
+  EXPECT_EQ(displaced.descriptor, 5);
   EXPECT_EQ(registry.size(), 1u);
   EXPECT_EQ(registry.Find("10.0.0.1:2001"), newer);
   registry.Remove(newer);

@@ -12,7 +12,6 @@
 #include "../support/frames.hpp"
 #include "../support/raw_peer.hpp"
 #include "../support/recording_agent.hpp"
-#include "byte_buffer.hpp"
 #include "msg.hpp"
 #include "runtime_class.hpp"
 #include "zep/agent.hpp"

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "byte_buffer.hpp"
 #include "msg.hpp"
 
 namespace zep {

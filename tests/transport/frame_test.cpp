@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "byte_buffer.hpp"
 #include "msg.hpp"
 #include "runtime_class.hpp"
 

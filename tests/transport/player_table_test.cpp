@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "byte_buffer.hpp"
 #include "membership_record.hpp"
 #include "msg.hpp"
 #include "player_id.hpp"

@@ -9,6 +9,10 @@
 // never reads makes the call fail instead of freezing the program.
 //
 // A socket may be destroyed from inside its own notification.
+//
+// It is not a StreamChannel (stream_channel.hpp), which never waits: the
+// agent's callers expect Connect and SendAll to return only once the bytes
+// are connected or sent, and read what arrived in their own notification.
 #pragma once
 
 #include <sys/socket.h>
@@ -18,7 +22,7 @@
 #include <span>
 #include <string>
 
-#include "platform/loop.hpp"
+#include "platform/event_loop.hpp"
 
 namespace platform {
 
@@ -88,7 +92,7 @@ class PLAT_EXPORT AsyncSocket {
   void HandleEvents(std::uint32_t events);
 
   int fd_ = -1;
-  WatchId watch_ = 0;
+  FdWatch watch_;
   bool listening_ = false;
   bool connecting_ = false;  // StartConnect began, FinishConnects not yet run
   bool sawEnd_ = false;

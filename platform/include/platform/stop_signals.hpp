@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "platform/loop.hpp"
+#include "platform/event_loop.hpp"
 
 namespace platform {
 
@@ -20,12 +20,12 @@ class PLAT_EXPORT StopSignals {
   StopSignals& operator=(const StopSignals&) = delete;
 
   // False when the signals could not be watched; error() says why.
-  bool ok() const { return watch_ != 0; }
+  bool ok() const { return watch_.active(); }
   const std::string& error() const { return error_; }
 
  private:
   int fd_ = -1;
-  WatchId watch_ = 0;
+  FdWatch watch_;
   std::string error_;
 };
 

@@ -1,11 +1,11 @@
-#include "byte_buffer.hpp"
+#include "platform/byte_buffer.hpp"
 
 #include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <utility>
 
-namespace zep {
+namespace platform {
 
 ByteBuffer::ByteBuffer(std::size_t initialSize)
     : data_(std::make_unique_for_overwrite<char[]>(kCheapPrepend + initialSize)),
@@ -99,4 +99,4 @@ void ByteBuffer::Shrink(std::size_t reserve) {
   if (wanted < capacity_) Reallocate(wanted);
 }
 
-}  // namespace zep
+}  // namespace platform

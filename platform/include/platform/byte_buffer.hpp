@@ -1,5 +1,5 @@
-// byte_buffer.hpp - growable byte buffer for one direction of a connection.
-// Internal to the zep library.
+// byte_buffer.hpp - growable byte buffer for one direction of a connection
+// (public: the agent, the lobby server and the stream channel use it).
 //
 // Layout (one contiguous block):
 //
@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-namespace zep {
+namespace platform {
 
 class ByteBuffer {
  public:
@@ -81,4 +81,4 @@ class ByteBuffer {
   std::size_t writeIndex_ = kCheapPrepend;
 };
 
-}  // namespace zep
+}  // namespace platform

@@ -1,0 +1,160 @@
+// event_loop.hpp - the loop as an object (public, used by the agent, the
+// game core, the lobby server and the console player).
+//
+// epoll underneath, level-triggered, one thread. A loop holds watched
+// descriptors and a queue of work for its next turn (posted window messages
+// and RunInLoop tasks, in one order), and shows all of it through one
+// descriptor, fd(), so that another event loop can embed it by watching that
+// descriptor and calling Dispatch. The process loop, EventLoop::Default(),
+// is the one the C API in platform.h and the free functions of loop.hpp
+// work on; window messages are always delivered through it.
+//
+// Callbacks run on the thread that runs Dispatch / Pump. A watch may be
+// removed from inside any callback, its own included; the loop never calls
+// a removed watch again.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+using WatchId = std::uint64_t;
+using FdCallback = std::function<void(std::uint32_t epollEvents)>;
+
+class EventLoop;
+
+namespace detail {
+void EnqueuePosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam);
+}
+
+class PLAT_EXPORT EventLoop {
+ public:
+  EventLoop();
+  ~EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+
+  // The process loop, made on first use and never destroyed: sockets and
+  // windows owned by static objects of other modules may still unregister
+  // during exit.
+  static EventLoop& Default();
+
+  // Readable exactly while Dispatch has work; -1 when the loop could not be
+  // made.
+  int fd() const { return epollFd_; }
+
+  // Starts watching fd for the given epoll events (EPOLLIN, EPOLLOUT, ...).
+  // Returns 0 on failure, else an id that is never handed out again.
+  WatchId Watch(int fd, std::uint32_t events, FdCallback callback);
+  // Changes the events a watch waits for. False for an unknown id.
+  bool Modify(WatchId id, std::uint32_t events);
+  // Stops watching; the descriptor itself is left open.
+  void Unwatch(WatchId id);
+
+  // Runs task on the loop's thread on a later turn, after everything queued
+  // before it. Safe from any thread. A task queued by a callback of a
+  // running dispatch runs before that dispatch returns, or, when queued by
+  // a task itself, on the next dispatch: a task that queues itself again
+  // lets readiness be fetched in between.
+  void RunInLoop(std::function<void()> task);
+
+  // Runs what is ready; the first round may wait up to firstWaitMs for it.
+  // Returns the number of callbacks run. Re-entrant.
+  int Dispatch(int firstWaitMs = 0);
+  // Waits up to timeoutMs (negative: no limit) for work, then dispatches;
+  // returns at once after Quit.
+  int Pump(int timeoutMs);
+  // Asks Pump to return; safe from any thread.
+  void Quit();
+  bool QuitRequested() const { return quit_.load(); }
+  void ResetQuit() { quit_.store(false); }
+
+ private:
+  friend void detail::EnqueuePosted(plat_hwnd, unsigned, uintptr_t, intptr_t);
+
+  struct Entry {
+    int fd;
+    std::shared_ptr<FdCallback> callback;
+  };
+  // A window message (task empty) or a RunInLoop task.
+  struct Pending {
+    plat_hwnd hwnd = 0;
+    unsigned msg = 0;
+    uintptr_t wparam = 0;
+    intptr_t lparam = 0;
+    std::function<void()> task;
+  };
+
+  void Enqueue(Pending pending);
+  void SignalLocked();
+  void ClearSignalLocked();
+  bool HasPending();
+  int RunPending();
+
+  int epollFd_ = -1;
+  int eventFd_ = -1;
+  WatchId nextWatch_ = 1;
+  std::uint64_t waitSerial_ = 0;
+  std::unordered_map<WatchId, Entry> watches_;
+
+  std::mutex pendingMutex_;
+  std::deque<Pending> pending_;
+  bool signalled_ = false;
+  std::atomic<bool> quit_{false};
+};
+
+// A watch that ends with its owner: the RAII form of Watch / Unwatch.
+class FdWatch {
+ public:
+  FdWatch() = default;
+  // Starts watching; active() tells whether the loop took it.
+  FdWatch(EventLoop& loop, int fd, std::uint32_t events, FdCallback callback)
+      : loop_(&loop), id_(loop.Watch(fd, events, std::move(callback))), events_(events) {}
+  ~FdWatch() { Reset(); }
+  FdWatch(FdWatch&& other) noexcept { *this = std::move(other); }
+  FdWatch& operator=(FdWatch&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      loop_ = other.loop_;
+      id_ = other.id_;
+      events_ = other.events_;
+      other.id_ = 0;
+    }
+    return *this;
+  }
+
+  bool active() const { return id_ != 0; }
+  std::uint32_t events() const { return events_; }
+  // The loop it was made on (null for a watch never made).
+  EventLoop* loop() const { return loop_; }
+
+  // Changes the events waited for; no system call when they are the same.
+  bool Modify(std::uint32_t events) {
+    if (id_ == 0) return false;
+    if (events == events_) return true;
+    if (!loop_->Modify(id_, events)) return false;
+    events_ = events;
+    return true;
+  }
+
+  // Stops watching (the descriptor stays open).
+  void Reset() {
+    if (id_ != 0) loop_->Unwatch(id_);
+    id_ = 0;
+  }
+
+ private:
+  EventLoop* loop_ = nullptr;
+  WatchId id_ = 0;
+  std::uint32_t events_ = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+// probes.hpp - keeping the list alive (internal to vossad): the probe tick
+// that PINGs every connection each ping interval and drops those that miss
+// a deadline, the probes other agents ask for with CPIN, and the take-over
+// of an id that another live connection holds.
+//
+// Take-over: a JOIN for an id held by another connection waits while that
+// holder is probed. Any frame from the holder refuses the waiting JOINs
+// (RefuseChallengers); a holder that is dropped, leaves or registers under
+// another id hands the id on to them, in the order they came (HandOver).
+#pragma once
+
+#include <string>
+
+#include "connection.hpp"
+#include "lobby_server.hpp"
+#include "registry.hpp"
+#include "server_log.hpp"
+
+namespace vossad {
+
+class Probes {
+ public:
+  Probes(const ServerOptions& options, Registry& registry, Connections& connections, ServerLog& log)
+      : options_(options), registry_(registry), connections_(connections), log_(log) {}
+  Probes(const Probes&) = delete;
+  Probes& operator=(const Probes&) = delete;
+
+  // Drops the connections past a deadline and probes those whose interval
+  // is up.
+  void Tick(TimePoint now);
+  // Sends PING; an earlier probe still unanswered keeps its deadline.
+  void Probe(Connection& c, TimePoint now);
+  // Another agent (`reporter`) could not reach the target: probed at once,
+  // but at most once per ping interval however many ask.
+  void ProbeReported(Connection& target, const std::string& reporter, TimePoint now);
+
+  // Registers the player for c, or, when another connection holds the id,
+  // probes that holder and keeps the player waiting on its answer.
+  void Register(Connection& c, Player player, TimePoint now);
+  // The holder showed it is alive: the JOINs waiting for its id are
+  // refused (or handed on, when it has registered under another id).
+  void RefuseChallengers(Connection& holder);
+  // Registers the JOINs whose holder let the id go; run at the end of each
+  // loop callback.
+  void HandOver();
+
+ private:
+  const ServerOptions& options_;
+  Registry& registry_;
+  Connections& connections_;
+  ServerLog& log_;
+};
+
+}  // namespace vossad

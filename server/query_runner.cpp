@@ -1,0 +1,98 @@
+#include "query_runner.hpp"
+
+#include <array>
+
+namespace vossad {
+namespace {
+
+constexpr std::size_t kSliceLines = 64;
+// Players looked at per slice, so that a query matching few of them does not
+// hold the loop for a whole scan of a full server.
+constexpr std::size_t kSliceScan = 4096;
+// Players taken from the registry at a time.
+constexpr std::size_t kScanBatch = 64;
+
+}  // namespace
+
+QueryRunner::QueryRunner(platform::EventLoop& loop, Registry& registry, Connections& connections,
+                         ServerLog& log, std::function<void()> afterSlice)
+    : loop_(loop), registry_(registry), connections_(connections), log_(log), afterSlice_(std::move(afterSlice)) {}
+
+QueryRunner::~QueryRunner() { *alive_ = false; }
+
+void QueryRunner::Start(Connection& c, std::unique_ptr<Query> query) {
+  c.query = std::move(query);
+  Schedule(c);
+}
+
+void QueryRunner::Schedule(Connection& c) {
+  if (c.sliceQueued) return;
+  c.sliceQueued = true;
+  loop_.RunInLoop([this, ref = c.ref, alive = alive_] {
+    if (!*alive) return;
+    RunSlice(ref);
+    afterSlice_();
+  });
+}
+
+void QueryRunner::Resume(Connection& c) {
+  if (!c.closed && c.query && !c.sliceQueued && c.PendingOutput() < kLowWater) Schedule(c);
+}
+
+void QueryRunner::RunSlice(ConnectionRef ref) {
+  Connection* c = connections_.Find(ref);
+  if (c == nullptr) return;
+  c->sliceQueued = false;
+  if (!c->query) return;
+  // A reader that is behind is resumed by its writability (Resume).
+  if (c->PendingOutput() >= kLowWater) return;
+  Slice(*c);
+  if (c->closed) return;
+  if (c->query) Schedule(*c);
+  connections_.Flush(*c);
+}
+
+void QueryRunner::Slice(Connection& c) {
+  Query& q = *c.query;
+  std::size_t sent = 0;
+  std::size_t examined = 0;
+  bool reachedMax = false;
+  bool pause = false;
+  std::array<const Player*, kScanBatch> batch;
+  for (;;) {
+    const std::size_t found = registry_.ScanFrom(q.cursor, batch);
+    for (std::size_t i = 0; i < found && !reachedMax && !pause; ++i) {
+      const Player& player = *batch[i];
+      q.cursor = player.serial + 1;
+      pause = ++examined >= kSliceScan;
+      if (player.connection == c.ref || player.inGame || player.app != q.app ||
+          !q.filter.Matches(player.description)) {
+        continue;
+      }
+      line_.assign("USER ID=");
+      line_ += player.id;
+      line_ += ";OWN=";
+      line_ += player.own;
+      line_ += ';';
+      line_ += player.description.text();
+      connections_.Send(c, line_);
+      if (c.closed) return;  // the players in the batch may be gone with it
+      ++q.listed;
+      ++sent;
+      if (--q.remaining == 0) reachedMax = true;
+      pause = pause || sent == kSliceLines;
+    }
+    if (reachedMax || pause || found < batch.size()) break;
+  }
+  // A scan that did not pause went past the last player.
+  if (reachedMax || !pause) Finish(c, true, "answered");
+}
+
+void QueryRunner::Finish(Connection& c, bool complete, const char* how) {
+  const std::unique_ptr<Query> query = std::move(c.query);
+  connections_.Send(c, complete ? "QROK" : "QRFL");
+  log_.Write(c.peer.s_addr, c.player != nullptr ? c.player->id : Who(c), "query for APP=%s %s: %zu listed, %s",
+             Printable(query->app).c_str(), how, query->listed, complete ? "QROK" : "QRFL");
+}
+
+}  // namespace vossad

@@ -12,7 +12,6 @@
 #include "core/client_core.hpp"
 #include "core/client_timer.hpp"
 #include "core/client_values.hpp"
-#include "core/description_record.hpp"
 #include "core/glossary.hpp"
 #include "core/glyphs.hpp"
 #include "core/sound.hpp"
@@ -200,7 +199,7 @@ int TConnect::SelectedRow() const {
 void TConnect::ClearEntries() {
   const QSignalBlocker blocker(ListUsers);
   ListUsers->clear();
-  for (auto* list : {&lsDescription, &lsPlayerId, &lsCITY, &lsCOUNTRY, &lsAGE, &lsSEX, &lsemail}) list->clear();
+  entries_.clear();
 }
 
 void TConnect::SetRemoteId(const std::string& text) {
@@ -222,42 +221,28 @@ void TConnect::ShowSex(bool female) {
 }
 
 void TConnect::ShowEntry(int row) {
-  const auto at = static_cast<std::size_t>(row);
+  const ListingRecord& entry = entries_[static_cast<std::size_t>(row)];
   lRemoteName->setText(ListUsers->item(row)->text());
-  lRemoteDesc->setText(ToQt(lsDescription[at]));
-  SetRemoteId(lsPlayerId[at]);
-  lRemoteCity->setText(ToQt(lsCITY[at]));
-  lRemoteCountry->setText(ToQt(lsCOUNTRY[at]));
-  lRemoteAge->setText(ToQt(lsAGE[at]));
-  ShowSex(lsSEX[at] == "1");
-  lRemoteeMail->setText(ToQt(lsemail[at]));
+  lRemoteDesc->setText(ToQt(entry.description));
+  SetRemoteId(entry.text);
+  lRemoteCity->setText(ToQt(entry.city));
+  lRemoteCountry->setText(ToQt(entry.country));
+  lRemoteAge->setText(ToQt(entry.age));
+  ShowSex(entry.sex == "1");
+  lRemoteeMail->setText(ToQt(entry.email));
 }
 
 bool TConnect::ListQueryResult(const std::string& text) {
-  const std::string real = GetField(text, "REAL=");
-  const std::string desc = GetField(text, "DESC=");
-  const std::string city = GetField(text, "CITY=");
-  const std::string country = GetField(text, "COUNTRY=");
-  const std::string age = GetField(text, "AGE=");
-  const std::string sex = GetField(text, "SEX=");
-  const std::string email = GetField(text, "EMAIL=");
-  const std::string id = GetField(text, "ID=");
-  for (const std::string* field : {&real, &desc, &city, &country, &age, &sex, &email, &id})
-    if (field->empty()) return false;
+  std::optional<ListingRecord> entry = ParseListing(text);
+  if (!entry) return false;
 
   QueryPic->hide();
   ListUsers->show();
   {
     const QSignalBlocker blocker(ListUsers);
-    ListUsers->addItem(ToQt(real));
+    ListUsers->addItem(ToQt(entry->name));
   }
-  lsDescription.push_back(desc);
-  lsCITY.push_back(city);
-  lsCOUNTRY.push_back(country);
-  lsAGE.push_back(age);
-  lsSEX.push_back(sex);
-  lsemail.push_back(email);
-  lsPlayerId.push_back(text);
+  entries_.push_back(std::move(*entry));
 
   if (SelectedRow() < 0) {
     {
@@ -265,7 +250,7 @@ bool TConnect::ListQueryResult(const std::string& text) {
       ListUsers->setCurrentRow(0);
     }
     ShowEntry(0);
-    lRemoteSex->setText(lsSEX[0] == "1" ? "1" : "2");
+    lRemoteSex->setText(entries_[0].sex == "1" ? "1" : "2");
   }
   return true;
 }

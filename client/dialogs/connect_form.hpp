@@ -13,6 +13,7 @@
 
 #include "core/forms.hpp"
 #include "dialog_parts.hpp"
+#include "player_listing.hpp"
 
 class QCheckBox;
 class QComboBox;
@@ -53,6 +54,8 @@ class TConnect : public LobbyForm {
   // The selected player's whole answer text, byte for byte: the partner an
   // offer is addressed to.
   const std::string& RemoteIdText() const { return remoteId_; }
+  // The players listed, entry i for line i of ListUsers.
+  const std::vector<ListingRecord>& Entries() const { return entries_; }
 
   // Handlers.
   void FormActivate() override;  // the reset of every activation
@@ -105,15 +108,6 @@ class TConnect : public LobbyForm {
   ClientTimer* QueryTimer;
   ClientTimer* RefreshTimer;
 
-  // The hidden lists, line i for the player in line i of ListUsers.
-  std::vector<std::string> lsDescription;
-  std::vector<std::string> lsPlayerId;
-  std::vector<std::string> lsCITY;
-  std::vector<std::string> lsCOUNTRY;
-  std::vector<std::string> lsAGE;
-  std::vector<std::string> lsSEX;
-  std::vector<std::string> lsemail;
-
  private:
   void BuildLookFor();
   void ClearEntries();
@@ -128,6 +122,7 @@ class TConnect : public LobbyForm {
 
   FormContext context_;
   std::string remoteId_;
+  std::vector<ListingRecord> entries_;
 };
 
 }  // namespace lobby

@@ -54,6 +54,12 @@ class QueryDialog : public DialogTest {
     for (int i = 0; i < dialog->ListUsers->count(); ++i) names.push_back(dialog->ListUsers->item(i)->text().toStdString());
     return names;
   }
+  // One field of every entry, in the list's order.
+  std::vector<std::string> Listed(std::string lobby::ListingRecord::*field) const {
+    std::vector<std::string> values;
+    for (const lobby::ListingRecord& entry : dialog->Entries()) values.push_back(entry.*field);
+    return values;
+  }
   std::vector<std::string> Details() const {
     std::vector<std::string> details;
     for (QLabel* l : {dialog->lRemoteName, dialog->lRemoteCity, dialog->lRemoteCountry, dialog->lRemoteAge,
@@ -138,7 +144,7 @@ TEST_F(QueryDialog, EveryActivationStartsOver) {
   Activate(dialog);
 
   EXPECT_TRUE(Names().empty());
-  EXPECT_TRUE(dialog->lsPlayerId.empty() && dialog->lsSEX.empty() && dialog->lsemail.empty());
+  EXPECT_TRUE(dialog->Entries().empty());
   EXPECT_EQ(Details(), std::vector<std::string>(7, "???"));
   EXPECT_EQ(Items(dialog->QMaxAns), (QStringList{"100", "50", "30", "10"}));
   EXPECT_EQ(dialog->QMaxAns->currentText(), "100");
@@ -250,9 +256,9 @@ TEST_F(QueryDialog, AnswersAreListedInArrivalOrderAndTheFirstIsShown) {
   EXPECT_TRUE(dialog->ListQueryResult(kBo));
   EXPECT_TRUE(dialog->ListQueryResult(kAnn)) << "the same player twice is listed twice";
   EXPECT_EQ(Names(), (std::vector<std::string>{"Ann", "Bo", "Ann"}));
-  EXPECT_EQ(dialog->lsPlayerId, (std::vector<std::string>{kAnn, kBo, kAnn}));
-  EXPECT_EQ(dialog->lsCITY, (std::vector<std::string>{"Oslo", "Bergen", "Oslo"}));
-  EXPECT_EQ(dialog->lsSEX, (std::vector<std::string>{"1", "0", "1"}));
+  EXPECT_EQ(Listed(&lobby::ListingRecord::text), (std::vector<std::string>{kAnn, kBo, kAnn}));
+  EXPECT_EQ(Listed(&lobby::ListingRecord::city), (std::vector<std::string>{"Oslo", "Bergen", "Oslo"}));
+  EXPECT_EQ(Listed(&lobby::ListingRecord::sex), (std::vector<std::string>{"1", "0", "1"}));
   // Later answers leave the selection alone.
   EXPECT_EQ(dialog->ListUsers->currentRow(), 0);
   EXPECT_EQ(Details(), (std::vector<std::string>{"Ann", "Oslo", "Norway", "31", "ann@example.org", "Likes chess",
@@ -282,7 +288,7 @@ TEST_F(QueryDialog, AnAnswerMissingAFieldListsNothing) {
     List(text);
   }
   EXPECT_TRUE(Names().empty());
-  EXPECT_TRUE(dialog->lsPlayerId.empty() && dialog->lsDescription.empty());
+  EXPECT_TRUE(dialog->Entries().empty());
   EXPECT_FALSE(dialog->bConnect->isEnabled());
   EXPECT_FALSE(dialog->QueryPic->isHidden());
   EXPECT_EQ(Details(), std::vector<std::string>(7, "???"));

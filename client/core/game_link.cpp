@@ -22,7 +22,7 @@ void ClientCore::StartGame(const std::string& partnerAddress, const std::string&
 
 void ClientCore::HangmanMessTimerTimer() {
   ClientValues& v = Values();
-  SetState(stRegister);
+  SetState(State::stRegister);
   char message[CV_MSG_SIZE] = {};
   CVGetMsg(message);
   message[CV_MSG_SIZE - 1] = '\0';
@@ -55,7 +55,7 @@ void ClientCore::HangmanMessTimerTimer() {
     shown = outcome.text;
     break;
   }
-  SetState(stRegister);
+  SetState(State::stRegister);
   ShowMessageBox(shown);
 }
 

@@ -344,7 +344,7 @@ void TConnect::bQueryOnClick() {
 
 void TConnect::bConnectClick() {
   hide();
-  context_.core.HandleEvent(evGo);
+  context_.core.HandleEvent(Event::evGo);
   QueryTimer->setEnabled(false);
   RefreshTimer->setEnabled(false);
 }

@@ -308,14 +308,14 @@ TEST_F(QueryDialog, AnySexOtherThanOneIsShownAsMale) {
 TEST_F(QueryDialog, OfferingHidesTheDialogShowsTheOfferAndStopsBothTimers) {
   Activate();
   List(kAnn);
-  Values().CurrentState = lobby::stLobby;
+  Values().CurrentState = lobby::State::stLobby;
   dialog->SetQueryTimer(true);
   dialog->SetRefreshTimer(true);
   ClearLog();
   dialog->bConnect->click();
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(Log(), (std::vector<std::string>{"Show(TSuggestF)", "Hide(TOpen)"}));
-  EXPECT_EQ(Values().CurrentState, lobby::stOffering);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stOffering);
   EXPECT_FALSE(dialog->QueryTimer->isEnabled());
   EXPECT_FALSE(dialog->RefreshTimer->isEnabled());
 }
@@ -338,7 +338,7 @@ TEST_F(QueryDialog, ExitAndTheCloseBoxLeaveTheServerAndTheSessionAndQuit) {
     SCOPED_TRACE(closeBox ? "close box" : "Exit");
     Activate();
     Values().SessionFlag = true;
-    Values().CurrentState = lobby::stLobby;
+    Values().CurrentState = lobby::State::stLobby;
     Values().MusicPlaying = true;
     ClearLog();
     if (closeBox)
@@ -348,7 +348,7 @@ TEST_F(QueryDialog, ExitAndTheCloseBoxLeaveTheServerAndTheSessionAndQuit) {
     EXPECT_EQ(Log(), exitCalls);
     EXPECT_FALSE(Values().SessionFlag);
     EXPECT_FALSE(Values().MusicPlaying);
-    EXPECT_EQ(Values().CurrentState, lobby::stLeaving);
+    EXPECT_EQ(Values().CurrentState, lobby::State::stLeaving);
   }
 }
 

@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
   bool ok = true;
 
   ok = Save(forms.Open, outDir, "splash.png") && ok;
-  core.SetState(stRegister);
+  core.SetState(State::stRegister);
   Settle();
   ok = Save(forms.Test, outDir, "main.png") && ok;
 
@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
   forms.ServerF->hide();
 
   Values().ServerAcknowledged = true;
-  core.SetState(stLobby);
+  core.SetState(State::stLobby);
   Settle();
   TConnect* query = forms.Connect;
   ok = Save(query, outDir, "query_searching.png") && ok;
@@ -252,16 +252,16 @@ int main(int argc, char** argv) {
   }
 
   query->hide();
-  core.HandleEvent(evGo);  // stLobby: the offer dialog
+  core.HandleEvent(Event::evGo);  // in the lobby: the offer dialog
   Settle();
   ok = Save(forms.SuggestF, outDir, "offer_outgoing.png") && ok;
 
-  core.SetState(stLobby);
+  core.SetState(State::stLobby);
   Settle();
   Values().OfferName = "Aiko Tanaka";
   Values().OfferDesc = "Quick games only. Fancy one before lunch?";
   Values().OfferRecord = kPlayers[2];
-  core.SetState(stOffered);
+  core.SetState(State::stOffered);
   Settle();
   forms.AcceptF->tRefuse->setText("Sorry, on the phone - later?");
   ok = Save(forms.AcceptF, outDir, "offer_incoming.png") && ok;

@@ -73,8 +73,7 @@ void ClientCore::DispatchAgentMessage(const AgentMessage& message) {
       }
       break;
     case ZEP_MT_QUERYRESPONSE:
-      ui_.EnableRefreshButton();
-      ui_.SetRefreshTimer(true);
+      ui_.QueryEnded();
       break;
     case ZEP_MT_USERDESC:
       if (ui_.ListQueryResult(text)) ui_.EnableConnectButton();

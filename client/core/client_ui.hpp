@@ -43,7 +43,9 @@ class ClientUi {
   // The query dialog's parts the state machine drives.
   virtual void SetQueryTimer(bool on) = 0;
   virtual void SetRefreshTimer(bool on) = 0;
-  virtual void EnableRefreshButton() = 0;
+  // The answers of a query are all in: bRefresh enabled, RefreshTimer on,
+  // and what an automatic query found put into the list.
+  virtual void QueryEnded() = 0;
   virtual void EnableConnectButton() = 0;
   // Lists one query result; true when the player was listed.
   virtual bool ListQueryResult(const std::string& text) = 0;

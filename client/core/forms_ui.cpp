@@ -79,8 +79,8 @@ void FormsUi::SetRefreshTimer(bool on) {
   if (forms_.Connect) forms_.Connect->SetRefreshTimer(on);
 }
 
-void FormsUi::EnableRefreshButton() {
-  if (forms_.Connect) forms_.Connect->EnableRefreshButton();
+void FormsUi::QueryEnded() {
+  if (forms_.Connect) forms_.Connect->QueryEnded();
 }
 
 void FormsUi::EnableConnectButton() {

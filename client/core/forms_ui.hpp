@@ -23,7 +23,7 @@ class FormsUi : public ClientUi {
 
   void SetQueryTimer(bool on) override;
   void SetRefreshTimer(bool on) override;
-  void EnableRefreshButton() override;
+  void QueryEnded() override;
   void EnableConnectButton() override;
   bool ListQueryResult(const std::string& text) override;
   std::string RemoteNameCaption() const override;

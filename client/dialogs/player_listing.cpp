@@ -1,5 +1,8 @@
 #include "player_listing.hpp"
 
+#include <algorithm>
+#include <set>
+
 #include "core/description_record.hpp"
 
 namespace lobby {
@@ -18,6 +21,25 @@ std::optional<ListingRecord> ParseListing(const std::string& text) {
     if (field->empty()) return std::nullopt;
   r.text = text;
   return r;
+}
+
+std::vector<ListingRecord> MergeListing(const std::vector<ListingRecord>& listed,
+                                        const std::vector<ListingRecord>& answer) {
+  const auto answerFor = [&answer](const std::string& id) {
+    return std::find_if(answer.begin(), answer.end(), [&id](const ListingRecord& r) { return r.playerId == id; });
+  };
+  std::vector<ListingRecord> merged;
+  std::set<std::string> ids;
+  for (const ListingRecord& entry : listed) {
+    const auto now = answerFor(entry.playerId);
+    if (now == answer.end()) continue;
+    merged.push_back(*now);
+    ids.insert(entry.playerId);
+  }
+  for (const ListingRecord& entry : answer) {
+    if (ids.insert(entry.playerId).second) merged.push_back(entry);
+  }
+  return merged;
 }
 
 }  // namespace lobby

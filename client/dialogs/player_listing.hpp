@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lobby {
 
@@ -27,5 +28,12 @@ struct ListingRecord {
 // The record of one answer; none when any of the eight fields is missing or
 // empty.
 std::optional<ListingRecord> ParseListing(const std::string& text);
+
+// The list after a fresh answer, players matched by their id: those listed
+// and answered again keep their places, with what the answer now says of
+// them; those not answered are gone; those new follow in the order they were
+// answered, each once.
+std::vector<ListingRecord> MergeListing(const std::vector<ListingRecord>& listed,
+                                        const std::vector<ListingRecord>& answer);
 
 }  // namespace lobby

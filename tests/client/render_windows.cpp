@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
   ok = Save(query, outDir, "query_searching.png") && ok;
   for (const char* player : kPlayers)
     if (query->ListQueryResult(player)) query->EnableConnectButton();
-  query->EnableRefreshButton();
+  query->QueryEnded();
   query->ListUsers->setCurrentRow(0);
   query->bQueryOnClick();
   query->QCity->setText("Uppsala");

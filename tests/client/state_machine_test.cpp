@@ -245,8 +245,7 @@ TEST_F(StateMachine, ABurstIsDrainedInOneTickInTheAgentsOrder) {
   core.AgentMessTimerTimer();
   EXPECT_EQ(R().calls, Strings({"ZEPGetNextMessage(7)", "List(\"ID=1.1.1.1:2001;REAL=A;\")", "EnableConnect()",
                                 "ZEPGetNextMessage(7)", "List(\"ID=2.2.2.2:2001;REAL=B;\")", "EnableConnect()",
-                                "ZEPGetNextMessage(7)", "EnableRefresh()", "RefreshTimer(on)",
-                                "ZEPGetNextMessage(7)"}));
+                                "ZEPGetNextMessage(7)", "QueryEnded()", "ZEPGetNextMessage(7)"}));
   // The last poll found nothing.
   EXPECT_FALSE(core.PollAgentMessage());
 }
@@ -258,8 +257,8 @@ TEST_F(StateMachine, AMessageWithAnEmptyTextIsSkippedAndTheRestIsHandled) {
   Queue("1.2.3.4:2001", ZEP_MT_USERMSG, "", "PLRS");
   Queue("SERVER", ZEP_MT_QUERYRESPONSE, "QROK", "");
   core.AgentMessTimerTimer();
-  EXPECT_EQ(R().calls, Strings({"ZEPGetNextMessage(7)", "ZEPGetNextMessage(7)", "EnableRefresh()",
-                                "RefreshTimer(on)", "ZEPGetNextMessage(7)"}));
+  EXPECT_EQ(R().calls,
+            Strings({"ZEPGetNextMessage(7)", "ZEPGetNextMessage(7)", "QueryEnded()", "ZEPGetNextMessage(7)"}));
   EXPECT_TRUE(R().messages.empty());
 }
 

@@ -58,7 +58,7 @@ class RecordingUi : public lobby::ClientUi {
   void SetRefreshTimer(bool on) override {
     R().calls.push_back(std::string("RefreshTimer(") + (on ? "on" : "off") + ")");
   }
-  void EnableRefreshButton() override { R().calls.push_back("EnableRefresh()"); }
+  void QueryEnded() override { R().calls.push_back("QueryEnded()"); }
   void EnableConnectButton() override { R().calls.push_back("EnableConnect()"); }
   bool ListQueryResult(const std::string& text) override {
     R().calls.push_back("List(" + Quoted(text.c_str()) + ")");

@@ -33,6 +33,10 @@ inline constexpr const char* kApplicationName = "QORCORVA";
 inline constexpr const char* kGameTitlePrefix = "QOR's Corvane Game v091.b2 - Connected to ";
 // The support address named when the agent cannot be started.
 inline constexpr const char* kSupportAddress = "support@lobby.invalid";
+// The desktop notifications that call the person back: after the offering
+// player's name, and at a match's end (with the result as the body).
+inline constexpr const char* kOfferSummary = " offers you a game";
+inline constexpr const char* kMatchOverSummary = "Your match is over";
 
 // One message fetched from the agent's queue: "SERVER" or the sending
 // player's id, its type, its text and its extra information.

@@ -22,6 +22,7 @@ void ClientCore::StartGame(const std::string& partnerAddress, const std::string&
 
 void ClientCore::HangmanMessTimerTimer() {
   ClientValues& v = Values();
+  const bool away = ui_.InBackground();
   SetState(State::stRegister);
   char message[CV_MSG_SIZE] = {};
   CVGetMsg(message);
@@ -57,6 +58,7 @@ void ClientCore::HangmanMessTimerTimer() {
   }
   SetState(State::stRegister);
   ShowMessageBox(shown);
+  if (away) ui_.CallPlayerBack(Form::Message, kMatchOverSummary, shown);
 }
 
 }  // namespace lobby

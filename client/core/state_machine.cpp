@@ -95,7 +95,14 @@ void ClientCore::HandleEvent(Event event, const AgentMessage& cause) {
       switch (event) {
         case Event::evLeave: SetState(State::stLeaving); break;
         case Event::evGo: SetState(State::stOffering); break;
-        case Event::evJoinRequest: SetState(State::stOffered); break;
+        case Event::evJoinRequest: {
+          // Asked before the offer is shown: showing it asks for the
+          // activation, which the window system may or may not grant.
+          const bool away = ui_.InBackground();
+          SetState(State::stOffered);
+          if (away) ui_.CallPlayerBack(Form::Accept, v.OfferName + kOfferSummary, v.OfferDesc);
+          break;
+        }
         case Event::evServerLost:
           ui_.SetQueryTimer(false);
           SetState(State::stRegister);

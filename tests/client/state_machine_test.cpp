@@ -385,6 +385,30 @@ TEST_F(StateMachine, AnOfferInTheLobbyIsShownWithQuestionMarksForWhatIsMissing) 
   EXPECT_EQ(Values().CurrentState, State::stOffered);
 }
 
+TEST_F(StateMachine, AnOfferOrAMatchsEndInTheBackgroundCallsThePersonBack) {
+  const std::string offer = "ID=3.3.3.3:2005;REAL=Bo;DESC=New here;";
+  for (bool background : {false, true}) {
+    ui.background = background;
+    Enter(State::stLobby);
+    Queue("3.3.3.3:2005", ZEP_MT_USERMSG, offer, "JOIN");
+    core.AgentMessTimerTimer();
+    EXPECT_EQ(R().CallsOf("CallBack"),
+              background ? Strings({"CallBack(TAcceptF, \"Bo offers you a game\", \"New here\")"}) : Strings({}));
+    // An offer the client refuses by itself asks nothing of the person.
+    Queue("4.4.4.4:2005", ZEP_MT_USERMSG, offer, "JOIN");
+    core.AgentMessTimerTimer();
+    EXPECT_EQ(R().CallsOf("CallBack").size(), background ? 1u : 0u);
+
+    Enter(State::stPlaying);
+    R().engineMessage = "MES=uexi;REM=4;";
+    core.HangmanMessTimerTimer();
+    const char* result = "Your partner has closed the connection. You have won 0 games. Your partner has won 4 games.";
+    EXPECT_EQ(R().CallsOf("CallBack"),
+              background ? Strings({("CallBack(TMessageF, \"Your match is over\", \"" + std::string(result) + "\")").c_str()})
+                         : Strings({}));
+  }
+}
+
 TEST_F(StateMachine, UserMessagesOtherThanOffersAndWithdrawals) {
   // A withdrawal while answering: back to the lobby, offers welcome again.
   Enter(State::stOffered);

@@ -258,6 +258,17 @@ int main(int argc, char** argv) {
 
   core.SetState(State::stLobby);
   Settle();
+  // Listed and answered again, after the selected player has left.
+  for (const char* player : kPlayers) query->ListQueryResult(player);
+  query->QueryEnded();
+  query->SetQueryTimer(false);
+  query->RefreshTimerTimer();
+  for (const char* player : kPlayers)
+    if (player != kPlayers[0]) query->ListQueryResult(player);
+  query->QueryEnded();
+  Settle();
+  ok = Save(query, outDir, "query_player_left.png") && ok;
+
   Values().OfferName = "Aiko Tanaka";
   Values().OfferDesc = "Quick games only. Fancy one before lunch?";
   Values().OfferRecord = kPlayers[2];

@@ -39,8 +39,11 @@ void DesktopNotifier::Notify(const QString& summary, const QString& body, std::f
   onClick_ = std::move(onClick);
   const std::uint64_t request = ++latestRequest_;
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
-  call << QString::fromLatin1(kApplicationTitle) << shown_ << QString() << summary << body
-       << QStringList{kDefaultAction, "Show"} << QVariantMap() << kServerDefaultTimeout;
+  // The actions are key and label pairs; the one is the click on the whole
+  // notification, which services that draw no buttons offer too.
+  const QStringList actions{kDefaultAction, "Show"};
+  call << QString::fromLatin1(kApplicationTitle) << shown_ << QString() << summary << body << actions
+       << QVariantMap() << kServerDefaultTimeout;
   // Never a blocking call: a service that is slow or missing must not hold
   // the windows.
   auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
@@ -62,8 +65,7 @@ void DesktopNotifier::Answered(QDBusPendingCallWatcher* watcher, std::uint64_t r
 
 void DesktopNotifier::ActionInvoked(uint id, const QString& action) {
   // Other programs' notifications are signalled on the same bus.
-  if (id == 0 || id != shown_ || !onClick_) return;
-  if (action != kDefaultAction && action != "Show") return;
+  if (id == 0 || id != shown_ || !onClick_ || action != kDefaultAction) return;
   // Once: the notification is gone with its click.
   std::function<void()> click = std::exchange(onClick_, nullptr);
   click();

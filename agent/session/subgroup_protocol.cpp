@@ -202,10 +202,13 @@ int CAgentSession::IncomingRequestStep(std::uint32_t connectionId, const std::st
   if (StartsWith(line, "TERM")) {
     // No reply either way; a TERM naming no player cannot withdraw
     // anything (such requests are never taken in).
-    if (hasId && players_->IsPendingRequest(requestText)) {
-      players_->RemovePendingRequest(requestText);
-      QueuePeerMessage(FormatPlayerId(address, port), ZEP_MT_USERMSG, requestText,
-                       std::string_view("TERM"));
+    // The client is told by the text it knows the request by, which is not
+    // this one when the requester renewed its request after it was read.
+    const PendingRequest* request = hasId ? players_->FindPendingRequest(requestText) : nullptr;
+    if (request != nullptr) {
+      const std::string known = request->text;
+      players_->RemovePendingRequest(known);
+      QueuePeerMessage(FormatPlayerId(address, port), ZEP_MT_USERMSG, known, std::string_view("TERM"));
     }
     return 1;
   }
@@ -253,9 +256,13 @@ bool CAgentSession::TakeJoinRequest(std::uint32_t connectionId, const std::strin
     if (earlier->fromAddress != from) return false;
     // Unread, the client will read the new text in the earlier one's place.
     // Once read, the client may be answering it by the text it was given,
-    // so that text stays: either answer reaches the same requester.
+    // so that text stays, and the request also answers to the new text, by
+    // which the requester may withdraw it. Either answer reaches the same
+    // requester.
     if (queue_->ReplaceUnreadText(ZEP_MT_USERMSG, earlier->text, "JOIN", requestText))
       earlier->text = requestText;
+    else if (requestText != earlier->text)
+      earlier->renewedText = requestText;
     return true;
   }
 

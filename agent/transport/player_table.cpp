@@ -153,7 +153,9 @@ int PlayerTable::RefuseAllPending() {
 }
 
 void PlayerTable::AddPendingRequest(const std::string& requestText, const std::string& fromAddress) {
-  PendingRequest request{requestText, {}, {}, fromAddress};
+  PendingRequest request;
+  request.text = requestText;
+  request.fromAddress = fromAddress;
   // Read as the session reads the ids of requests (after "ID=", not cut at
   // ";"), so that the id matches the one the client is told.
   std::string address;
@@ -166,15 +168,25 @@ void PlayerTable::AddPendingRequest(const std::string& requestText, const std::s
   pending.push_back(std::move(request));
 }
 
+namespace {
+bool Names(const PendingRequest& request, const std::string& text) {
+  return request.text == text || (!request.renewedText.empty() && request.renewedText == text);
+}
+}  // namespace
+
 bool PlayerTable::IsPendingRequest(const std::string& requestText) const {
+  return FindPendingRequest(requestText) != nullptr;
+}
+
+const PendingRequest* PlayerTable::FindPendingRequest(const std::string& requestText) const {
   for (const PendingRequest& request : pending)
-    if (request.text == requestText) return true;
-  return false;
+    if (Names(request, requestText)) return &request;
+  return nullptr;
 }
 
 void PlayerTable::RemovePendingRequest(const std::string& requestText) {
   for (auto it = pending.begin(); it != pending.end(); ++it) {
-    if (it->text == requestText) {
+    if (Names(*it, requestText)) {
       pending.erase(it);
       return;
     }

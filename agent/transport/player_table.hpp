@@ -40,6 +40,9 @@ inline constexpr std::size_t kMaxPendingRequests = 64;
 struct PendingRequest {
   // The request text, exactly as the client was given it.
   std::string text;
+  // The text of a JOIN that renewed the request after the client had read
+  // it; the request answers to either. Empty when not renewed.
+  std::string renewedText;
   // The requester's player id and its address, as the session reads them
   // from the text; empty for a text that names no player.
   std::string requesterId;
@@ -89,8 +92,10 @@ class PlayerTable {
 
   // Appends a request that came in on a connection from `fromAddress`.
   void AddPendingRequest(const std::string& requestText, const std::string& fromAddress = {});
+  // A request is named by its text or by the text that renewed it.
   bool IsPendingRequest(const std::string& requestText) const;
-  // Forgets the oldest pending request equal to `requestText`, if any.
+  const PendingRequest* FindPendingRequest(const std::string& requestText) const;
+  // Forgets the oldest pending request named by `requestText`, if any.
   void RemovePendingRequest(const std::string& requestText);
   // The pending request of that requester, or null.
   PendingRequest* FindPendingRequestOf(const std::string& requesterId);

@@ -150,15 +150,21 @@ TEST_F(PeerFloodsTest, ARequesterAskingAgainKeepsOnePlaceAndTheClientReadsOneReq
   EXPECT_EQ(read.front().text, newer.substr(5));
   EXPECT_EQ(ZEPAcceptSubGroupJoinRequest(client.handle, older.substr(5).c_str(), 0, ""), ZEP_RET_NOREQUESTACTIVE);
 
-  // Once read, asking again changes nothing: the text the client holds
-  // still answers it.
-  EXPECT_EQ(Request(JoinLine(30000, "Again")), "");
-  EXPECT_TRUE(client.Drain().empty());
-  // The same id from another address takes no place of its own.
+  // Once read, asking again tells the client nothing new; the same id from
+  // another address takes no place of its own.
+  const std::string again = JoinLine(30000, "Again");
+  EXPECT_EQ(Request(again), "");
   EXPECT_EQ(Request(JoinLine(30000, "Other"), Host(2)), "NAKJ GAME");
   EXPECT_TRUE(client.Drain().empty());
-  EXPECT_EQ(ZEPAcceptSubGroupJoinRequest(client.handle, read.front().text.c_str(), 0, ""), ZEP_RET_PLAYERLEAVE)
-      << "still pending, and nobody listens there";
+  // Withdrawn by the requester's latest text, it is reported by the one the
+  // client holds.
+  RawPeer withdrawing;
+  ASSERT_TRUE(withdrawing.Connect(port));
+  const int notified = client.notifications;
+  ASSERT_TRUE(withdrawing.Send(EncodeFrame("TERM" + again.substr(4), true)));
+  ASSERT_TRUE(PumpUntil([&] { return client.notifications > notified; }));
+  EXPECT_EQ(client.Drain(), (std::vector<Message>{{"127.0.0.1:30000", ZEP_MT_USERMSG, read.front().text, "TERM"}}));
+  EXPECT_EQ(ZEPAcceptSubGroupJoinRequest(client.handle, read.front().text.c_str(), 0, ""), ZEP_RET_NOREQUESTACTIVE);
 }
 
 TEST_F(PeerFloodsTest, AServerSendingUsersWithoutEndFillsTheQueueOnlyToItsCapAndTheQueryStillEnds) {

@@ -108,16 +108,26 @@ void ClientCore::DispatchAgentMessage(const std::string& text) {
       break;
     case ZEP_MT_USERMSG:
       if (Contains(v.MsgMoreInfo, "JOIN")) {
-        // From now on the agent refuses further offers itself.
-        ZEPSetResponseStatus(v.SessionHandle, 0, 0, "I am answering somebody's request");
-        v.OfferRecord = text;
-        v.OfferName = GetField(text, "REAL=");
-        if (v.OfferName.empty()) v.OfferName = "???";
-        v.OfferDesc = GetField(text, "DESC=");
-        if (v.OfferDesc.empty()) v.OfferDesc = "???";
+        // Only in the lobby is an offer shown. Anywhere else it is refused
+        // (HandleEvent refuses the message just fetched) and leaves alone
+        // the offer on screen, whose buttons answer it, and the response
+        // status: offers arriving faster than the player answers them must
+        // neither take the place of the one shown nor keep the agent
+        // refusing everybody once the player is back in the lobby.
+        if (v.CurrentState == stLobby) {
+          // From now on the agent refuses further offers itself.
+          ZEPSetResponseStatus(v.SessionHandle, 0, 0, "I am answering somebody's request");
+          v.OfferRecord = text;
+          v.OfferName = GetField(text, "REAL=");
+          if (v.OfferName.empty()) v.OfferName = "???";
+          v.OfferDesc = GetField(text, "DESC=");
+          if (v.OfferDesc.empty()) v.OfferDesc = "???";
+        }
         HandleEvent(evJoinRequest);
       } else if (Contains(v.MsgMoreInfo, "TERM")) {
-        HandleEvent(evWithdrawn);
+        // Only the offer on screen can be withdrawn from it; the withdrawal
+        // of a request already refused changes nothing.
+        if (text == v.OfferRecord) HandleEvent(evWithdrawn);
       }
       break;
     default:

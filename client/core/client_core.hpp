@@ -101,6 +101,7 @@ class ClientCore {
 
  private:
   void LeaveSubGroupIfIn();
+  // Refuses the join request just fetched (MsgText) with `reason`.
   void RefuseOffer(const char* reason);
 
   ClientUi& ui_;

@@ -77,7 +77,8 @@ void ClientCore::SetState(int state) {
 
 void ClientCore::RefuseOffer(const char* reason) {
   ClientValues& v = Values();
-  ZEPAcceptSubGroupJoinRequest(v.SessionHandle, v.OfferRecord.c_str(), 0, reason);
+  // The offer just fetched, not the one on screen (OfferRecord).
+  ZEPAcceptSubGroupJoinRequest(v.SessionHandle, v.MsgText.c_str(), 0, reason);
 }
 
 void ClientCore::HandleEvent(int event) {

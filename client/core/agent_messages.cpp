@@ -97,16 +97,26 @@ void ClientCore::DispatchAgentMessage(const AgentMessage& message) {
       break;
     case ZEP_MT_USERMSG:
       if (Contains(message.moreInfo, "JOIN")) {
-        // From now on the agent refuses further offers itself.
-        ZEPSetResponseStatus(v.SessionHandle, 0, 0, "I am answering somebody's request");
-        v.OfferRecord = text;
-        v.OfferName = GetField(text, "REAL=");
-        if (v.OfferName.empty()) v.OfferName = "???";
-        v.OfferDesc = GetField(text, "DESC=");
-        if (v.OfferDesc.empty()) v.OfferDesc = "???";
-        HandleEvent(Event::evJoinRequest);
+        // Only in the lobby is an offer shown. Anywhere else it is refused
+        // (HandleEvent refuses the message just fetched) and leaves alone
+        // the offer on screen, whose buttons answer it, and the response
+        // status: offers arriving faster than the player answers them must
+        // neither take the place of the one shown nor keep the agent
+        // refusing everybody once the player is back in the lobby.
+        if (v.CurrentState == State::stLobby) {
+          // From now on the agent refuses further offers itself.
+          ZEPSetResponseStatus(v.SessionHandle, 0, 0, "I am answering somebody's request");
+          v.OfferRecord = text;
+          v.OfferName = GetField(text, "REAL=");
+          if (v.OfferName.empty()) v.OfferName = "???";
+          v.OfferDesc = GetField(text, "DESC=");
+          if (v.OfferDesc.empty()) v.OfferDesc = "???";
+        }
+        HandleEvent(Event::evJoinRequest, message);
       } else if (Contains(message.moreInfo, "TERM")) {
-        HandleEvent(Event::evWithdrawn);
+        // Only the offer on screen can be withdrawn from it; the withdrawal
+        // of a request already refused changes nothing.
+        if (text == v.OfferRecord) HandleEvent(Event::evWithdrawn);
       }
       break;
     default:

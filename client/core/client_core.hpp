@@ -95,7 +95,8 @@ class ClientCore {
 
  private:
   void LeaveSubGroupIfIn();
-  void RefuseOffer(const char* reason);
+  // Refuses the join request just fetched with `reason`.
+  void RefuseOffer(const AgentMessage& request, const char* reason);
 
   ClientUi& ui_;
 };

@@ -75,9 +75,9 @@ void ClientCore::SetState(State state) {
   }
 }
 
-void ClientCore::RefuseOffer(const char* reason) {
-  ClientValues& v = Values();
-  ZEPAcceptSubGroupJoinRequest(v.SessionHandle, v.OfferRecord.c_str(), 0, reason);
+void ClientCore::RefuseOffer(const AgentMessage& request, const char* reason) {
+  // The offer just fetched, not the one on screen (OfferRecord).
+  ZEPAcceptSubGroupJoinRequest(Values().SessionHandle, request.text.c_str(), 0, reason);
 }
 
 void ClientCore::HandleEvent(Event event, const AgentMessage& cause) {
@@ -87,7 +87,7 @@ void ClientCore::HandleEvent(Event event, const AgentMessage& cause) {
       switch (event) {
         case Event::evLeave: SetState(State::stLeaving); break;
         case Event::evGo: SetState(State::stLobby); break;
-        case Event::evJoinRequest: RefuseOffer("I am not connected to the Vossa!"); break;
+        case Event::evJoinRequest: RefuseOffer(cause, "I am not connected to the Vossa!"); break;
         default: break;
       }
       break;
@@ -115,7 +115,7 @@ void ClientCore::HandleEvent(Event event, const AgentMessage& cause) {
       switch (event) {
         // A double quote where an apostrophe belongs: the other side has
         // always been shown exactly this text.
-        case Event::evJoinRequest: RefuseOffer("I am waiting for somebody\"s response!"); break;
+        case Event::evJoinRequest: RefuseOffer(cause, "I am waiting for somebody\"s response!"); break;
         case Event::evDeclined:
           SetState(State::stLobby);
           ShowMessageBox("Remote has declined your offer. Reason : " + cause.moreInfo);
@@ -135,7 +135,7 @@ void ClientCore::HandleEvent(Event event, const AgentMessage& cause) {
       break;
     case State::stOffered:
       switch (event) {
-        case Event::evJoinRequest: RefuseOffer("Someone already has offered me a game"); break;
+        case Event::evJoinRequest: RefuseOffer(cause, "Someone already has offered me a game"); break;
         case Event::evAccept:
           v.InSubGroup = true;
           SetState(State::stPlaying);

@@ -53,13 +53,17 @@ TEST_F(StateMachine, OffersArrivingInEachBusyStateAreRefusedWithTheirOwnText) {
                {State::stOffered, "Someone already has offered me a game"}};
   for (const Case& c : cases) {
     Enter(c.state);
+    Values().OfferRecord = "ID=9.9.9.9:2001;REAL=Ann;";
+    Values().OfferName = "Ann";
     Queue("1.2.3.4:2001", ZEP_MT_USERMSG, "REAL=Bob;DESC=hi;", "JOIN");
     core.AgentMessTimerTimer();
-    EXPECT_EQ(Calls(), (std::vector<std::string>{
-                           "ZEPSetResponseStatus(7, 0, 0, \"I am answering somebody's request\")",
-                           std::string("ZEPAcceptSubGroupJoinRequest(7, \"REAL=Bob;DESC=hi;\", 0, \"") + c.reason +
-                               "\")"}))
+    // Neither the response status nor the offer on screen changes: its
+    // buttons still answer Ann, and the lobby takes offers again later.
+    EXPECT_EQ(Calls(), (std::vector<std::string>{std::string(
+                           "ZEPAcceptSubGroupJoinRequest(7, \"REAL=Bob;DESC=hi;\", 0, \"") + c.reason + "\")"}))
         << "state " << int(c.state);
+    EXPECT_EQ(Values().OfferRecord, "ID=9.9.9.9:2001;REAL=Ann;");
+    EXPECT_EQ(Values().OfferName, "Ann");
     EXPECT_EQ(Values().CurrentState, c.state);
   }
 }
@@ -410,9 +414,15 @@ TEST_F(StateMachine, AnOfferOrAMatchsEndInTheBackgroundCallsThePersonBack) {
 }
 
 TEST_F(StateMachine, UserMessagesOtherThanOffersAndWithdrawals) {
-  // A withdrawal while answering: back to the lobby, offers welcome again.
+  // A withdrawal of another request leaves the offer on screen; the
+  // withdrawal of that offer goes back to the lobby, offers welcome again.
   Enter(State::stOffered);
-  Queue("3.3.3.3:2005", ZEP_MT_USERMSG, "  ", "TERM");
+  Values().OfferRecord = "ID=3.3.3.3:2005;REAL=Ann;";
+  Queue("3.3.3.4:2005", ZEP_MT_USERMSG, "ID=3.3.3.4:2005;REAL=Bob;", "TERM");
+  core.AgentMessTimerTimer();
+  EXPECT_EQ(Values().CurrentState, State::stOffered);
+  EXPECT_EQ(Calls(), std::vector<std::string>{});
+  Queue("3.3.3.3:2005", ZEP_MT_USERMSG, "ID=3.3.3.3:2005;REAL=Ann;", "TERM");
   core.AgentMessTimerTimer();
   EXPECT_EQ(Values().CurrentState, State::stLobby);
   EXPECT_EQ(R().CallsOf("ZEPSetResponseStatus"), Strings({"ZEPSetResponseStatus(7, 1, 0, null)"}));

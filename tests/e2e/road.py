@@ -448,6 +448,35 @@ def refresh_road(road):
     road.step("a player who leaves disappears, the selection stays on the same player", leaver)
 
 
+def run(args, body, label="road"):
+    """Runs body(road) on a desktop of its own, which ends everything it
+    started; 0 when every step held, 1 otherwise."""
+    # A stop from outside (a time-out) still ends everything started here.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))
+    road = None
+    ok = False
+    try:
+        road = Road(args)
+        print(f"{label}: display {road.desktop.display}, scratch {road.scratch}", flush=True)
+        body(road)
+        ok = True
+    except RoadFailed as failure:
+        print(f"{label}: {failure}", flush=True)
+    except StepFailed as failure:
+        print(f"{label}: could not set the scene: {failure}", flush=True)
+    finally:
+        if road is not None:
+            road.close()
+            if ok and not args.keep and not args.scratch:
+                shutil.rmtree(road.scratch, ignore_errors=True)
+            elif not ok:
+                print(f"{label}: logs and homes kept in {road.scratch}")
+    if args.shots:
+        print(f"{label}: screenshots in {os.path.abspath(args.shots)}")
+    print(f"{label}: every step held" if ok else f"{label}: FAILED")
+    return 0 if ok else 1
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     for name in ("lobby", "vossad", "lobbybot", "setup", "data"):
@@ -459,31 +488,7 @@ def main():
     parser.add_argument("--scratch", help="folder for homes and logs (default: a new one)")
     parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
     args = parser.parse_args()
-
-    # A stop from outside (a time-out) still ends everything started here.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))
-    road = None
-    ok = False
-    try:
-        road = Road(args)
-        print(f"road: display {road.desktop.display}, scratch {road.scratch}", flush=True)
-        (solo_road if args.solo else refresh_road if args.refresh else whole_road)(road)
-        ok = True
-    except RoadFailed as failure:
-        print(f"road: {failure}", flush=True)
-    except StepFailed as failure:
-        print(f"road: could not set the scene: {failure}", flush=True)
-    finally:
-        if road is not None:
-            road.close()
-            if ok and not args.keep and not args.scratch:
-                shutil.rmtree(road.scratch, ignore_errors=True)
-            elif not ok:
-                print(f"road: logs and homes kept in {road.scratch}")
-    if args.shots:
-        print(f"road: screenshots in {os.path.abspath(args.shots)}")
-    print("road: every step held" if ok else "road: FAILED")
-    return 0 if ok else 1
+    return run(args, solo_road if args.solo else refresh_road if args.refresh else whole_road)
 
 
 if __name__ == "__main__":

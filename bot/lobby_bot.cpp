@@ -7,7 +7,6 @@
 namespace lobbybot {
 namespace {
 
-constexpr const char* kApplication = "QORCORVA";
 constexpr const char* kBusyReason = "I am playing a game";
 
 std::string NameIn(const std::string& record) {
@@ -42,8 +41,8 @@ bool LobbyBot::Start(std::string* error) {
     return false;
   }
   const std::string record = BuildUserRecord(options_.profile);
-  const int rc = ZEPOpenSession(&handle_, 0, kApplication, record.c_str(), "version.dll", window_,
-                                kNotifyMessage, options_.serversIni.c_str());
+  const int rc = ZEPOpenSession(&handle_, 0, lobby::kApplicationName, record.c_str(), "version.dll", window_,
+                                lobby::kNotifyMessage, options_.serversIni.c_str());
   if (rc != ZEP_RET_OK) {
     *error = "cannot open an agent session (result " + std::to_string(rc) + ")";
     if (handle_ >= 0) ZEPLeaveSession(handle_);
@@ -85,7 +84,7 @@ void LobbyBot::Stop() {
 // ---- agent messages -------------------------------------------------------------
 
 void LobbyBot::OnNotify(plat_hwnd, unsigned message, uintptr_t, intptr_t, void* user) {
-  if (message == kNotifyMessage) static_cast<LobbyBot*>(user)->Drain();
+  if (message == lobby::kNotifyMessage) static_cast<LobbyBot*>(user)->Drain();
 }
 
 void LobbyBot::Drain() {

@@ -26,7 +26,6 @@ namespace lobbybot {
 
 class LobbyBot {
  public:
-  static constexpr unsigned kNotifyMessage = 514;
   static constexpr std::chrono::milliseconds kFirstRetry{1000};
   static constexpr std::chrono::milliseconds kLongestRetry{30000};
 

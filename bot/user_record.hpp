@@ -1,11 +1,13 @@
 // user_record.hpp - the console player's user description and the texts it
-// reads from other players (internal to lobbybot). The record is built
-// exactly as the lobby client builds its own, so that the bot is listed and
-// searched like any person.
+// reads from other players (internal to lobbybot). Both go through the
+// shared record library, so the bot is listed and searched exactly like
+// any person using the lobby client.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "record/description_record.hpp"
 
 namespace lobbybot {
 
@@ -20,15 +22,16 @@ struct Profile {
 };
 
 // "VERSION=0.90b1;REAL=<name>;DESC=<d>;CITY=<c>;COUNTRY=<c>;AGE=<a>;SEX=<0|1>;
-// EMAIL=<e>;", every empty field but the name written as "-".
+// EMAIL=<e>;", every empty field but the name written as "-", as the
+// client's main window prepares its own.
 std::string BuildUserRecord(const Profile& profile);
 
 // The value after the first occurrence of key ("REAL=") up to the next ';'
 // (or the end), at most 200 characters; empty when the key is absent.
-std::string RecordField(std::string_view record, std::string_view key);
+inline std::string RecordField(std::string_view record, std::string_view key) {
+  return lobby::GetField(record, key);
+}
 
-// A player id ("10.0.0.5:2003") without its port: what the game engine
-// connects to.
-std::string AddressOfPlayer(std::string_view playerId);
+using lobby::AddressOfPlayer;
 
 }  // namespace lobbybot

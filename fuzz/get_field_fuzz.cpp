@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/description_record.hpp"
+#include "record/description_record.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

@@ -20,15 +20,12 @@
 
 #include "client_state.hpp"
 #include "client_ui.hpp"
-#include "description_record.hpp"
+#include "record/description_record.hpp"
 
 namespace lobby {
 
-// The message number the agent and the engine post to the hidden buttons
-// (a left-button-up, which runs the buttons' mouse-up handlers).
-inline constexpr unsigned kNotifyMessage = 514;
-// The application name the agent registers under.
-inline constexpr const char* kApplicationName = "QORCORVA";
+// kNotifyMessage (posted to the hidden buttons) and kApplicationName come
+// from the shared record library.
 // Title of the game window, before the partner's name.
 inline constexpr const char* kGameTitlePrefix = "QOR's Corvane Game v091.b2 - Connected to ";
 // The support address named when the agent cannot be started.

@@ -17,7 +17,7 @@
 
 #include "core/bitmap_button.hpp"
 #include "core/client_timer.hpp"
-#include "core/description_record.hpp"
+#include "record/description_record.hpp"
 #include "core/forms.hpp"
 #include "core/lobby_form.hpp"
 #include "core/platform_button.hpp"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "core/description_record.hpp"
+#include "record/description_record.hpp"
 
 namespace lobby {
 

@@ -1,4 +1,7 @@
-// description_record.hpp - the user description record (internal).
+// description_record.hpp - the user description record, the player id and
+// the constants every program that registers with the agent shares: one
+// codec linked by the lobby client and the console player, so that the two
+// cannot drift apart.
 //
 // Every player is known to the others by a short text of KEY=value; pairs.
 // The client builds its own record from the profile when it registers, and
@@ -24,6 +27,12 @@ struct Profile {
   std::string email;
 };
 
+// The application name the agent registers under.
+inline constexpr const char* kApplicationName = "QORCORVA";
+// The message number the agent and the engine post to the notification
+// window (a left-button-up, which runs the client's mouse-up handlers).
+inline constexpr unsigned kNotifyMessage = 514;
+
 // The version the record announces (older than the window titles' version,
 // which other players' clients expect).
 inline constexpr std::string_view kRecordVersion = "0.90b1";
@@ -38,5 +47,9 @@ std::string BuildDescriptionRecord(const Profile& profile);
 // The search is an exact substring search, so a key is also found inside an
 // earlier value or as the tail of a longer key.
 std::string GetField(std::string_view text, std::string_view key);
+
+// A player id ("10.0.0.5:2003") without its port: what the game engine
+// connects to.
+std::string AddressOfPlayer(std::string_view playerId);
 
 }  // namespace lobby

@@ -1,4 +1,4 @@
-#include "description_record.hpp"
+#include "record/description_record.hpp"
 
 namespace lobby {
 
@@ -30,6 +30,10 @@ std::string GetField(std::string_view text, std::string_view key) {
   const std::size_t end = window.find(';');
   if (end != std::string_view::npos) window = window.substr(0, end);
   return std::string(window);
+}
+
+std::string AddressOfPlayer(std::string_view playerId) {
+  return std::string(playerId.substr(0, playerId.find(':')));
 }
 
 }  // namespace lobby

@@ -1,9 +1,11 @@
-// The user description record and GetField.
+// The user description record and GetField, and the console player's
+// record, which must be the one the client builds for the same person.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "core/description_record.hpp"
+#include "record/description_record.hpp"
+#include "user_record.hpp"
 
 using lobby::BuildDescriptionRecord;
 using lobby::GetField;
@@ -12,6 +14,13 @@ using lobby::Profile;
 TEST(DescriptionRecord, MalePlayerWithOnlyANameGetsDashesEverywhereElse) {
   Profile p{"N", "-", "-", "-", "-", "0", "-"};
   EXPECT_EQ(BuildDescriptionRecord(p), "VERSION=0.90b1;REAL=N;DESC=-;CITY=-;COUNTRY=-;AGE=-;SEX=0;EMAIL=-;");
+}
+
+TEST(DescriptionRecord, TheConsolePlayersRecordIsTheClientsForTheSamePerson) {
+  EXPECT_EQ(lobbybot::BuildUserRecord({"Robo", "", "", "", "", false, ""}),
+            BuildDescriptionRecord({"Robo", "-", "-", "-", "-", "0", "-"}));
+  EXPECT_EQ(lobbybot::BuildUserRecord({"Ann", "Likes puzzles", "Oslo", "Norway", "31", true, "a@b"}),
+            BuildDescriptionRecord({"Ann", "Likes puzzles", "Oslo", "Norway", "31", "1", "a@b"}));
 }
 
 TEST(DescriptionRecord, ValuesGoInUnescaped) {

@@ -14,6 +14,9 @@
 // next time and is not sent the list again: the version is the one given on
 // the command line if any, else the file's Version value, else "1" (not "0",
 // which is what an agent without a Version line reports).
+//
+// Read here rather than with the platform's IniDocument, which is internal
+// to that library and drops "#" lines as comments that this list hands on.
 #pragma once
 
 #include <optional>

@@ -62,6 +62,7 @@ int CAgentSession::JoinServer(const char* address, int port) {
   if (address == nullptr) return ZEP_RET_INVALIDSTRING;
   if (serverState_ != ServerState::kNoServer) return ZEP_RET_INSERVER;
   serverAddress_.assign(address, strnlen(address, kMaxServerAddress));
+  serverPort_ = port;
   if (port < 0 || !ASConnectCreate(serverAddress_.c_str(), static_cast<unsigned>(port))) {
     QueueMessage("SERVER", ZEP_MT_JOINSRVRESPONSE, "FAIL", nullptr);
     return ZEP_RET_CONNECTFAILED;
@@ -179,7 +180,11 @@ int CAgentSession::ServerListStep(const std::string& line) {
     }
     if (collected.lines.empty()) return 0;
     // A list that cannot be written leaves the old file in place.
-    RewriteServerList(serverListPath_, serverAddress_, collected.lines);
+    // The list comes from the server joined: it stays the current one, on
+    // its port, or the next registration would go elsewhere.
+    const std::string current =
+        serverPort_ == kUsualServerPort ? serverAddress_ : serverAddress_ + ":" + std::to_string(serverPort_);
+    RewriteServerList(serverListPath_, current, collected.lines);
     collected.Clear();
     return 1;
   }

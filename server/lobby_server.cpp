@@ -27,6 +27,7 @@
 #include "platform/loop.hpp"
 #include "player_registry.hpp"
 #include "rate_limits.hpp"
+#include "refusals.hpp"
 
 namespace vossad {
 namespace {
@@ -255,6 +256,7 @@ class LobbyServer::Impl {
   // JOINs whose holder was dropped, registered once the callback is done.
   std::vector<Connection::Challenger> handovers_;
   LogLimiter logLimiter_;
+  Refusals refusals_;
 
   PlayerRegistry registry_;
   // Shared by all connections: a receive lands here, whole frames are taken
@@ -371,6 +373,7 @@ void LobbyServer::Impl::Stop() {
   perAddress_.clear();
   handovers_.clear();
   graveyard_.clear();
+  refusals_.CloseAll();
   sliceQueue_.clear();
   for (platform::WatchId* watch : {&listenWatch_, &timerWatch_, &wakeWatch_}) {
     if (*watch != 0) platform::UnwatchFd(*watch);
@@ -413,13 +416,13 @@ bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
   const std::uint32_t source = address.sin_addr.s_addr;
   const auto who = [&] { return AddressText(address.sin_addr) + "/" + std::to_string(ntohs(address.sin_port)); };
   if (connectionCount_ >= options_.maxPlayers) {
-    ::close(fd);
+    refusals_.Refuse(fd, "server full", Clock::now());
     Log(source, who(), "refused: the server is full (%zu connections)", connectionCount_);
     return false;
   }
   std::size_t& fromThere = perAddress_[source];
   if (fromThere >= options_.maxPerAddress) {
-    ::close(fd);
+    refusals_.Refuse(fd, "too many connections from this address", Clock::now());
     Log(source, who(), "refused: %zu connections from this address already", fromThere);
     return false;
   }
@@ -872,6 +875,7 @@ void LobbyServer::Impl::OnTick() {
   std::uint64_t expirations = 0;
   if (read(timerFd_, &expirations, sizeof expirations) < 0) return;
   const TimePoint now = Clock::now();
+  refusals_.Expire(now);
   if (!options_.quiet) {
     logLimiter_.Summarise(now, [this](std::uint32_t source, std::size_t count, const std::string& example) {
       in_addr address{};

@@ -41,11 +41,13 @@
 // Every connection is sent "PING" every ping interval and dropped when no
 // frame arrives within the ping timeout of a probe. Each connection may send
 // lineRate lines a second (a token bucket of lineBurst lines); one address
-// may hold maxPerAddress connections. A frame over kMaxLineText, a frame not
-// complete within the ping timeout of its first byte, a bad signature, more
-// lines than its bucket holds, or more unsent output than kMaxPendingOutput
-// drops only that connection. Log lines of one kind about one address are
-// written up to a burst and then summarised (rate_limits.hpp).
+// may hold maxPerAddress connections; one beyond that, or beyond
+// maxPlayers, is sent "BUSY <reason>" and closed (refusals.hpp). A frame over
+// kMaxLineText, a frame not complete within the ping timeout of its first
+// byte, a bad signature, more lines than its bucket holds, or more unsent
+// output than kMaxPendingOutput drops only that connection. Log lines of
+// one kind about one address are written up to a burst and then summarised
+// (rate_limits.hpp).
 #pragma once
 
 #include <chrono>

@@ -75,6 +75,18 @@ int CAgentSession::JoinServer(const char* address, int port) {
 
 int CAgentSession::JoinResponseStep(const std::string& line) {
   if (serverState_ != ServerState::kConnecting) {
+    // The registration was sent without waiting, so a server that turns it
+    // away (full, or too many players from one address) can only say BUSY
+    // afterwards. Leaving silently would leave the client believing it is
+    // registered with a server it no longer has. (Told first: a server that
+    // has closed already makes the LEAV below fail, which must not read as
+    // a server lost.)
+    if (serverState_ != ServerState::kNoServer && Begins(line, "BUSY")) {
+      serverState_ = ServerState::kNoServer;
+      const std::string reason = Rest(line);
+      QueueMessage("SERVER", ZEP_MT_JOINSRVRESPONSE, "BUSY",
+                   reason.empty() ? std::nullopt : QueuedText(reason));
+    }
     // An answer nobody asked for: leave that server.
     ASSend("LEAV", 0);
     ASSend("", 1);

@@ -338,11 +338,13 @@ TEST_F(LobbyServerTest, OversizedOrBadFramesCloseOnlyTheirConnection) {
   EXPECT_EQ(Ids(late->Query(" ")), (IdList{"127.0.0.1:2001", "127.0.0.1:2002"}));
 }
 
-TEST(LobbyServerLimits, ConnectionOverMaxPlayersIsClosedAtOnce) {
+TEST(LobbyServerLimits, ConnectionOverMaxPlayersIsRefusedWithBusy) {
   Vossad server({"--max-players", "2"});
   auto ann = Registered(server, 2001, Description("Ann"));
   auto asker = Registered(server, 2002, Description("Eve"));
   Client third(server.port());
+  third.Join(2003, Description("Late"));
+  EXPECT_EQ(third.Next(), "BUSY server full");
   EXPECT_TRUE(third.ClosedByServer());
   EXPECT_EQ(Ids(asker->Query(" ")), IdList{"127.0.0.1:2001"});
 }
@@ -464,6 +466,12 @@ TEST_F(HostileClientTest, OneAddressCannotHoldMoreThanItsShareOfConnections) {
   std::vector<std::unique_ptr<Client>> mine;
   for (int port = 2001; port <= 2003; ++port) mine.push_back(Registered(server, port, Description("P")));
   Client fourth(server.port());
+  EXPECT_EQ(fourth.Next(), "BUSY too many connections from this address");
+  // An agent's registration that comes after the refusal is taken (and
+  // dropped), not answered with a reset that would fail the agent's next
+  // write before it has read why.
+  fourth.Join(2004, Description("P"));
+  fourth.Send("CINI VER=0;");
   EXPECT_TRUE(fourth.ClosedByServer());
   auto other = Registered(server, 2001, Description("Other"), "Corva", true, "127.0.0.2");
   EXPECT_EQ(Ids(other->Query(" ")), (IdList{"127.0.0.1:2001", "127.0.0.1:2002", "127.0.0.1:2003"}))

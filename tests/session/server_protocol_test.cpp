@@ -148,6 +148,17 @@ TEST_F(ServerProtocolTest, AnUnaskedJoinAnswerMakesTheSessionLeaveThatServer) {
   EXPECT_TRUE(client.Drain().empty()) << "state and queue unchanged";
 }
 
+TEST_F(ServerProtocolTest, ABusyAfterTheRegistrationIsARefusalTheClientHears) {
+  Join();
+  ASSERT_EQ(ZEPQueryUsers(client.handle, " ", 5, nullptr, nullptr), ZEP_RET_OK);
+  ASSERT_TRUE(server.Send(Frame("BUSY server full") + Frame("USER ID=1.2.3.4:5;")));
+  EXPECT_TRUE(server.WaitForClose());
+  EXPECT_EQ(Lines(server.received()), (std::vector<std::string>{"QUER APP=QORCORVA;MAX=5;\x18 ", "LEAV"}));
+  EXPECT_EQ(client.Drain(), (std::vector<Message>{{"SERVER", ZEP_MT_JOINSRVRESPONSE, "BUSY", "server full"}}));
+  EXPECT_EQ(client.ServerStatus(), ZEP_SS_NOSRV);
+  EXPECT_EQ(ZEPLeaveServer(client.handle), ZEP_RET_NOTINSERVER);
+}
+
 TEST_F(ServerProtocolTest, OneNotificationPerEmptyToNotEmptyTransition) {
   Join();  // ACKJ: one notification, drained
   PumpAWhile();

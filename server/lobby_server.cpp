@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "byte_buffer.hpp"
+#include "listed_address.hpp"
 #include "msg.hpp"
 #include "platform/loop.hpp"
 #include "player_registry.hpp"
@@ -65,6 +66,7 @@ struct Query {
   std::uint64_t remaining = 0;  // USER lines still allowed
   std::size_t listed = 0;
   std::uint64_t cursor = 0;  // registration number to continue from
+  std::string standIn;       // listed_address.hpp
 };
 
 struct Connection {
@@ -74,6 +76,7 @@ struct Connection {
   std::uint32_t events = EPOLLIN;
   in_addr peer{};
   std::uint16_t peerPort = 0;
+  in_addr local{};  // the address the agent reached the server on
   // Only while a frame is half received / output waits for the kernel.
   std::unique_ptr<zep::ByteBuffer> in;
   std::unique_ptr<zep::ByteBuffer> out;
@@ -438,6 +441,10 @@ bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
   c.serial = nextSerial_++;
   c.peer = address.sin_addr;
   c.peerPort = ntohs(address.sin_port);
+  sockaddr_in local{};
+  socklen_t localSize = sizeof local;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) == 0 && local.sin_family == AF_INET)
+    c.local = local.sin_addr;
   c.nextProbe = now + options_.pingInterval;
   c.lines = TokenBucket(options_.lineRate, static_cast<double>(options_.lineBurst), now);
   c.watch = platform::WatchFd(fd, EPOLLIN, [this, fd, serial = c.serial](std::uint32_t events) {
@@ -688,6 +695,7 @@ void LobbyServer::Impl::OnQuery(Connection& c, std::string_view line) {
   query->app.assign(*app);
   query->filter = Filter::Parse(line.substr(separator + 1));
   query->remaining = *max;
+  query->standIn = LoopbackStandIn(c.local);
   c.query = std::move(query);
   // Answered from the next loop turn on, so that an ABORT already on its way
   // is seen between slices.
@@ -707,6 +715,11 @@ void LobbyServer::Impl::OnGame(Connection& c) {
 void LobbyServer::Impl::OnProbeRequest(Connection& c, std::string_view line, TimePoint now) {
   const std::string_view id = Param(line.substr(4), "ID").value_or("");
   Player* player = registry_.Find(id);
+  if (player == nullptr) {
+    // The asker may name a player on the server's machine as it was listed.
+    const std::string registered = RegisteredIdOf(id, LoopbackStandIn(c.local));
+    if (!registered.empty()) player = registry_.Find(registered);
+  }
   if (player == nullptr) {
     Log(c.peer.s_addr, Who(c), "reports %s unreachable, who is not registered", Printable(id).c_str());
     return;
@@ -773,7 +786,7 @@ void LobbyServer::Impl::Slice(Connection& c) {
       return !pause;
     }
     line_.assign("USER ID=");
-    line_ += player.id;
+    AppendListedId(line_, player.id, q.standIn);
     line_ += ";OWN=";
     line_ += player.own;
     line_ += ';';

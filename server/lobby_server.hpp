@@ -22,7 +22,9 @@
 //   QUER APP=<a>;MAX=<m>; 0x18 <filter>
 //        one "USER ID=<id>;OWN=<own>;<description>" per registered player of
 //        application a matching the filter (filter.hpp), not in a game and not
-//        the asker, in registration order, at most m; then "QROK". Sent in
+//        the asker, in registration order, at most m; then "QROK" (a player
+//        registered through loopback is listed under the address the asker
+//        reached the server on, listed_address.hpp). Sent in
 //        slices, a few dozen lines per loop turn. "QRFL" instead when the
 //        asker is not registered or the line cannot be read (no 0x18, no
 //        APP=, MAX missing, not a number, or not positive, a filter over

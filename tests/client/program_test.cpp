@@ -175,6 +175,22 @@ TEST_P(Program, RegisteringWithNoServerSaysSoAboveTheMainWindow) {
   EXPECT_EQ(x_->TransientFor(box), main);
 }
 
+TEST_P(Program, WithoutItsInstallationItSaysSoAndHowToMakeIt) {
+  fs::remove(dir_ + "/WIN.INI");  // no installation directory recorded: C:\ has none of the files
+  lobby_ = StartLobby("lobby.log");
+  const Window box = x_->WaitMapped(kFatal);
+  ASSERT_NE(box, 0u) << Slurp(dir_ + "/lobby.log");
+  EXPECT_TRUE(x_->Mapped(kSplash).empty());
+  EXPECT_NE(Slurp(dir_ + "/lobby.log").find("lobby: The game is not installed for you: " + dir_ +
+                                            "/drives/c/ holds no Bitmaps/Cv_first.bmp.\nRun lobby-setup"),
+            std::string::npos)
+      << Slurp(dir_ + "/lobby.log");
+  EXPECT_TRUE(x_->FocusAndKey(box, "Return"));
+  const std::optional<int> code = lobby_->Wait(15000);
+  ASSERT_TRUE(code.has_value()) << "still running";
+  EXPECT_EQ(*code, 1);
+}
+
 TEST_P(Program, TheExitButtonEndsTheProgram) {
   lobby_ = StartLobby("lobby.log");
   const Window main = PastTheSplash();
@@ -235,6 +251,30 @@ TEST_P(Program, AHeldSemaphoreWithoutAWindowLetsTheCopyStart) {
   EXPECT_TRUE(x_->Mapped(kSplash).empty());
   EXPECT_TRUE(lobby_->running());
   close(fd);
+}
+
+TEST(ProgramCommandLine, HelpAndVersionNeedNoDisplayAndAnythingElseIsRefused) {
+  const std::string out = ::testing::TempDir() + "lobby-command-line.log";
+  const xtest::Env noDisplay{{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
+                             {"QT_QPA_PLATFORM", std::nullopt}};
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"--help"}, 0, "Usage: lobby [--help] [--version]\n"},
+      {{"-h"}, 0, "Usage: lobby"},
+      {{"--version"}, 0, "lobby 0."},
+      {{"--play"}, 2, "lobby: unknown option --play (see lobby --help)\n"},
+      {{"C:\\Corvane"}, 2, "lobby: takes no argument: C:\\Corvane"},
+  };
+  for (const auto& c : cases) {
+    fs::remove(out);
+    std::vector<std::string> argv{LOBBY_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(xtest::Run(argv, noDisplay, 10000, out), c.status) << c.args[0];
+    EXPECT_EQ(Slurp(out).rfind(c.says, 0), 0u) << c.args[0] << ": " << Slurp(out);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Display, Program, ::testing::Values(false, true),

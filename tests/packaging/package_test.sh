@@ -42,8 +42,13 @@ for f in usr/bin/lobby usr/bin/lobby-launch usr/bin/lobby-setup usr/bin/vossad u
          usr/share/man/man6/lobby.6 usr/share/man/man6/lobbybot.6 usr/share/man/man8/vossad.8 usr/lib/systemd/system/vossad.service; do
   [ -e "$root/$f" ] || fail "missing $f"
 done
-ls "$root"/usr/lib*/libzep.so "$root"/usr/lib*/libcvengine.so >/dev/null 2>&1 ||
-  ls "$root"/usr/lib/*/libzep.so >/dev/null || fail "missing libraries"
+# The programs' own libraries in a directory of their own
+# (usr/lib/<arch>/lobby, or usr/lib/lobby from a build for another prefix),
+# none among the system's.
+for lib in libzep.so libcvengine.so libplatform.so; do
+  [ -n "$(find "$root/usr/lib" -path '*/lobby/'"$lib")" ] || fail "missing $lib"
+done
+[ -z "$(find "$root/usr/lib" -name '*.so*' ! -path '*/lobby/*')" ] || fail "a library outside the private directory"
 grep -q '^ExecStart=/usr/bin/vossad ' "$root/usr/lib/systemd/system/vossad.service" || fail "the unit's ExecStart"
 grep -q '^Exec=lobby-launch$' "$root/usr/share/applications/lobby.desktop" || fail "the desktop entry's Exec"
 

@@ -61,6 +61,7 @@ for p in lobby vossad lobbybot lobby-setup; do
 done
 "$(dirname "$0")/run_paths_test.sh" "$root" usr/bin usr/lib >/dev/null || fail "a run path reaches outside the tree"
 "$root/usr/bin/vossad" --help >/dev/null || fail "vossad --help"
+env -u LD_LIBRARY_PATH ldd "$root/usr/bin/vossad" | grep -q libX11 && fail "vossad needs libX11"
 
 # First start from the desktop menu, with a home of its own.
 [ -n "${DISPLAY:-}" ] || fail "needs an X display (the test suite runs under Xvfb)"

@@ -39,9 +39,20 @@ for f in usr/bin/lobby usr/bin/lobby-launch usr/bin/lobby-setup usr/bin/vossad u
          usr/share/applications/lobby.desktop usr/share/icons/hicolor/256x256/apps/lobby.png \
          usr/share/lobby/Bitmaps/Cv_first.bmp usr/share/lobby/Bitmaps/Cv_sec.bmp usr/share/lobby/Corva.hlp \
          usr/share/lobby/Zudeduzu.wav usr/share/lobby/DIAL.WAV usr/share/lobby/SERVERS.INI \
-         usr/share/man/man6/lobby.6 usr/share/man/man6/lobbybot.6 usr/share/man/man8/vossad.8 usr/lib/systemd/system/vossad.service; do
+         usr/share/doc/lobby/copyright usr/share/doc/lobby/changelog.gz \
+         usr/lib/systemd/system/vossad.service; do
   [ -e "$root/$f" ] || fail "missing $f"
 done
+# Man pages compressed, one for every program.
+for page in man6/lobby.6 man6/lobby-launch.6 man6/lobby-setup.6 man6/lobbybot.6 man8/vossad.8; do
+  gzip -t "$root/usr/share/man/$page.gz" 2>/dev/null || fail "no compressed man page $page"
+done
+[ -z "$(find "$root/usr/share/man" -type f ! -name '*.gz')" ] || fail "an uncompressed man page"
+version=$(dpkg-deb -f "$deb" Version)
+[ "$(zcat "$root/usr/share/doc/lobby/changelog.gz" | dpkg-parsechangelog -l - -S Version)" = "$version" ] ||
+  fail "the changelog's version is not the package's ($version)"
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  "$root/usr/share/doc/lobby/copyright" || fail "the copyright file's format"
 # The programs' own libraries in a directory of their own
 # (usr/lib/<arch>/lobby, or usr/lib/lobby from a build for another prefix),
 # none among the system's.

@@ -40,7 +40,7 @@ for f in usr/bin/lobby usr/bin/lobby-launch usr/bin/lobby-setup usr/bin/vossad u
          usr/share/lobby/Bitmaps/Cv_first.bmp usr/share/lobby/Bitmaps/Cv_sec.bmp usr/share/lobby/Corva.hlp \
          usr/share/lobby/Zudeduzu.wav usr/share/lobby/DIAL.WAV usr/share/lobby/SERVERS.INI \
          usr/share/doc/lobby/copyright usr/share/doc/lobby/changelog.gz \
-         usr/lib/systemd/system/vossad.service; do
+         usr/lib/systemd/system/vossad.service etc/default/vossad; do
   [ -e "$root/$f" ] || fail "missing $f"
 done
 # Man pages compressed, one for every program.
@@ -60,7 +60,14 @@ for lib in libzep.so libcvengine.so libplatform.so; do
   [ -n "$(find "$root/usr/lib" -path '*/lobby/'"$lib")" ] || fail "missing $lib"
 done
 [ -z "$(find "$root/usr/lib" -name '*.so*' ! -path '*/lobby/*')" ] || fail "a library outside the private directory"
-grep -q '^ExecStart=/usr/bin/vossad ' "$root/usr/lib/systemd/system/vossad.service" || fail "the unit's ExecStart"
+# The service: documented, and listening where its settings say (loopback
+# as installed); the settings are kept across upgrades.
+unit="$root/usr/lib/systemd/system/vossad.service"
+grep -q '^Documentation=man:vossad(8)$' "$unit" || fail "the unit's Documentation"
+grep -q '^EnvironmentFile=-/etc/default/vossad$' "$unit" || fail "the unit's EnvironmentFile"
+grep -q '^ExecStart=/usr/bin/vossad --bind ${VOSSAD_BIND} ' "$unit" || fail "the unit's ExecStart"
+grep -q '^VOSSAD_BIND=127.0.0.1$' "$root/etc/default/vossad" || fail "the service's default address"
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/vossad || fail "no conffile"
 grep -q '^Exec=lobby-launch$' "$root/usr/share/applications/lobby.desktop" || fail "the desktop entry's Exec"
 
 # Programs find their libraries inside the moved tree, not in the build.

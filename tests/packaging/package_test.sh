@@ -11,8 +11,10 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 scratch=$(mktemp -d)
 lobby_pid=
+vossad_pid=
 cleanup() {
   [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null || true
+  [ -n "$vossad_pid" ] && kill "$vossad_pid" 2>/dev/null || true
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -80,6 +82,41 @@ done
 "$(dirname "$0")/run_paths_test.sh" "$root" usr/bin usr/lib >/dev/null || fail "a run path reaches outside the tree"
 "$root/usr/bin/vossad" --help >/dev/null || fail "vossad --help"
 env -u LD_LIBRARY_PATH ldd "$root/usr/bin/vossad" | grep -q libX11 && fail "vossad needs libX11"
+
+# The unit's command line, with the unit's and the installed settings'
+# environment as systemd gives it, listens on loopback (on a free port here).
+(
+  eval "export $(sed -n 's/^Environment=//p' "$unit")"
+  set -a && . "$root/etc/default/vossad" && set +a
+  read -r -a argv <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
+  argv=("${argv[@]//'${VOSSAD_BIND}'/$VOSSAD_BIND}")
+  argv[0]=$root${argv[0]}
+  [ "${argv[-1]}" = 2424 ] && argv[-1]=0
+  exec "${argv[@]}" >"$scratch/vossad.out" 2>/dev/null
+) &
+vossad_pid=$!
+for _ in $(seq 1 100); do
+  grep -q 'listening on' "$scratch/vossad.out" 2>/dev/null && break
+  kill -0 "$vossad_pid" 2>/dev/null || break
+  sleep 0.1
+done
+grep -q '^listening on 127\.0\.0\.1:' "$scratch/vossad.out" || fail "the service does not listen on loopback: $(cat "$scratch/vossad.out")"
+kill "$vossad_pid" && wait "$vossad_pid" 2>/dev/null || true
+vossad_pid=
+
+# --help and --version, without a display, and making nothing.
+(
+  export HOME="$scratch/nohome" XDG_CONFIG_HOME="$scratch/nohome/.config" LOBBY_WIN_INI="$scratch/nohome/WIN.INI"
+  unset DISPLAY WAYLAND_DISPLAY
+  for p in lobby lobby-launch; do
+    "$root/usr/bin/$p" --help | grep -q "^Usage: $p " || fail "$p --help"
+    [ "$("$root/usr/bin/$p" --version)" = "$p $version" ] || fail "$p --version"
+    status=0
+    "$root/usr/bin/$p" --bogus 2>/dev/null || status=$?
+    [ "$status" = 2 ] || fail "$p takes a bad argument"
+  done
+  [ ! -e "$scratch/nohome" ] || fail "--help or --version made files"
+)
 
 # First start from the desktop menu, with a home of its own.
 [ -n "${DISPLAY:-}" ] || fail "needs an X display (the test suite runs under Xvfb)"

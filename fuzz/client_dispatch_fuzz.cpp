@@ -6,6 +6,7 @@
 // client into state n, a line "G<text>" is a closing message of the engine.
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,11 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   lobby::Values().InstallDir = "C:\\G\\";
   recorder::RecordingUi ui;
   lobby::ClientCore core(ui);
-  core.SetState(lobby::stLobby);
+  core.SetState(lobby::State::stLobby);
 
   for (const std::string& line : fuzzinput::Lines(fuzzinput::Bytes(data, size), 64)) {
     if (!line.empty() && line[0] == 'S') {
-      core.SetState(std::atoi(line.c_str() + 1));
+      core.SetState(lobby::State{std::atoi(line.c_str() + 1)});
       continue;
     }
     if (!line.empty() && line[0] == 'G') {
@@ -54,11 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::vector<std::string> f = Fields(line);
     recorder::R().messages.push_back({f[1], std::atoi(f[0].c_str()), f[2], f[3]});
+    // What the client takes of a message stays within the agent's own sizes.
+    if (const std::optional<lobby::AgentMessage> m = core.PollAgentMessage()) {
+      if (m->sender.size() >= 100 || m->text.size() >= 500 || m->moreInfo.size() >= 500) std::abort();
+      if (!m->text.empty()) core.DispatchAgentMessage(*m);
+    }
     core.AgentMessTimerTimer();
     // Every tick drains what the agent holds.
     if (!recorder::R().messages.empty()) std::abort();
   }
-  // What the client keeps of an offer stays within the agent's own sizes.
-  if (lobby::Values().OfferRecord.size() >= 500 || lobby::Values().MsgSender.size() >= 100) std::abort();
+  // And so does what it keeps of an offer.
+  if (lobby::Values().OfferRecord.size() >= 500) std::abort();
   return 0;
 }

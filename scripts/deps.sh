@@ -6,10 +6,12 @@ set -euo pipefail
 # clang, its runtime libraries (libFuzzer, the sanitizers) and llvm (for
 # llvm-symbolizer, which makes sanitizer reports readable) are for the fuzz
 # harnesses and the sanitizer build; openbox, x11-utils, imagemagick and
-# python3 for the whole-program tests on X displays of their own; dpkg-dev
+# python3 for the whole-program tests on X displays of their own; dbus-daemon
+# (dbus-run-session) for the notification test on a private session bus; dpkg-dev
 # for the Debian package.
 packages=(cmake make g++ pkg-config python3 dpkg-dev file libgtest-dev libgmock-dev libbenchmark-dev
           libx11-dev libxdamage-dev libfontconfig-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
+          dbus-daemon dbus-session-bus-common
           openbox x11-utils imagemagick clang libclang-rt-14-dev llvm)
 
 missing=()

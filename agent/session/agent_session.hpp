@@ -97,6 +97,11 @@ class CAgentSession : public CAgent {
   int OnAgentLine(std::uint32_t connectionId, const std::string& line);
   void OnAgentLost(std::uint32_t connectionId);
   int IncomingRequestStep(std::uint32_t connectionId, const std::string& line);
+  // A JOIN naming the requester at address:port, from a session that takes
+  // requests: passed to the client (or merged into that requester's request
+  // already waiting), or false when it is to be refused.
+  bool TakeJoinRequest(std::uint32_t connectionId, const std::string& requestText,
+                       const std::string& address, unsigned port);
   int OwnerLineStep(std::uint32_t connectionId, const std::string& line);
   int UserMessageStep(std::uint32_t connectionId, const std::string& line);
   // "JOIN ..." / "TERM ..." with this session's address on the connection,

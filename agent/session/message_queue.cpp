@@ -30,6 +30,17 @@ bool CMessageQueue::Pop(CQueuedMessage& out) {
   return true;
 }
 
+bool CMessageQueue::ReplaceUnreadText(int type, std::string_view text, std::string_view moreInfo,
+                                      std::string_view newText) {
+  for (CQueuedMessage& m : records_) {
+    if (m.type == type && m.text == text && m.moreInfo == moreInfo) {
+      m.text = Field(newText, CQueuedMessage::kTextSize);
+      return true;
+    }
+  }
+  return false;
+}
+
 void CopyField(char* buffer, std::size_t size, std::string_view value) {
   if (size == 0) return;
   const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;

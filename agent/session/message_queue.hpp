@@ -45,6 +45,11 @@ class CMessageQueue {
   // empty before.
   bool Push(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
   bool Pop(CQueuedMessage& out);
+  // Gives the oldest unread message of `type` with this text and moreInfo a
+  // new text (cut to size) where it stands in the queue. False when no such
+  // message waits: the client has read it already.
+  bool ReplaceUnreadText(int type, std::string_view text, std::string_view moreInfo,
+                         std::string_view newText);
   bool IsEmpty() const { return records_.empty(); }
   // Room for one more message caused by a peer.
   bool HasRoomForPeerMessage() const { return records_.size() < kMaxPeerMessages; }

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "agent_session.hpp"
+#include "peer_limits.hpp"
 #include "player_id.hpp"
 
 namespace zep {
@@ -201,10 +202,13 @@ int CAgentSession::IncomingRequestStep(std::uint32_t connectionId, const std::st
   if (StartsWith(line, "TERM")) {
     // No reply either way; a TERM naming no player cannot withdraw
     // anything (such requests are never taken in).
-    if (hasId && players_->IsPendingRequest(requestText)) {
-      players_->RemovePendingRequest(requestText);
-      QueuePeerMessage(FormatPlayerId(address, port), ZEP_MT_USERMSG, requestText,
-                       std::string_view("TERM"));
+    // The client is told by the text it knows the request by, which is not
+    // this one when the requester renewed its request after it was read.
+    const PendingRequest* request = hasId ? players_->FindPendingRequest(requestText) : nullptr;
+    if (request != nullptr) {
+      const std::string known = request->text;
+      players_->RemovePendingRequest(known);
+      QueuePeerMessage(FormatPlayerId(address, port), ZEP_MT_USERMSG, known, std::string_view("TERM"));
     }
     return 1;
   }
@@ -221,18 +225,8 @@ int CAgentSession::IncomingRequestStep(std::uint32_t connectionId, const std::st
   // it (return 0).
   switch (memberState_) {
     case MemberState::kNotMember:
-      // A request the client could not be told of, or one over the cap of
-      // those waiting for its answer, is refused at once, as when the
-      // client refuses all: one connection per JOIN must not be able to
-      // grow the pending list and the queue without bound.
-      if (players_->responseStatus == 0 || players_->pending.size() >= kMaxPendingRequests ||
-          !queue_->HasRoomForPeerMessage()) {
+      if (!TakeJoinRequest(connectionId, requestText, address, port))
         AASend(connectionId, "NAKJ " + players_->refusalReason, kKeepOpen);
-      } else {
-        players_->AddPendingRequest(requestText);
-        QueuePeerMessage(FormatPlayerId(address, port), ZEP_MT_USERMSG, requestText,
-                         std::string_view("JOIN"));
-      }
       break;
     case MemberState::kMember:
       AASend(connectionId, "NAKJ NOWN " + membership_->joinTarget.description, kKeepOpen);
@@ -245,6 +239,44 @@ int CAgentSession::IncomingRequestStep(std::uint32_t connectionId, const std::st
   // this finds nothing to close.
   AASend(connectionId, std::string(), kClose);
   return 0;
+}
+
+bool CAgentSession::TakeJoinRequest(std::uint32_t connectionId, const std::string& requestText,
+                                    const std::string& address, unsigned port) {
+  if (players_->responseStatus == 0) return false;
+  std::string from;
+  unsigned fromPort = 0;
+  GetPeerName(connectionId, from, fromPort);
+  const std::string requesterId = FormatPlayerId(address, port);
+
+  // One place per requester. Only the address that made the request may
+  // renew it; from anywhere else it would let a stranger change what the
+  // player is shown of someone else's offer.
+  if (PendingRequest* earlier = players_->FindPendingRequestOf(requesterId)) {
+    if (earlier->fromAddress != from) return false;
+    // Unread, the client will read the new text in the earlier one's place.
+    // Once read, the client may be answering it by the text it was given,
+    // so that text stays, and the request also answers to the new text, by
+    // which the requester may withdraw it. Either answer reaches the same
+    // requester.
+    if (queue_->ReplaceUnreadText(ZEP_MT_USERMSG, earlier->text, "JOIN", requestText))
+      earlier->text = requestText;
+    else if (requestText != earlier->text)
+      earlier->renewedText = requestText;
+    return true;
+  }
+
+  // Anything the client could not be told of, or over a cap, is refused at
+  // once, as when the client refuses all: one connection per JOIN must not
+  // grow the pending list and the queue without bound, and one host must
+  // not take every place.
+  if (players_->pending.size() >= kMaxPendingRequests ||
+      players_->PendingFrom(from) >= kMaxPendingPerAddress ||
+      players_->PendingNaming(address) >= kMaxPendingPerAddress || !queue_->HasRoomForPeerMessage())
+    return false;
+  players_->AddPendingRequest(requestText, from);
+  QueuePeerMessage(requesterId, ZEP_MT_USERMSG, requestText, std::string_view("JOIN"));
+  return true;
 }
 
 int CAgentSession::AcceptSubGroupJoinRequest(const char* requestText, int accept,

@@ -34,6 +34,15 @@ struct PeerLimits {
   std::chrono::milliseconds unreachableReportInterval{30000};
 };
 
+// Join requests waiting for the client's answer that one address may hold:
+// counted once by the address the JOIN connection came from and once by
+// the address in the requester's player id, each against this cap. A
+// household behind one address has a few players; without this one host
+// could take every place of kMaxPendingRequests (player_table.hpp) and have
+// every other player's request refused. A JOIN over it is refused at once,
+// as at the overall cap.
+inline constexpr std::size_t kMaxPendingPerAddress = 4;
+
 // Ids remembered for the CPIN interval; a flood of unreachable ids beyond
 // this within one interval is not worth telling the server about.
 inline constexpr std::size_t kMaxUnreachableReports = 1024;

@@ -1,5 +1,6 @@
 #include "player_table.hpp"
 
+#include <string_view>
 #include <utility>
 
 #include "player_id.hpp"
@@ -137,10 +138,10 @@ int PlayerTable::RefuseAllPending() {
   // one to answer.
   std::vector<std::pair<std::string, unsigned>> requesters;
   requesters.reserve(pending.size());
-  for (const std::string& request : std::exchange(pending, {})) {
+  for (const PendingRequest& request : std::exchange(pending, {})) {
     std::string address;
     unsigned port = 0;
-    if (ParsePlayerText(request, address, port)) requesters.emplace_back(std::move(address), port);
+    if (ParsePlayerText(request.text, address, port)) requesters.emplace_back(std::move(address), port);
   }
   // The requesters' JOIN connections were closed when the requests came in;
   // the answers go to their listening ports, all connected to at once so
@@ -151,23 +152,64 @@ int PlayerTable::RefuseAllPending() {
   return 1;
 }
 
-void PlayerTable::AddPendingRequest(const std::string& requestText) {
-  pending.push_back(requestText);
+void PlayerTable::AddPendingRequest(const std::string& requestText, const std::string& fromAddress) {
+  PendingRequest request;
+  request.text = requestText;
+  request.fromAddress = fromAddress;
+  // Read as the session reads the ids of requests (after "ID=", not cut at
+  // ";"), so that the id matches the one the client is told.
+  std::string address;
+  unsigned port = 0;
+  if (requestText.size() >= 3 &&
+      ReadAddressAndPort(std::string_view(requestText).substr(3, kMaxPlayerIdText), address, port)) {
+    request.requesterId = FormatPlayerId(address, port);
+    request.requesterAddress = std::move(address);
+  }
+  pending.push_back(std::move(request));
 }
 
+namespace {
+bool Names(const PendingRequest& request, const std::string& text) {
+  return request.text == text || (!request.renewedText.empty() && request.renewedText == text);
+}
+}  // namespace
+
 bool PlayerTable::IsPendingRequest(const std::string& requestText) const {
-  for (const std::string& request : pending)
-    if (request == requestText) return true;
-  return false;
+  return FindPendingRequest(requestText) != nullptr;
+}
+
+const PendingRequest* PlayerTable::FindPendingRequest(const std::string& requestText) const {
+  for (const PendingRequest& request : pending)
+    if (Names(request, requestText)) return &request;
+  return nullptr;
 }
 
 void PlayerTable::RemovePendingRequest(const std::string& requestText) {
   for (auto it = pending.begin(); it != pending.end(); ++it) {
-    if (*it == requestText) {
+    if (Names(*it, requestText)) {
       pending.erase(it);
       return;
     }
   }
+}
+
+PendingRequest* PlayerTable::FindPendingRequestOf(const std::string& requesterId) {
+  if (requesterId.empty()) return nullptr;
+  for (PendingRequest& request : pending)
+    if (request.requesterId == requesterId) return &request;
+  return nullptr;
+}
+
+std::size_t PlayerTable::PendingFrom(const std::string& address) const {
+  std::size_t n = 0;
+  for (const PendingRequest& request : pending) n += request.fromAddress == address;
+  return n;
+}
+
+std::size_t PlayerTable::PendingNaming(const std::string& address) const {
+  std::size_t n = 0;
+  for (const PendingRequest& request : pending) n += request.requesterAddress == address;
+  return n;
 }
 
 }  // namespace zep

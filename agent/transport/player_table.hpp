@@ -32,8 +32,24 @@ namespace zep {
 // Join requests waiting for the client's answer. A client answers them one
 // by one, and a two-player game needs one; the cap keeps a flood of JOIN
 // connections from growing the list (and the queue) without bound. A JOIN
-// over it is refused at once, as when the response status is 0.
+// over it is refused at once, as when the response status is 0. The share
+// one address may hold of it is kMaxPendingPerAddress (peer_limits.hpp).
 inline constexpr std::size_t kMaxPendingRequests = 64;
+
+// A join request waiting for the client's answer, with where it came from.
+struct PendingRequest {
+  // The request text, exactly as the client was given it.
+  std::string text;
+  // The text of a JOIN that renewed the request after the client had read
+  // it; the request answers to either. Empty when not renewed.
+  std::string renewedText;
+  // The requester's player id and its address, as the session reads them
+  // from the text; empty for a text that names no player.
+  std::string requesterId;
+  std::string requesterAddress;
+  // The address the JOIN connection came from; empty when unknown.
+  std::string fromAddress;
+};
 
 class PlayerTable {
  public:
@@ -74,10 +90,19 @@ class PlayerTable {
   // one connect. A requester that cannot be reached gets nothing.
   int RefuseAllPending();
 
-  void AddPendingRequest(const std::string& requestText);
+  // Appends a request that came in on a connection from `fromAddress`.
+  void AddPendingRequest(const std::string& requestText, const std::string& fromAddress = {});
+  // A request is named by its text or by the text that renewed it.
   bool IsPendingRequest(const std::string& requestText) const;
-  // Forgets the oldest pending request equal to `requestText`, if any.
+  const PendingRequest* FindPendingRequest(const std::string& requestText) const;
+  // Forgets the oldest pending request named by `requestText`, if any.
   void RemovePendingRequest(const std::string& requestText);
+  // The pending request of that requester, or null.
+  PendingRequest* FindPendingRequestOf(const std::string& requesterId);
+  // How many pending requests came from connections of that address, and
+  // how many name a requester at that address.
+  std::size_t PendingFrom(const std::string& address) const;
+  std::size_t PendingNaming(const std::string& address) const;
 
   // Read and written directly by the session.
   std::int32_t responseStatus = 1;
@@ -86,9 +111,9 @@ class PlayerTable {
   std::map<std::string, std::unique_ptr<CPlayerObject>> members;
   // Members whose ADDP announcement failed, waiting for RemoveFailedPlayers.
   std::vector<std::string> failedIds;
-  // Request texts waiting for the client's answer, oldest first; the
-  // session keeps at most kMaxPendingRequests.
-  std::list<std::string> pending;
+  // Requests waiting for the client's answer, oldest first; the session
+  // keeps at most kMaxPendingRequests, and one per requester.
+  std::list<PendingRequest> pending;
   CAgent& agent;
 };
 

@@ -41,7 +41,7 @@ void ClientCore::ExitSequence() {
 
 void ClientCore::ExitFromLobby() {
   ClientValues& v = Values();
-  HandleEvent(evLeave);
+  HandleEvent(Event::evLeave);
   StopAllSound();
   if (v.SessionFlag) {
     ZEPLeaveSession(v.SessionHandle);

@@ -16,35 +16,13 @@
 #pragma once
 
 #include <optional>
-
 #include <string>
 
+#include "client_state.hpp"
 #include "client_ui.hpp"
 #include "description_record.hpp"
 
 namespace lobby {
-
-enum State {
-  stRegister = 1,  // main window: profile and registration
-  stLobby = 2,     // query dialog: registered, browsing players
-  stOffering = 3,  // outgoing offer: waiting for the partner's answer
-  stOffered = 4,   // incoming offer: answering another player
-  stLeaving = 5,   // server left
-  stPlaying = 6,   // the game runs; server left
-};
-
-enum Event {
-  evLeave = 1,
-  evGo = 2,
-  evJoinRequest = 3,
-  evDeclined = 4,
-  evCancelOffer = 5,
-  evAccept = 6,
-  evRefuse = 7,
-  evAccepted = 8,
-  evWithdrawn = 9,
-  evServerLost = 10,
-};
 
 // The message number the agent and the engine post to the hidden buttons
 // (a left-button-up, which runs the buttons' mouse-up handlers).
@@ -55,6 +33,19 @@ inline constexpr const char* kApplicationName = "QORCORVA";
 inline constexpr const char* kGameTitlePrefix = "QOR's Corvane Game v091.b2 - Connected to ";
 // The support address named when the agent cannot be started.
 inline constexpr const char* kSupportAddress = "support@lobby.invalid";
+// The desktop notifications that call the person back: after the offering
+// player's name, and at a match's end (with the result as the body).
+inline constexpr const char* kOfferSummary = " offers you a game";
+inline constexpr const char* kMatchOverSummary = "Your match is over";
+
+// One message fetched from the agent's queue: "SERVER" or the sending
+// player's id, its type, its text and its extra information.
+struct AgentMessage {
+  std::string sender;
+  int type = 0;
+  std::string text;
+  std::string moreInfo;
+};
 
 class ClientCore {
  public:
@@ -65,8 +56,11 @@ class ClientCore {
   ClientUi& ui() { return ui_; }
 
   // --- state machine ---
-  void SetState(int state);
-  void HandleEvent(int event);
+  void SetState(State state);
+  // Applies event to the current state. cause is the agent message that
+  // raised it (a partner's answer to an offer: its sender and reason); the
+  // windows' own events have none.
+  void HandleEvent(Event event, const AgentMessage& cause = {});
   // Hides the four dialogs that are visible; keep, the form the new state
   // shows, stays on screen and is shown again (ClientUi::ShowFormAgain).
   void HideDialogs(std::optional<Form> keep = std::nullopt);
@@ -75,11 +69,11 @@ class ClientCore {
   void ShowMessageBox(const std::string& text);
 
   // --- agent messages ---
-  // The next message's text, empty when there is none (or no session).
-  std::string PollAgentMessage();
-  void DispatchAgentMessage(const std::string& text);
-  // The poll timer's tick: fetches and dispatches until a text comes back
-  // empty.
+  // The next message; none when the queue is empty, the agent refuses, or
+  // there is no session to ask.
+  std::optional<AgentMessage> PollAgentMessage();
+  void DispatchAgentMessage(const AgentMessage& message);
+  // The poll timer's tick: fetches and dispatches until nothing more comes.
   void AgentMessTimerTimer();
 
   // --- agent binding ---
@@ -101,12 +95,10 @@ class ClientCore {
 
  private:
   void LeaveSubGroupIfIn();
-  void RefuseOffer(const char* reason);
+  // Refuses the join request just fetched with `reason`.
+  void RefuseOffer(const AgentMessage& request, const char* reason);
 
   ClientUi& ui_;
-  // What the last poll's ZEPGetNextMessage returned (ZEP_RET_NOMSG when it
-  // fetched nothing).
-  int lastPollResult_ = 0;
 };
 
 }  // namespace lobby

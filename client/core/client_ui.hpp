@@ -41,10 +41,20 @@ class ClientUi {
   virtual void DestroySplash() = 0;
   virtual void QuitLoop() = 0;
 
+  // Another program has the screen: the client is minimised or behind
+  // another program's window.
+  virtual bool InBackground() const = 0;
+  // Calls the person back to form, which waits for them: the client flashes
+  // in the task bar and a desktop notification says summary and body; a
+  // click on it brings form to the front.
+  virtual void CallPlayerBack(Form form, const std::string& summary, const std::string& body) = 0;
+
   // The query dialog's parts the state machine drives.
   virtual void SetQueryTimer(bool on) = 0;
   virtual void SetRefreshTimer(bool on) = 0;
-  virtual void EnableRefreshButton() = 0;
+  // The answers of a query are all in: bRefresh enabled, RefreshTimer on,
+  // and what an automatic query found put into the list.
+  virtual void QueryEnded() = 0;
   virtual void EnableConnectButton() = 0;
   // Lists one query result; true when the player was listed.
   virtual bool ListQueryResult(const std::string& text) = 0;

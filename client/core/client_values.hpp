@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "client_state.hpp"
+
 namespace lobby {
 
 struct ClientValues {
@@ -23,14 +25,9 @@ struct ClientValues {
   bool GameRunning = false;
   bool ServerAcknowledged = false;
 
-  // The state machine's state: the value last passed to SetState.
-  int CurrentState = 0;
-
-  // The message fetched last from the agent.
-  std::string MsgSender;
-  int MsgType = 0;
-  std::string MsgText;
-  std::string MsgMoreInfo;
+  // The state machine's state: the value last passed to SetState (none, 0,
+  // before the first call).
+  State CurrentState{};
 
   // The join request that arrived last and what the incoming-offer dialog
   // shows of it.

@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QPointer>
 #include <QMessageBox>
 #include <utility>
 
+#include "desktop_notifier.hpp"
 #include "dialogs/accept_form.hpp"
 #include "dialogs/connect_form.hpp"
 #include "dialogs/message_form.hpp"
@@ -16,6 +18,9 @@
 #include "test_form.hpp"
 
 namespace lobby {
+
+FormsUi::FormsUi(Forms& forms) : forms_(forms) {}
+FormsUi::~FormsUi() = default;
 
 LobbyForm* FormsUi::FormWidget(Form form) const {
   switch (form) {
@@ -78,6 +83,20 @@ void FormsUi::DestroySplash() {
 
 void FormsUi::QuitLoop() { QCoreApplication::exit(0); }
 
+bool FormsUi::InBackground() const { return QGuiApplication::applicationState() != Qt::ApplicationActive; }
+
+void FormsUi::CallPlayerBack(Form form, const std::string& summary, const std::string& body) {
+  LobbyForm* widget = FormWidget(form);
+  if (widget == nullptr) return;
+  QApplication::alert(widget);
+  if (!notifier_) notifier_ = std::make_unique<DesktopNotifier>();
+  notifier_->Notify(QString::fromStdString(summary), QString::fromStdString(body),
+                    [target = QPointer<LobbyForm>(widget)] {
+                      // Only while the window still waits for the person.
+                      if (target && target->isVisible()) target->BringBack();
+                    });
+}
+
 void FormsUi::SetQueryTimer(bool on) {
   if (forms_.Connect) forms_.Connect->SetQueryTimer(on);
 }
@@ -86,8 +105,8 @@ void FormsUi::SetRefreshTimer(bool on) {
   if (forms_.Connect) forms_.Connect->SetRefreshTimer(on);
 }
 
-void FormsUi::EnableRefreshButton() {
-  if (forms_.Connect) forms_.Connect->EnableRefreshButton();
+void FormsUi::QueryEnded() {
+  if (forms_.Connect) forms_.Connect->QueryEnded();
 }
 
 void FormsUi::EnableConnectButton() {

@@ -1,16 +1,20 @@
 // forms_ui.hpp - the state machine's view of the real windows (internal).
 #pragma once
 
+#include <memory>
+
 #include "client_ui.hpp"
 #include "forms.hpp"
 
 namespace lobby {
 
+class DesktopNotifier;
 class LobbyForm;
 
 class FormsUi : public ClientUi {
  public:
-  explicit FormsUi(Forms& forms) : forms_(forms) {}
+  explicit FormsUi(Forms& forms);
+  ~FormsUi() override;
 
   bool IsFormVisible(Form form) const override;
   void ShowForm(Form form) override;
@@ -20,10 +24,12 @@ class FormsUi : public ClientUi {
   void FatalMessage(const std::string& text) override;
   void DestroySplash() override;
   void QuitLoop() override;
+  bool InBackground() const override;
+  void CallPlayerBack(Form form, const std::string& summary, const std::string& body) override;
 
   void SetQueryTimer(bool on) override;
   void SetRefreshTimer(bool on) override;
-  void EnableRefreshButton() override;
+  void QueryEnded() override;
   void EnableConnectButton() override;
   bool ListQueryResult(const std::string& text) override;
   std::string RemoteNameCaption() const override;
@@ -35,6 +41,8 @@ class FormsUi : public ClientUi {
 
  private:
   Forms& forms_;
+  // Made when first needed: only then does the client open the session bus.
+  std::unique_ptr<DesktopNotifier> notifier_;
 };
 
 // Caption of the fatal boxes (the application's title).

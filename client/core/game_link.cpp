@@ -22,7 +22,8 @@ void ClientCore::StartGame(const std::string& partnerAddress, const std::string&
 
 void ClientCore::HangmanMessTimerTimer() {
   ClientValues& v = Values();
-  SetState(stRegister);
+  const bool away = ui_.InBackground();
+  SetState(State::stRegister);
   char message[CV_MSG_SIZE] = {};
   CVGetMsg(message);
   message[CV_MSG_SIZE - 1] = '\0';
@@ -55,8 +56,9 @@ void ClientCore::HangmanMessTimerTimer() {
     shown = outcome.text;
     break;
   }
-  SetState(stRegister);
+  SetState(State::stRegister);
   ShowMessageBox(shown);
+  if (away) ui_.CallPlayerBack(Form::Message, kMatchOverSummary, shown);
 }
 
 }  // namespace lobby

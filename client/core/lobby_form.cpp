@@ -146,6 +146,11 @@ void LobbyForm::ShowAgain() {
   ShowAndActivate();
 }
 
+void LobbyForm::BringBack() {
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+  ShowAndActivate();
+}
+
 void LobbyForm::SetDefaultButton(QAbstractButton* button) {
   if (auto* old = qobject_cast<QPushButton*>(defaultButton_)) old->setDefault(false);
   defaultButton_ = button;

@@ -51,6 +51,9 @@ class LobbyForm : public QWidget {
   // The same for a form on screen already, as if it had been hidden first:
   // its activation (FormActivate) runs again.
   void ShowAgain();
+  // Back in front, out of the task bar if it was minimised: the person asked
+  // for the window from outside the program (a notification's click).
+  void BringBack();
 
   // The form's own face, set just before the form is first shown (and so
   // before any of its captions is measured). A text field lays out its text

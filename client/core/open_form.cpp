@@ -58,7 +58,7 @@ void TOpen::Leave() {
   StopAllSound();
   bOk->hide();
   LoadingIm->show();
-  context_.core.SetState(stRegister);
+  context_.core.SetState(State::stRegister);
 }
 
 void TOpen::bOkClick() { Leave(); }

@@ -16,12 +16,12 @@ void ClientCore::HideDialogs(std::optional<Form> keep) {
 namespace {
 
 // The form a state shows, if any.
-std::optional<Form> FormOfState(int state) {
+std::optional<Form> FormOfState(State state) {
   switch (state) {
-    case stRegister: return Form::Test;
-    case stLobby: return Form::Connect;
-    case stOffering: return Form::Suggest;
-    case stOffered: return Form::Accept;
+    case State::stRegister: return Form::Test;
+    case State::stLobby: return Form::Connect;
+    case State::stOffering: return Form::Suggest;
+    case State::stOffered: return Form::Accept;
     default: return std::nullopt;
   }
 }
@@ -35,7 +35,7 @@ void ClientCore::LeaveSubGroupIfIn() {
   v.InSubGroup = false;
 }
 
-void ClientCore::SetState(int state) {
+void ClientCore::SetState(State state) {
   ClientValues& v = Values();
   v.CurrentState = state;
   // The form this state shows is not hidden on the way when it is on screen
@@ -45,97 +45,104 @@ void ClientCore::SetState(int state) {
   HideDialogs(shown);
   const auto show = [&](Form form) { onScreen ? ui_.ShowFormAgain(form) : ui_.ShowForm(form); };
   switch (state) {
-    case stRegister:
+    case State::stRegister:
       LeaveSubGroupIfIn();
       show(Form::Test);
       ui_.HideForm(Form::Open);
       break;
-    case stLobby:
+    case State::stLobby:
       LeaveSubGroupIfIn();
       show(Form::Connect);
       ui_.HideForm(Form::Open);
       break;
-    case stOffering:
+    case State::stOffering:
       show(Form::Suggest);
       ui_.HideForm(Form::Open);
       break;
-    case stOffered:
+    case State::stOffered:
       show(Form::Accept);
       ui_.HideForm(Form::Open);
       break;
-    case stLeaving:
-    case stPlaying:
+    case State::stLeaving:
+    case State::stPlaying:
       ui_.SetRefreshTimer(false);
       ui_.SetQueryTimer(false);
       if (v.SessionFlag) ZEPLeaveServer(v.SessionHandle);
       break;
     default:
-      ShowMessageBox("SetState cannot change to Unknown State : " + std::to_string(state));
+      ShowMessageBox("SetState cannot change to Unknown State : " + std::to_string(static_cast<int>(state)));
       break;
   }
 }
 
-void ClientCore::RefuseOffer(const char* reason) {
-  ClientValues& v = Values();
-  ZEPAcceptSubGroupJoinRequest(v.SessionHandle, v.OfferRecord.c_str(), 0, reason);
+void ClientCore::RefuseOffer(const AgentMessage& request, const char* reason) {
+  // The offer just fetched, not the one on screen (OfferRecord).
+  ZEPAcceptSubGroupJoinRequest(Values().SessionHandle, request.text.c_str(), 0, reason);
 }
 
-void ClientCore::HandleEvent(int event) {
+void ClientCore::HandleEvent(Event event, const AgentMessage& cause) {
   ClientValues& v = Values();
   switch (v.CurrentState) {
-    case stRegister:
+    case State::stRegister:
       switch (event) {
-        case evLeave: SetState(stLeaving); break;
-        case evGo: SetState(stLobby); break;
-        case evJoinRequest: RefuseOffer("I am not connected to the Vossa!"); break;
+        case Event::evLeave: SetState(State::stLeaving); break;
+        case Event::evGo: SetState(State::stLobby); break;
+        case Event::evJoinRequest: RefuseOffer(cause, "I am not connected to the Vossa!"); break;
         default: break;
       }
       break;
-    case stLobby:
+    case State::stLobby:
       switch (event) {
-        case evLeave: SetState(stLeaving); break;
-        case evGo: SetState(stOffering); break;
-        case evJoinRequest: SetState(stOffered); break;
-        case evServerLost:
+        case Event::evLeave: SetState(State::stLeaving); break;
+        case Event::evGo: SetState(State::stOffering); break;
+        case Event::evJoinRequest: {
+          // Asked before the offer is shown: showing it asks for the
+          // activation, which the window system may or may not grant.
+          const bool away = ui_.InBackground();
+          SetState(State::stOffered);
+          if (away) ui_.CallPlayerBack(Form::Accept, v.OfferName + kOfferSummary, v.OfferDesc);
+          break;
+        }
+        case Event::evServerLost:
           ui_.SetQueryTimer(false);
-          SetState(stRegister);
+          SetState(State::stRegister);
           ShowMessageBox("The connection to the server has been closed.  Try again later");
           break;
         default: break;
       }
       break;
-    case stOffering:
+    case State::stOffering:
       switch (event) {
         // A double quote where an apostrophe belongs: the other side has
         // always been shown exactly this text.
-        case evJoinRequest: RefuseOffer("I am waiting for somebody\"s response!"); break;
-        case evDeclined:
-          SetState(stLobby);
-          ShowMessageBox("Remote has declined your offer. Reason : " + v.MsgMoreInfo);
+        case Event::evJoinRequest: RefuseOffer(cause, "I am waiting for somebody\"s response!"); break;
+        case Event::evDeclined:
+          SetState(State::stLobby);
+          ShowMessageBox("Remote has declined your offer. Reason : " + cause.moreInfo);
           break;
-        case evCancelOffer: SetState(stLobby); break;
-        case evAccepted: {
+        case Event::evCancelOffer: SetState(State::stLobby); break;
+        case Event::evAccepted: {
           // The partner's player id less ":" and the port.
-          std::string address = v.MsgSender;
+          std::string address = cause.sender;
           address.erase(address.size() >= 5 ? address.size() - 5 : 0);
           StartGame(address, ui_.RemoteNameCaption());
           v.InSubGroup = true;
-          SetState(stPlaying);
+          SetState(State::stPlaying);
           break;
         }
         default: break;  // a lost server is ignored while waiting
       }
       break;
-    case stOffered:
+    case State::stOffered:
       switch (event) {
-        case evJoinRequest: RefuseOffer("Someone already has offered me a game"); break;
-        case evAccept:
+        case Event::evJoinRequest: RefuseOffer(cause, "Someone already has offered me a game"); break;
+        case Event::evAccept:
           v.InSubGroup = true;
-          SetState(stPlaying);
+          SetState(State::stPlaying);
           break;
-        case evRefuse: SetState(stLobby); break;
-        case evWithdrawn:
-          SetState(stLobby);
+        case Event::evRefuse: SetState(State::stLobby); break;
+        case Event::evWithdrawn:
+          SetState(State::stLobby);
           ZEPSetResponseStatus(v.SessionHandle, 1, 0, nullptr);
           ShowMessageBox("Remote partner has cancelled his offer to play a game.");
           break;

@@ -161,14 +161,14 @@ void TTest::bOkClick() {
   hide();
   const std::string name = RealNameText();
   if (name.empty() || name == "My Name") {
-    core.SetState(stRegister);
+    core.SetState(State::stRegister);
     core.ShowMessageBox("Please fill up the field \"Real Name\" before Registering.");
     return;
   }
   const Profile profile = SaveProfile();
   Values().ServerAcknowledged = false;
   if (!core.OpenAgentSession(AgentMessageWindow(), profile)) {
-    core.HandleEvent(evLeave);
+    core.HandleEvent(Event::evLeave);
     core.ShowMessageBox("Problem connecting to the Server.  Please try again later");
   }
 }

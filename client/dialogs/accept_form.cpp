@@ -51,7 +51,7 @@ void TAcceptF::bAcceptClick() {
   context_.core.StartGame("l", FromQt(lRealName->text()));
   ZEPAcceptSubGroupJoinRequest(v.SessionHandle, v.OfferRecord.c_str(), 1, "None");
   ZEPSetResponseStatus(v.SessionHandle, 0, 0, kPlayingReason);
-  context_.core.HandleEvent(evAccept);
+  context_.core.HandleEvent(Event::evAccept);
 }
 
 void TAcceptF::bRefuseClick() {
@@ -63,7 +63,7 @@ void TAcceptF::bRefuseClick() {
   ZEPAcceptSubGroupJoinRequest(v.SessionHandle, v.OfferRecord.c_str(), 0, reason.c_str());
   // Offers reach the player again.
   ZEPSetResponseStatus(v.SessionHandle, 1, 0, nullptr);
-  context_.core.HandleEvent(evRefuse);
+  context_.core.HandleEvent(Event::evRefuse);
 }
 
 void TAcceptF::FormClose() { bRefuseClick(); }

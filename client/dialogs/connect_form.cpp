@@ -7,12 +7,14 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSignalBlocker>
+#include <algorithm>
+#include <set>
+#include <utility>
 
 #include "core/bitmap_button.hpp"
 #include "core/client_core.hpp"
 #include "core/client_timer.hpp"
 #include "core/client_values.hpp"
-#include "core/description_record.hpp"
 #include "core/glossary.hpp"
 #include "core/glyphs.hpp"
 #include "core/sound.hpp"
@@ -25,7 +27,6 @@ namespace {
 
 constexpr const char* kNoValue = "???";
 constexpr int kQueryIntervalMs = 3000;
-constexpr int kRefreshIntervalMs = 1000;
 // The agent ignores these two arguments of the query call.
 constexpr std::intptr_t kQueryReserved1 = 32;
 constexpr const char* kTimerFailure = "Couldn't Query.  Server is probably down.  Try again later.";
@@ -129,9 +130,8 @@ TConnect::TConnect(FormContext context) : LobbyForm("Entering the Vossa...", 640
 
   QueryTimer = new ClientTimer(kQueryIntervalMs, this);
   QueryTimer->setOnTimer([this] { QueryTimerTimer(); });
-  // It only ever runs; automatic refreshing is not what the player expects
-  // of the check box any more than of this timer.
-  RefreshTimer = new ClientTimer(kRefreshIntervalMs, this);
+  RefreshTimer = new ClientTimer(kAutoRefreshIntervalMs, this);
+  RefreshTimer->setOnTimer([this] { RefreshTimerTimer(); });
 
   setTabOrder(ListUsers, cAutoRefresh);
   setTabOrder(cAutoRefresh, bRefresh);
@@ -153,6 +153,7 @@ TConnect::TConnect(FormContext context) : LobbyForm("Entering the Vossa...", 640
   UpdateMusicGlyph();
 
   connect(ListUsers, &QListWidget::itemSelectionChanged, this, [this] { ListUsersClick(); });
+  connect(cAutoRefresh, &QCheckBox::toggled, this, [this] { cAutoRefreshClick(); });
   connect(bRefresh, &QPushButton::clicked, this, [this] { bRefreshClick(); });
   connect(bConnect, &QPushButton::clicked, this, [this] { bConnectClick(); });
   connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
@@ -200,7 +201,7 @@ int TConnect::SelectedRow() const {
 void TConnect::ClearEntries() {
   const QSignalBlocker blocker(ListUsers);
   ListUsers->clear();
-  for (auto* list : {&lsDescription, &lsPlayerId, &lsCITY, &lsCOUNTRY, &lsAGE, &lsSEX, &lsemail}) list->clear();
+  entries_.clear();
 }
 
 void TConnect::SetRemoteId(const std::string& text) {
@@ -222,42 +223,33 @@ void TConnect::ShowSex(bool female) {
 }
 
 void TConnect::ShowEntry(int row) {
-  const auto at = static_cast<std::size_t>(row);
+  const ListingRecord& entry = entries_[static_cast<std::size_t>(row)];
   lRemoteName->setText(ListUsers->item(row)->text());
-  lRemoteDesc->setText(ToQt(lsDescription[at]));
-  SetRemoteId(lsPlayerId[at]);
-  lRemoteCity->setText(ToQt(lsCITY[at]));
-  lRemoteCountry->setText(ToQt(lsCOUNTRY[at]));
-  lRemoteAge->setText(ToQt(lsAGE[at]));
-  ShowSex(lsSEX[at] == "1");
-  lRemoteeMail->setText(ToQt(lsemail[at]));
+  lRemoteDesc->setText(ToQt(entry.description));
+  SetRemoteId(entry.text);
+  lRemoteCity->setText(ToQt(entry.city));
+  lRemoteCountry->setText(ToQt(entry.country));
+  lRemoteAge->setText(ToQt(entry.age));
+  ShowSex(entry.sex == "1");
+  lRemoteeMail->setText(ToQt(entry.email));
 }
 
 bool TConnect::ListQueryResult(const std::string& text) {
-  const std::string real = GetField(text, "REAL=");
-  const std::string desc = GetField(text, "DESC=");
-  const std::string city = GetField(text, "CITY=");
-  const std::string country = GetField(text, "COUNTRY=");
-  const std::string age = GetField(text, "AGE=");
-  const std::string sex = GetField(text, "SEX=");
-  const std::string email = GetField(text, "EMAIL=");
-  const std::string id = GetField(text, "ID=");
-  for (const std::string* field : {&real, &desc, &city, &country, &age, &sex, &email, &id})
-    if (field->empty()) return false;
+  std::optional<ListingRecord> entry = ParseListing(text);
+  if (!entry) return false;
+  // An automatic query's answer goes into the list once it is complete.
+  if (automatic_) {
+    gathered_.push_back(std::move(*entry));
+    return false;
+  }
 
   QueryPic->hide();
   ListUsers->show();
   {
     const QSignalBlocker blocker(ListUsers);
-    ListUsers->addItem(ToQt(real));
+    ListUsers->addItem(ToQt(entry->name));
   }
-  lsDescription.push_back(desc);
-  lsCITY.push_back(city);
-  lsCOUNTRY.push_back(country);
-  lsAGE.push_back(age);
-  lsSEX.push_back(sex);
-  lsemail.push_back(email);
-  lsPlayerId.push_back(text);
+  entries_.push_back(std::move(*entry));
 
   if (SelectedRow() < 0) {
     {
@@ -265,7 +257,7 @@ bool TConnect::ListQueryResult(const std::string& text) {
       ListUsers->setCurrentRow(0);
     }
     ShowEntry(0);
-    lRemoteSex->setText(lsSEX[0] == "1" ? "1" : "2");
+    lRemoteSex->setText(entries_[0].sex == "1" ? "1" : "2");
   }
   return true;
 }
@@ -274,6 +266,67 @@ void TConnect::ListUsersClick() {
   const int row = SelectedRow();
   if (row < 0) return;
   ShowEntry(row);
+  // The person has picked someone again after their partner left.
+  if (std::exchange(partnerLeft_, false)) bConnect->setEnabled(true);
+}
+
+void TConnect::UpdateInPlace() {
+  const int selected = SelectedRow();
+  const std::string selectedId = selected < 0 ? std::string() : entries_[static_cast<std::size_t>(selected)].playerId;
+  const bool wasEmpty = entries_.empty();
+  std::vector<ListingRecord> merged = MergeListing(entries_, gathered_);
+  std::set<std::string> ids;
+  for (const ListingRecord& entry : merged) ids.insert(entry.playerId);
+  {
+    const QSignalBlocker blocker(ListUsers);
+    // The rows of the players gone, from the bottom up so that the rows
+    // above keep their numbers. What stays are the players kept, in their
+    // order, and the newcomers follow them.
+    for (int row = ListUsers->count() - 1; row >= 0; --row) {
+      if (ids.count(entries_[static_cast<std::size_t>(row)].playerId) == 0) delete ListUsers->takeItem(row);
+    }
+    for (std::size_t i = 0; i < merged.size(); ++i) {
+      const QString name = ToQt(merged[i].name);
+      const int row = static_cast<int>(i);
+      if (row >= ListUsers->count())
+        ListUsers->addItem(name);
+      else if (ListUsers->item(row)->text() != name)
+        ListUsers->item(row)->setText(name);
+    }
+  }
+  entries_ = std::move(merged);
+  ListUsers->setVisible(!entries_.empty());
+  QueryPic->setVisible(entries_.empty());
+  if (entries_.empty()) QueryPic->raise();
+
+  const QSignalBlocker blocker(ListUsers);
+  if (!selectedId.empty()) {
+    const auto kept = std::find_if(entries_.begin(), entries_.end(),
+                                   [&selectedId](const ListingRecord& entry) { return entry.playerId == selectedId; });
+    if (kept != entries_.end()) {
+      const int row = static_cast<int>(kept - entries_.begin());
+      ListUsers->setCurrentRow(row);
+      ShowEntry(row);
+    } else {
+      // Nobody else is picked behind the person's back.
+      ListUsers->setCurrentRow(-1);
+      ListUsers->clearSelection();
+      ShowPartnerLeft();
+    }
+  } else if (wasEmpty && !partnerLeft_ && !entries_.empty()) {
+    // The first players found, as with any query: the first is shown.
+    ListUsers->setCurrentRow(0);
+    ShowEntry(0);
+    lRemoteSex->setText(entries_[0].sex == "1" ? "1" : "2");
+    bConnect->setEnabled(true);
+  }
+}
+
+void TConnect::ShowPartnerLeft() {
+  partnerLeft_ = true;
+  bConnect->setEnabled(false);
+  SetRemoteId(kNoValue);
+  lRemoteDesc->setText(lRemoteName->text() + " has left the lobby.");
 }
 
 // ---------------------------------------------------------------- queries
@@ -296,18 +349,49 @@ void TConnect::FormActivate() {
   ListUsers->hide();
   // The message box's OK may have stopped the music meanwhile.
   UpdateMusicGlyph();
+  // A query still running from before now fills the list afresh; the first
+  // query of this activation is what the automatic one waits for.
+  queryRunning_ = answered_ = automatic_ = automaticRefused_ = partnerLeft_ = false;
+  gathered_.clear();
 }
 
 void TConnect::QueryTimerTimer() {
   // Until the server has taken the registration the timer keeps trying.
   if (!Values().ServerAcknowledged) return;
   QueryTimer->setEnabled(false);
-  RunQuery(kTimerFailure);
+  // The drop-down offers numbers only.
+  RunQuery(QueryText(), QMaxAns->currentText().toInt(), kTimerFailure, false);
+}
+
+void TConnect::RefreshTimerTimer() {
+  if (!AutomaticRefreshDue()) return;
+  // The same query again, even if the "Look For" fields have been edited
+  // since: the list is kept current, not changed into another one.
+  RunQuery(lastQuery_, lastMaximum_, kTimerFailure, true);
+}
+
+bool TConnect::AutomaticRefreshDue() const {
+  if (!cAutoRefresh->isChecked() || automaticRefused_) return false;
+  // Not before the first query of this activation has been answered, and
+  // never while one runs.
+  if (!isVisible() || QueryTimer->isEnabled() || !answered_ || queryRunning_) return false;
+  // Nothing over the dialog: a message the person has not read, or an offer.
+  const ClientUi& ui = context_.core.ui();
+  if (ui.IsFormVisible(Form::Message) || ui.IsFormVisible(Form::Suggest) || ui.IsFormVisible(Form::Accept))
+    return false;
+  return Values().ServerAcknowledged;
+}
+
+void TConnect::cAutoRefreshClick() {
+  // Ticked again: ten seconds from now, if the dialog is idle.
+  RefreshTimer->setEnabled(false);
+  if (cAutoRefresh->isChecked() && answered_ && !queryRunning_) RefreshTimer->setEnabled(true);
 }
 
 void TConnect::bRefreshClick() {
   ClearEntries();
   ResetDetails();
+  partnerLeft_ = false;
   bRefresh->setEnabled(false);
   bConnect->setEnabled(false);
   // Nothing is sent before the acknowledgement; the button comes back with
@@ -316,11 +400,10 @@ void TConnect::bRefreshClick() {
   QueryPic->show();
   QueryPic->raise();
   ListUsers->hide();
-  RunQuery(kRefreshFailure);
+  RunQuery(QueryText(), QMaxAns->currentText().toInt(), kRefreshFailure, false);
 }
 
-void TConnect::RunQuery(const char* failureText) {
-  std::string query = " ";
+std::string TConnect::QueryText() const {
   // The group's own visibility: the fields count while it is shown, even
   // if the dialog itself is not on screen at this moment.
   if (!FrQuery->isHidden()) {
@@ -332,19 +415,34 @@ void TConnect::RunQuery(const char* failureText) {
     fields.email = FromQt(QEmail->text());
     fields.description = FromQt(QDesc->text());
     fields.sex = tSex->currentIndex() < 0 ? 0 : tSex->currentIndex();
-    query = BuildQueryText(fields);
+    return BuildQueryText(fields);
   }
-  // The drop-down offers numbers only.
-  const int maximum = QMaxAns->currentText().toInt();
+  return " ";
+}
+
+void TConnect::RunQuery(const std::string& query, int maximum, const char* failureText, bool automatic) {
   ClientValues& v = Values();
   const int result = ZEPQueryUsers(v.SessionHandle, query.c_str(), maximum,
                                    reinterpret_cast<void*>(kQueryReserved1), nullptr);
   if (result == ZEP_RET_OK || result == ZEP_RET_ALREADYINQUERY) {
     // A query already running delivers its answers just the same.
     RefreshTimer->setEnabled(false);
+    queryRunning_ = true;
+    automatic_ = automatic;
+    gathered_.clear();
+    lastQuery_ = query;
+    lastMaximum_ = maximum;
+    // As while any query runs; it comes back with the end.
+    if (automatic) bRefresh->setEnabled(false);
     return;
   }
   QueryTimer->setEnabled(false);
+  // Said once: the automatic refresh waits for the next activation, which
+  // closing the message comes with.
+  if (automatic) {
+    automaticRefused_ = true;
+    RefreshTimer->setEnabled(false);
+  }
   const GlossaryEntry code = LookUpCode(result);
   context_.core.ShowMessageBox(failureText + code.displayName + " " + code.explanation);
 }
@@ -358,8 +456,10 @@ void TConnect::bQueryOnClick() {
 }
 
 void TConnect::bConnectClick() {
+  // Never to somebody the person did not pick (Play! is off meanwhile).
+  if (partnerLeft_) return;
   hide();
-  context_.core.HandleEvent(evGo);
+  context_.core.HandleEvent(Event::evGo);
   QueryTimer->setEnabled(false);
   RefreshTimer->setEnabled(false);
 }
@@ -385,7 +485,17 @@ void TConnect::FormClose() { bExitClick(); }
 
 void TConnect::SetQueryTimer(bool on) { QueryTimer->setEnabled(on); }
 void TConnect::SetRefreshTimer(bool on) { RefreshTimer->setEnabled(on); }
-void TConnect::EnableRefreshButton() { bRefresh->setEnabled(true); }
+void TConnect::QueryEnded() {
+  bRefresh->setEnabled(true);
+  queryRunning_ = false;
+  answered_ = true;
+  if (std::exchange(automatic_, false)) {
+    // A dialog hidden meanwhile starts over when it is shown again.
+    if (isVisible()) UpdateInPlace();
+    gathered_.clear();
+  }
+  RefreshTimer->setEnabled(true);
+}
 void TConnect::EnableConnectButton() { bConnect->setEnabled(true); }
 std::string TConnect::RemoteNameCaption() const { return FromQt(lRemoteName->text()); }
 

@@ -6,6 +6,13 @@
 // players, or those matching the "Look For" fields). The answers arrive as
 // agent messages that the dispatch hands to ListQueryResult. The player
 // offers a game to the selected player from here, and leaves the program.
+//
+// While "Automatic Refresh" is ticked, the last query is sent again every
+// ten seconds once it has been answered, and its answer updates the list in
+// place: players still there keep their rows and the selection, newcomers
+// are added at the end, those gone are removed. A selected player who has
+// left is said to have left, and nobody else is offered a game until the
+// person picks someone.
 #pragma once
 
 #include <string>
@@ -13,6 +20,7 @@
 
 #include "core/forms.hpp"
 #include "dialog_parts.hpp"
+#include "player_listing.hpp"
 
 class QCheckBox;
 class QComboBox;
@@ -36,6 +44,10 @@ struct QueryFields {
 // sex; the texts go in unchanged. One blank when nothing is asked for.
 std::string BuildQueryText(const QueryFields& fields);
 
+// How long RefreshTimer waits after a query has been answered before it
+// sends it again.
+inline constexpr int kAutoRefreshIntervalMs = 10000;
+
 class TConnect : public LobbyForm {
   Q_OBJECT
  public:
@@ -44,7 +56,8 @@ class TConnect : public LobbyForm {
   // What the state machine drives.
   void SetQueryTimer(bool on);
   void SetRefreshTimer(bool on);
-  void EnableRefreshButton();
+  // The answers of the running query are all in.
+  void QueryEnded();
   void EnableConnectButton();
   // Lists one player from the text of a query answer; false (and nothing
   // listed) when any of its eight fields is missing or empty.
@@ -53,10 +66,14 @@ class TConnect : public LobbyForm {
   // The selected player's whole answer text, byte for byte: the partner an
   // offer is addressed to.
   const std::string& RemoteIdText() const { return remoteId_; }
+  // The players listed, entry i for line i of ListUsers.
+  const std::vector<ListingRecord>& Entries() const { return entries_; }
 
   // Handlers.
   void FormActivate() override;  // the reset of every activation
   void QueryTimerTimer();
+  void RefreshTimerTimer();
+  void cAutoRefreshClick();
   void bRefreshClick();
   void ListUsersClick();
   void bQueryOnClick();
@@ -105,15 +122,6 @@ class TConnect : public LobbyForm {
   ClientTimer* QueryTimer;
   ClientTimer* RefreshTimer;
 
-  // The hidden lists, line i for the player in line i of ListUsers.
-  std::vector<std::string> lsDescription;
-  std::vector<std::string> lsPlayerId;
-  std::vector<std::string> lsCITY;
-  std::vector<std::string> lsCOUNTRY;
-  std::vector<std::string> lsAGE;
-  std::vector<std::string> lsSEX;
-  std::vector<std::string> lsemail;
-
  private:
   void BuildLookFor();
   void ClearEntries();
@@ -122,12 +130,37 @@ class TConnect : public LobbyForm {
   void ShowSex(bool female);
   void SetRemoteId(const std::string& text);
   int SelectedRow() const;
-  // Sends the query; the failure text names who asked.
-  void RunQuery(const char* failureText);
+  // The query the "Look For" fields ask for.
+  std::string QueryText() const;
+  // Sends a query; the failure text names who asked. An automatic one
+  // gathers its answers for the in-place update.
+  void RunQuery(const std::string& query, int maximum, const char* failureText, bool automatic);
+  bool AutomaticRefreshDue() const;
+  // Puts the answer of an automatic query into the list in place.
+  void UpdateInPlace();
+  void ShowPartnerLeft();
   void UpdateMusicGlyph();
 
   FormContext context_;
   std::string remoteId_;
+  std::vector<ListingRecord> entries_;
+
+  // A query call was accepted and its end has not come yet.
+  bool queryRunning_ = false;
+  // A query has been answered since the dialog was last activated.
+  bool answered_ = false;
+  // The running query is an automatic one: its answers are gathered here
+  // until its end.
+  bool automatic_ = false;
+  std::vector<ListingRecord> gathered_;
+  // What the last accepted query asked for; the automatic one asks again.
+  std::string lastQuery_ = " ";
+  int lastMaximum_ = 100;
+  // An automatic query was refused (and said so): no more until the next
+  // activation.
+  bool automaticRefused_ = false;
+  // The selected player left; Play! waits for the person to pick someone.
+  bool partnerLeft_ = false;
 };
 
 }  // namespace lobby

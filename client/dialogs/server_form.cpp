@@ -190,7 +190,7 @@ void TServerF::bOkClick() {
   // Stored as typed: no trimming and no check; a failed write goes
   // unnoticed, as the join reads whatever the file then holds.
   WriteIniString(kSection, "CurrentServer", FromQt(tServer->text()), ServerFile());
-  context_.core.SetState(stRegister);
+  context_.core.SetState(State::stRegister);
   hide();
 }
 

@@ -57,7 +57,7 @@ void TSuggestF::bCancelClick() {
   // Without a pending offer this fails, and the query dialog comes back
   // all the same.
   ZEPAbortSubGroupJoinRequest(Values().SessionHandle);
-  context_.core.HandleEvent(evCancelOffer);
+  context_.core.HandleEvent(Event::evCancelOffer);
 }
 
 void TSuggestF::FormClose() { bCancelClick(); }

@@ -119,7 +119,7 @@ TEST_F(AgentBinding, ARefusedJoinReturnsFalse) {
 
 TEST_F(AgentBinding, ExitFromTheLobbyLeavesServerAndSessionThenQuits) {
   Values().SessionHandle = 6;
-  core.SetState(lobby::stLobby);
+  core.SetState(lobby::State::stLobby);
   R().calls.clear();
   core.ExitSequence();
   EXPECT_EQ(R().CallsWithout({"Show", "Hide", "QueryTimer", "RefreshTimer"}),
@@ -131,7 +131,7 @@ TEST_F(AgentBinding, ExitFromTheLobbyLeavesServerAndSessionThenQuits) {
 
 TEST_F(AgentBinding, ExitWhileAnOfferIsPendingStillLeavesTheSession) {
   Values().SessionHandle = 6;
-  core.SetState(lobby::stOffered);
+  core.SetState(lobby::State::stOffered);
   R().calls.clear();
   core.ExitFromLobby();
   EXPECT_EQ(R().CallsWithout({"Show", "Hide"}),

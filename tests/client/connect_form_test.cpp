@@ -1,5 +1,6 @@
 // The query dialog: what every activation resets, when and with which text
-// it queries, how answers are listed and shown, and its buttons.
+// it queries, how answers are listed and shown, the automatic refresh that
+// updates the list in place, and its buttons.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -28,6 +29,13 @@ const std::string kAnn =
 const std::string kBo =
     "ID=127.0.0.1:2003;OWN=1.1.1.1;VERSION=0.90b1;REAL=Bo;DESC=New here;CITY=Bergen;COUNTRY=Norway;AGE=22;"
     "SEX=0;EMAIL=bo@example.org;";
+// Bo again, with a new description.
+const std::string kBoLater =
+    "ID=127.0.0.1:2003;OWN=1.1.1.1;VERSION=0.90b1;REAL=Bo;DESC=Back from lunch;CITY=Bergen;COUNTRY=Norway;"
+    "AGE=22;SEX=0;EMAIL=bo@example.org;";
+const std::string kCy =
+    "ID=127.0.0.1:2004;OWN=1.1.1.1;VERSION=0.90b1;REAL=Cy;DESC=Hi;CITY=Tromso;COUNTRY=Norway;AGE=40;"
+    "SEX=0;EMAIL=cy@example.org;";
 
 class QueryDialog : public DialogTest {
  protected:
@@ -54,6 +62,12 @@ class QueryDialog : public DialogTest {
     for (int i = 0; i < dialog->ListUsers->count(); ++i) names.push_back(dialog->ListUsers->item(i)->text().toStdString());
     return names;
   }
+  // One field of every entry, in the list's order.
+  std::vector<std::string> Listed(std::string lobby::ListingRecord::*field) const {
+    std::vector<std::string> values;
+    for (const lobby::ListingRecord& entry : dialog->Entries()) values.push_back(entry.*field);
+    return values;
+  }
   std::vector<std::string> Details() const {
     std::vector<std::string> details;
     for (QLabel* l : {dialog->lRemoteName, dialog->lRemoteCity, dialog->lRemoteCountry, dialog->lRemoteAge,
@@ -71,6 +85,27 @@ class QueryDialog : public DialogTest {
   // The query answers of a running query, as the dispatch lists them.
   void List(const std::string& text) {
     if (dialog->ListQueryResult(text)) dialog->EnableConnectButton();
+  }
+  // The first query of a (new) activation, answered with these players.
+  void FirstQueryAnswered(const std::vector<std::string>& players) {
+    dialog->ShowAgain();
+    WaitForActivation(dialog);
+    Values().ServerAcknowledged = true;
+    dialog->QueryTimerTimer();
+    for (const std::string& player : players) List(player);
+    dialog->QueryEnded();
+  }
+  // The automatic query's tick, answered with these players.
+  void AutomaticQueryAnswered(const std::vector<std::string>& players) {
+    const std::size_t sent = Queries().size();
+    dialog->RefreshTimerTimer();
+    ASSERT_EQ(Queries().size(), sent + 1);
+    for (const std::string& player : players) List(player);
+    dialog->QueryEnded();
+  }
+  void Select(int row) {
+    QListWidget* list = dialog->ListUsers;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
   }
 
   TConnect* dialog = nullptr;
@@ -126,7 +161,7 @@ TEST_F(QueryDialog, EveryActivationStartsOver) {
   Activate();
   Values().ServerAcknowledged = true;
   List(kAnn);
-  dialog->EnableRefreshButton();
+  dialog->QueryEnded();
   dialog->QMaxAns->setCurrentIndex(3);
   dialog->bQueryOnClick();
   dialog->QCity->setText("Oslo");
@@ -138,7 +173,7 @@ TEST_F(QueryDialog, EveryActivationStartsOver) {
   Activate(dialog);
 
   EXPECT_TRUE(Names().empty());
-  EXPECT_TRUE(dialog->lsPlayerId.empty() && dialog->lsSEX.empty() && dialog->lsemail.empty());
+  EXPECT_TRUE(dialog->Entries().empty());
   EXPECT_EQ(Details(), std::vector<std::string>(7, "???"));
   EXPECT_EQ(Items(dialog->QMaxAns), (QStringList{"100", "50", "30", "10"}));
   EXPECT_EQ(dialog->QMaxAns->currentText(), "100");
@@ -233,7 +268,7 @@ TEST_F(QueryDialog, ARefusedQueryIsExplainedWithTheCodeAndStopsTheTimer) {
 TEST_F(QueryDialog, RefreshBeforeTheAcknowledgementEmptiesTheListAndSendsNothing) {
   Activate();
   List(kAnn);
-  dialog->EnableRefreshButton();
+  dialog->QueryEnded();
   dialog->bRefreshClick();
   EXPECT_TRUE(Names().empty());
   EXPECT_EQ(Details(), std::vector<std::string>(7, "???"));
@@ -250,9 +285,9 @@ TEST_F(QueryDialog, AnswersAreListedInArrivalOrderAndTheFirstIsShown) {
   EXPECT_TRUE(dialog->ListQueryResult(kBo));
   EXPECT_TRUE(dialog->ListQueryResult(kAnn)) << "the same player twice is listed twice";
   EXPECT_EQ(Names(), (std::vector<std::string>{"Ann", "Bo", "Ann"}));
-  EXPECT_EQ(dialog->lsPlayerId, (std::vector<std::string>{kAnn, kBo, kAnn}));
-  EXPECT_EQ(dialog->lsCITY, (std::vector<std::string>{"Oslo", "Bergen", "Oslo"}));
-  EXPECT_EQ(dialog->lsSEX, (std::vector<std::string>{"1", "0", "1"}));
+  EXPECT_EQ(Listed(&lobby::ListingRecord::text), (std::vector<std::string>{kAnn, kBo, kAnn}));
+  EXPECT_EQ(Listed(&lobby::ListingRecord::city), (std::vector<std::string>{"Oslo", "Bergen", "Oslo"}));
+  EXPECT_EQ(Listed(&lobby::ListingRecord::sex), (std::vector<std::string>{"1", "0", "1"}));
   // Later answers leave the selection alone.
   EXPECT_EQ(dialog->ListUsers->currentRow(), 0);
   EXPECT_EQ(Details(), (std::vector<std::string>{"Ann", "Oslo", "Norway", "31", "ann@example.org", "Likes chess",
@@ -263,8 +298,7 @@ TEST_F(QueryDialog, AnswersAreListedInArrivalOrderAndTheFirstIsShown) {
   EXPECT_EQ(dialog->lRemoteSex->text(), "1");
 
   // Another line clicked: every detail and the partner of the next offer.
-  QListWidget* list = dialog->ListUsers;
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+  Select(1);
   EXPECT_EQ(Details(), (std::vector<std::string>{"Bo", "Bergen", "Norway", "22", "bo@example.org", "New here", kBo}));
   EXPECT_EQ(dialog->RemoteIdText(), kBo);
   EXPECT_FALSE(ShowsFemale());
@@ -282,7 +316,7 @@ TEST_F(QueryDialog, AnAnswerMissingAFieldListsNothing) {
     List(text);
   }
   EXPECT_TRUE(Names().empty());
-  EXPECT_TRUE(dialog->lsPlayerId.empty() && dialog->lsDescription.empty());
+  EXPECT_TRUE(dialog->Entries().empty());
   EXPECT_FALSE(dialog->bConnect->isEnabled());
   EXPECT_FALSE(dialog->QueryPic->isHidden());
   EXPECT_EQ(Details(), std::vector<std::string>(7, "???"));
@@ -299,17 +333,126 @@ TEST_F(QueryDialog, AnySexOtherThanOneIsShownAsMale) {
   }
 }
 
+TEST_F(QueryDialog, TheAutomaticRefreshRepeatsTheLastQueryOnlyWhenItIsDue) {
+  EXPECT_EQ(dialog->RefreshTimer->interval(), lobby::kAutoRefreshIntervalMs);
+  Activate();
+  Values().ServerAcknowledged = true;
+  dialog->RefreshTimer->setEnabled(true);
+  dialog->RefreshTimerTimer();
+  EXPECT_TRUE(Queries().empty()) << "not before the first query";
+  dialog->bQueryOnClick();
+  dialog->QCity->setText("Oslo");
+  dialog->QueryTimerTimer();
+  dialog->RefreshTimerTimer();
+  EXPECT_EQ(Queries().size(), 1u) << "not while a query runs";
+  dialog->QueryEnded();
+  EXPECT_TRUE(dialog->RefreshTimer->isEnabled());
+
+  // What was asked is asked again, whatever the fields hold meanwhile.
+  dialog->QCity->setText("Bergen");
+  dialog->RefreshTimerTimer();
+  EXPECT_EQ(Queries().back(), "ZEPQueryUsers(7, \"CITY=Oslo;\", 100, 32, 0)");
+  EXPECT_FALSE(dialog->RefreshTimer->isEnabled());
+  EXPECT_FALSE(dialog->bRefresh->isEnabled()) << "as while any query runs";
+  dialog->QueryEnded();
+
+  const std::size_t sent = Queries().size();
+  dialog->cAutoRefresh->setChecked(false);
+  EXPECT_FALSE(dialog->RefreshTimer->isEnabled());
+  dialog->RefreshTimerTimer();
+  for (lobby::Form over : {lobby::Form::Message, lobby::Form::Accept, lobby::Form::Suggest}) {
+    dialog->cAutoRefresh->setChecked(true);
+    ui.visible = {over};
+    dialog->RefreshTimerTimer();
+  }
+  ui.visible.clear();
+  Values().ServerAcknowledged = false;
+  dialog->RefreshTimerTimer();
+  EXPECT_EQ(Queries().size(), sent);
+
+  Values().ServerAcknowledged = true;
+  dialog->cAutoRefresh->setChecked(false);
+  dialog->cAutoRefresh->setChecked(true);
+  EXPECT_TRUE(dialog->RefreshTimer->isEnabled()) << "ticked again";
+  dialog->RefreshTimerTimer();
+  EXPECT_EQ(Queries().size(), sent + 1);
+}
+
+TEST_F(QueryDialog, AnAutomaticAnswerUpdatesTheListInPlaceAndKeepsTheSelection) {
+  FirstQueryAnswered({kAnn, kBo});
+  Select(1);
+  dialog->RefreshTimerTimer();
+  List(kCy);
+  List(kBoLater);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Ann", "Bo"})) << "kept until the answer is complete";
+  dialog->QueryEnded();
+
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Bo", "Cy"}));
+  EXPECT_EQ(Listed(&lobby::ListingRecord::text), (std::vector<std::string>{kBoLater, kCy}));
+  EXPECT_EQ(dialog->ListUsers->currentRow(), 0);
+  EXPECT_EQ(Details(), (std::vector<std::string>{"Bo", "Bergen", "Norway", "22", "bo@example.org",
+                                                 "Back from lunch", kBoLater}));
+  EXPECT_EQ(dialog->RemoteIdText(), kBoLater);
+  EXPECT_TRUE(dialog->bConnect->isEnabled());
+
+  // A first answer that found nobody: the first newcomer is shown, as any
+  // first answer's is.
+  FirstQueryAnswered({});
+  AutomaticQueryAnswered({kCy, kAnn});
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Cy", "Ann"}));
+  EXPECT_EQ(dialog->RemoteIdText(), kCy);
+  EXPECT_TRUE(dialog->bConnect->isEnabled());
+  AutomaticQueryAnswered({});
+  EXPECT_FALSE(dialog->QueryPic->isHidden()) << "nobody left";
+}
+
+TEST_F(QueryDialog, ASelectedPlayerWhoLeavesIsSaidToHaveLeftAndNobodyElseIsPicked) {
+  FirstQueryAnswered({kAnn, kBo});
+  Values().CurrentState = lobby::State::stLobby;
+  AutomaticQueryAnswered({kBo, kCy});
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Bo", "Cy"}));
+  EXPECT_TRUE(dialog->ListUsers->selectedItems().isEmpty());
+  EXPECT_EQ(dialog->lRemoteName->text(), "Ann");
+  EXPECT_EQ(dialog->lRemoteDesc->text(), "Ann has left the lobby.");
+  EXPECT_EQ(dialog->RemoteIdText(), "???");
+  EXPECT_FALSE(dialog->bConnect->isEnabled());
+  dialog->bConnectClick();
+  EXPECT_EQ(Values().CurrentState, lobby::State::stLobby) << "no offer to anybody";
+  AutomaticQueryAnswered({kBo, kCy, kAnn});
+  EXPECT_EQ(dialog->RemoteIdText(), "???") << "still nobody picked";
+
+  Select(1);
+  EXPECT_EQ(dialog->RemoteIdText(), kCy);
+  EXPECT_TRUE(dialog->bConnect->isEnabled());
+}
+
+TEST_F(QueryDialog, ARefusedAutomaticQueryIsShownOnceAndWaitsForTheNextActivation) {
+  FirstQueryAnswered({kAnn});
+  R().results["ZEPQueryUsers"] = ZEP_RET_NOTINSERVER;
+  dialog->RefreshTimerTimer();
+  dialog->RefreshTimer->setEnabled(true);
+  dialog->RefreshTimerTimer();
+  EXPECT_EQ(R().CallsOf("Message").size(), 1u);
+  EXPECT_EQ(Queries().size(), 2u);
+  EXPECT_EQ(Names(), std::vector<std::string>{"Ann"});
+
+  R().results.clear();
+  FirstQueryAnswered({kAnn});
+  dialog->RefreshTimerTimer();
+  EXPECT_EQ(Queries().size(), 4u);
+}
+
 TEST_F(QueryDialog, OfferingHidesTheDialogShowsTheOfferAndStopsBothTimers) {
   Activate();
   List(kAnn);
-  Values().CurrentState = lobby::stLobby;
+  Values().CurrentState = lobby::State::stLobby;
   dialog->SetQueryTimer(true);
   dialog->SetRefreshTimer(true);
   ClearLog();
   dialog->bConnect->click();
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(Log(), (std::vector<std::string>{"Show(TSuggestF)", "Hide(TOpen)"}));
-  EXPECT_EQ(Values().CurrentState, lobby::stOffering);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stOffering);
   EXPECT_FALSE(dialog->QueryTimer->isEnabled());
   EXPECT_FALSE(dialog->RefreshTimer->isEnabled());
 }
@@ -332,7 +475,7 @@ TEST_F(QueryDialog, ExitAndTheCloseBoxLeaveTheServerAndTheSessionAndQuit) {
     SCOPED_TRACE(closeBox ? "close box" : "Exit");
     Activate();
     Values().SessionFlag = true;
-    Values().CurrentState = lobby::stLobby;
+    Values().CurrentState = lobby::State::stLobby;
     Values().MusicPlaying = true;
     ClearLog();
     if (closeBox)
@@ -342,7 +485,7 @@ TEST_F(QueryDialog, ExitAndTheCloseBoxLeaveTheServerAndTheSessionAndQuit) {
     EXPECT_EQ(Log(), exitCalls);
     EXPECT_FALSE(Values().SessionFlag);
     EXPECT_FALSE(Values().MusicPlaying);
-    EXPECT_EQ(Values().CurrentState, lobby::stLeaving);
+    EXPECT_EQ(Values().CurrentState, lobby::State::stLeaving);
   }
 }
 

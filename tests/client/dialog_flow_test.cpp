@@ -192,7 +192,7 @@ class DialogFlow : public ::testing::Test {
 
   // Registers as the main window does, and waits for the query dialog.
   void Register() {
-    core.SetState(lobby::stRegister);
+    core.SetState(lobby::State::stRegister);
     Values().ServerAcknowledged = false;
     const lobby::Profile sam{"Sam", "Evenings", "Leeds", "UK", "33", "0", "sam@example.org"};
     ASSERT_TRUE(core.OpenAgentSession(notify->window(), sam));
@@ -270,7 +270,7 @@ TEST_F(DialogFlow, AnOfferThePartnerRefusesBringsTheReasonBack) {
   ASSERT_TRUE(WaitUntil([&] { return forms.Connect->isVisible(); }));
   EXPECT_FALSE(forms.SuggestF->isVisible());
   EXPECT_EQ(ui.messages, std::vector<std::string>{"Remote has declined your offer. Reason : Busy right now"});
-  EXPECT_EQ(Values().CurrentState, lobby::stLobby);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stLobby);
   // The query dialog starts over and lists Bo again.
   EXPECT_TRUE(ListedAfterQuery(1));
 }
@@ -285,7 +285,7 @@ TEST_F(DialogFlow, AWithdrawnOfferReachesThePartner) {
   forms.SuggestF->bCancel->click();
   EXPECT_TRUE(bo->WaitFor([](const Message& m) { return m.type == ZEP_MT_USERMSG && m.moreInfo == "TERM"; }));
   EXPECT_TRUE(forms.Connect->isVisible());
-  EXPECT_EQ(Values().CurrentState, lobby::stLobby);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stLobby);
 }
 
 TEST_F(DialogFlow, AnIncomingOfferAcceptedStartsTheGame) {
@@ -303,7 +303,7 @@ TEST_F(DialogFlow, AnIncomingOfferAcceptedStartsTheGame) {
   Message answer;
   ASSERT_TRUE(bo->WaitFor([](const Message& m) { return m.type == ZEP_MT_JOINRESPONSE; }, &answer));
   EXPECT_EQ(answer.text, "AKNJ");
-  EXPECT_EQ(Values().CurrentState, lobby::stPlaying);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stPlaying);
   ASSERT_EQ(recorder::R().CallsOf("CVRunGame").size(), 1u);
   EXPECT_NE(recorder::R().CallsOf("CVRunGame")[0].find("Connected to Bo\""), std::string::npos);
 }
@@ -322,7 +322,7 @@ TEST_F(DialogFlow, AnIncomingOfferRefusedSendsTheTypedReason) {
   EXPECT_EQ(answer.text, "NAKJ");
   EXPECT_EQ(answer.moreInfo, "Maybe later");
   EXPECT_TRUE(forms.Connect->isVisible());
-  EXPECT_EQ(Values().CurrentState, lobby::stLobby);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stLobby);
   // Offers reach the player again: a second one rings once more.
   ASSERT_EQ(ZEPJoinSubGroup(bo->handle, sam.c_str()), ZEP_RET_OK);
   EXPECT_TRUE(WaitUntil([&] { return forms.AcceptF->isVisible(); }));
@@ -345,7 +345,7 @@ TEST_F(DialogFlow, APartnerThatNeverAnswersLeavesTheOfferWithdrawable) {
   EXPECT_TRUE(forms.SuggestF->isVisible());
   forms.SuggestF->bCancel->click();
   EXPECT_TRUE(WaitUntil([&] { return forms.Connect->isVisible(); }));
-  EXPECT_EQ(Values().CurrentState, lobby::stLobby);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stLobby);
 }
 
 }  // namespace

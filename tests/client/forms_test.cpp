@@ -73,7 +73,7 @@ TEST_F(Forms, TheSplashsCreationStartsEverything) {
   EXPECT_TRUE(Values().MusicPlaying);
   EXPECT_TRUE(Values().SessionFlag);
   EXPECT_FALSE(Values().InSubGroup);
-  EXPECT_EQ(Values().CurrentState, 0);
+  EXPECT_EQ(Values().CurrentState, lobby::State{});
   EXPECT_TRUE(Open()->bOk->isVisible());
   EXPECT_FALSE(Open()->LoadingIm->isVisible());
   EXPECT_EQ(Open()->LoadingIm->text(), "Loading, please wait...");
@@ -88,7 +88,7 @@ TEST_F(Forms, TheSplashsOkStopsTheMusicAndShowsTheMainWindow) {
   QTest::keyClick(Open(), Qt::Key_Return);
   EXPECT_EQ(R().calls.back(), "StopAllSound()");
   EXPECT_FALSE(Values().MusicPlaying);
-  EXPECT_EQ(Values().CurrentState, lobby::stRegister);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stRegister);
   EXPECT_TRUE(Test()->isVisible());
   EXPECT_FALSE(Open()->isVisible());
   EXPECT_FALSE(Open()->bOk->isVisibleTo(Open()));
@@ -97,7 +97,7 @@ TEST_F(Forms, TheSplashsOkStopsTheMusicAndShowsTheMainWindow) {
 
 TEST_F(Forms, ClosingTheSplashEndsTheProgram) {
   EXPECT_EQ(RunUntilQuit([this] { Open()->close(); }), 0);
-  EXPECT_EQ(Values().CurrentState, lobby::stRegister);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stRegister);
   EXPECT_FALSE(Values().MusicPlaying);
 }
 
@@ -188,10 +188,10 @@ TEST_F(Forms, AStateSetTwiceNeverHidesItsWindowOnTheWay) {
   } counter;
   Test()->installEventFilter(&counter);
   WriteFile(ProfileFile(), "[Vossa]\nRealName=Ann\nCITY=Oslo\n");
-  core().SetState(lobby::stRegister);
+  core().SetState(lobby::State::stRegister);
   EXPECT_EQ(Test()->tCity->text(), "Oslo") << "activated again";
   WriteFile(ProfileFile(), "[Vossa]\nRealName=Ann\nCITY=Bergen\n");
-  core().SetState(lobby::stRegister);
+  core().SetState(lobby::State::stRegister);
   EXPECT_EQ(Test()->tCity->text(), "Bergen") << "activated again";
   EXPECT_EQ(counter.hides, 0);
   EXPECT_TRUE(Test()->isVisible());
@@ -224,7 +224,7 @@ TEST_F(Forms, RegistrationNeedsARealNameAndWritesNothingWithout) {
     QTest::keyClick(Test()->tRealName, Qt::Key_Return);  // the default button
     EXPECT_FALSE(std::filesystem::exists(ProfileFile())) << name;
     EXPECT_TRUE(R().calls.empty()) << name << ": " << R().calls.front();
-    EXPECT_EQ(Values().CurrentState, lobby::stRegister);
+    EXPECT_EQ(Values().CurrentState, lobby::State::stRegister);
     EXPECT_TRUE(Test()->isVisible());
     EXPECT_FALSE(Open()->isVisible());
     EXPECT_TRUE(Box()->isVisible());
@@ -260,7 +260,7 @@ TEST_F(Forms, ARefusedJoinLeavesAndSaysSoWithTheSplashStillUp) {
   R().results["ZEPJoinServer"] = ZEP_RET_INSERVER;
   Test()->bOk->click();
   EXPECT_EQ(R().CallsOf("ZEPLeaveServer"), (Calls{"ZEPLeaveServer(0)"}));
-  EXPECT_EQ(Values().CurrentState, lobby::stLeaving);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stLeaving);
   EXPECT_EQ(Box()->lMess->text(), "Problem connecting to the Server.  Please try again later");
   EXPECT_TRUE(Open()->isVisible());
   EXPECT_FALSE(Test()->isVisible());
@@ -271,7 +271,7 @@ TEST_F(Forms, TheAgentsNotificationRunsThePollOnce) {
   R().calls.clear();
   R().messages.push_back({"SERVER", ZEP_MT_JOINSRVRESPONSE, "ACKJ", "  "});
   ASSERT_TRUE(plat_post_message(Test()->AgentMessageWindow(), lobby::kNotifyMessage, 0, 0));
-  ASSERT_TRUE(WaitFor([] { return Values().CurrentState == lobby::stLobby; }));
+  ASSERT_TRUE(WaitFor([] { return Values().CurrentState == lobby::State::stLobby; }));
   EXPECT_TRUE(forms().Connect->isVisible());
   EXPECT_TRUE(Values().ServerAcknowledged);
   EXPECT_FALSE(Test()->AgentMessTimer->isEnabled()) << "one tick per notification";
@@ -386,17 +386,17 @@ TEST_F(Forms, OkStopsAllSoundAndTheMusic) {
 
 TEST_F(Forms, TheBoxIsOwnedByTheVisibleDialogAndStaysAcrossStateChanges) {
   ToMainWindow();
-  core().SetState(lobby::stLobby);
+  core().SetState(lobby::State::stLobby);
   core().ShowMessageBox("over the lobby");
   EXPECT_EQ(Box()->Owner(), forms().Connect);
   ASSERT_NE(Box()->windowHandle(), nullptr);
   EXPECT_EQ(Box()->windowHandle()->transientParent(), forms().Connect->windowHandle());
-  core().SetState(lobby::stOffered);
+  core().SetState(lobby::State::stOffered);
   EXPECT_TRUE(Box()->isVisible()) << "SetState leaves the box alone";
   core().ShowMessageBox("over the offer");
   EXPECT_EQ(Box()->Owner(), forms().AcceptF);
   EXPECT_EQ(Box()->windowHandle()->transientParent(), forms().AcceptF->windowHandle());
-  core().SetState(lobby::stRegister);
+  core().SetState(lobby::State::stRegister);
   core().ShowMessageBox("over the main window");
   EXPECT_EQ(Box()->Owner(), forms().Test) << "no dialog on screen: the main window owns the box";
   EXPECT_EQ(Box()->windowHandle()->transientParent(), forms().Test->windowHandle());
@@ -416,7 +416,7 @@ TEST_F(Forms, ClosingTheBoxActivatesTheWindowUnderItAgain) {
 
 TEST_F(Forms, ClosingTheBoxBeforeItWasActivatedStillActivatesItsOwner) {
   ToMainWindow();
-  core().SetState(lobby::stLobby);
+  core().SetState(lobby::State::stLobby);
   ASSERT_TRUE(WaitFor([this] { return LobbyForm::LastActivated() == forms().Connect; }));
   // Shown and closed with no event in between: the box never became active.
   core().ShowMessageBox("quick");

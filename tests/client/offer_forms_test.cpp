@@ -101,7 +101,7 @@ TEST_F(OfferDialogs, CancelEscapeAndTheCloseBoxWithdrawTheOffer) {
   for (int way = 0; way < 3; ++way) {
     SCOPED_TRACE(way);
     Show(offer);
-    Values().CurrentState = lobby::stOffering;
+    Values().CurrentState = lobby::State::stOffering;
     Values().MusicPlaying = true;
     ui.visible.clear();
     ClearLog();
@@ -112,7 +112,7 @@ TEST_F(OfferDialogs, CancelEscapeAndTheCloseBoxWithdrawTheOffer) {
     EXPECT_FALSE(Values().MusicPlaying);
     EXPECT_EQ(Log(), (std::vector<std::string>{"StopAllSound()", "ZEPAbortSubGroupJoinRequest(7)", "Show(TConnect)",
                                                "Hide(TOpen)"}));
-    EXPECT_EQ(Values().CurrentState, lobby::stLobby);
+    EXPECT_EQ(Values().CurrentState, lobby::State::stLobby);
   }
 }
 
@@ -124,7 +124,7 @@ class IncomingOffer : public OfferDialogs {
     Values().OfferRecord = "ID=127.0.0.1:2009;VERSION=0.90b1;REAL=Bob;DESC=Hi;";
     Values().OfferName = "Bob";
     Values().OfferDesc = "Hi";
-    Values().CurrentState = lobby::stOffered;
+    Values().CurrentState = lobby::State::stOffered;
   }
   lobby::TAcceptF* dialog = nullptr;
 };
@@ -153,7 +153,7 @@ TEST_F(IncomingOffer, AcceptStartsTheGameThenAcceptsWithNoneWhateverTheReasonFie
                        "ZEPAcceptSubGroupJoinRequest(7, \"" + Values().OfferRecord + "\", 1, \"None\")",
                        "ZEPSetResponseStatus(7, 0, 0, \"I am already playing with somebody else.\")",
                        "RefreshTimer(off)", "QueryTimer(off)", "ZEPLeaveServer(7)"}));
-  EXPECT_EQ(Values().CurrentState, lobby::stPlaying);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stPlaying);
   EXPECT_TRUE(Values().InSubGroup);
   EXPECT_FALSE(Values().MusicPlaying);
 }
@@ -169,7 +169,7 @@ TEST_F(IncomingOffer, RefuseSendsTheReasonFieldAsItStandsAndKeepsIt) {
   const char* reasons[] = {nullptr, "Not now, sorry", ""};
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
-    Values().CurrentState = lobby::stOffered;
+    Values().CurrentState = lobby::State::stOffered;
     Show(dialog);
     if (reasons[i] != nullptr) dialog->tRefuse->setText(reasons[i]);
     ui.visible.clear();
@@ -179,7 +179,7 @@ TEST_F(IncomingOffer, RefuseSendsTheReasonFieldAsItStandsAndKeepsIt) {
     if (i == 2) dialog->close();
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(Log(), refusal(reasons[i] != nullptr ? reasons[i] : "None"));
-    EXPECT_EQ(Values().CurrentState, lobby::stLobby);
+    EXPECT_EQ(Values().CurrentState, lobby::State::stLobby);
   }
   Show(dialog);
   EXPECT_EQ(dialog->tRefuse->text(), "") << "the field keeps its text from one offer to the next";
@@ -190,7 +190,7 @@ TEST_F(IncomingOffer, EnterAccepts) {
   ClearLog();
   QTest::keyClick(dialog->tRefuse, Qt::Key_Return);
   EXPECT_EQ(R().CallsOf("ZEPAcceptSubGroupJoinRequest").size(), 1u);
-  EXPECT_EQ(Values().CurrentState, lobby::stPlaying);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stPlaying);
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ class RealAgent : public clienttest::ClientForms {
     Test()->tRealName->setText(name);
     Test()->bOk->click();
   }
-  bool InLobby() { return Values().CurrentState == lobby::stLobby && forms().Connect->isVisible(); }
+  bool InLobby() { return Values().CurrentState == lobby::State::stLobby && forms().Connect->isVisible(); }
 
   std::string address_;
   std::unique_ptr<testsupport::Vossad> server_;
@@ -57,10 +57,10 @@ TEST_F(RealAgent, RegistrationReachesTheQueryDialogOnTheServersAcknowledgement) 
   EXPECT_EQ(status, ZEP_SS_INSRV);
 
   // Registering again leaves that session and comes back with a new one.
-  core().SetState(lobby::stRegister);
+  core().SetState(lobby::State::stRegister);
   ASSERT_TRUE(WaitFor([this] { return Test()->isActiveWindow(); }));
   Register("Real Tester");
-  EXPECT_EQ(Values().CurrentState, lobby::stRegister) << "waits for the answer";
+  EXPECT_EQ(Values().CurrentState, lobby::State::stRegister) << "waits for the answer";
   ASSERT_TRUE(WaitFor([this] { return InLobby(); }, 15000));
   EXPECT_EQ(ZEPGetSessionServerStatus(Values().SessionHandle, &status), ZEP_RET_OK);
   EXPECT_EQ(status, ZEP_SS_INSRV);
@@ -73,7 +73,7 @@ TEST_F(RealAgent, TheLossOfTheServerBringsBackTheMainWindow) {
   server_->Stop();
   ASSERT_TRUE(WaitFor([this] { return Box()->isVisible(); }, 15000));
   EXPECT_EQ(Box()->lMess->text(), "The connection to the server has been closed.  Try again later");
-  EXPECT_EQ(Values().CurrentState, lobby::stRegister);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stRegister);
   EXPECT_TRUE(Test()->isVisible());
 }
 
@@ -84,7 +84,7 @@ TEST_F(RealAgent, AServerThatRefusesTheConnectionIsReportedAtOnce) {
   // The agent refuses the join itself; the splash stays on screen.
   EXPECT_TRUE(Box()->isVisible());
   EXPECT_EQ(Box()->lMess->text(), "Problem connecting to the Server.  Please try again later");
-  EXPECT_EQ(Values().CurrentState, lobby::stLeaving);
+  EXPECT_EQ(Values().CurrentState, lobby::State::stLeaving);
   EXPECT_TRUE(Open()->isVisible());
   EXPECT_FALSE(Test()->isVisible());
 }

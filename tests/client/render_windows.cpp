@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
   bool ok = true;
 
   ok = Save(forms.Open, outDir, "splash.png") && ok;
-  core.SetState(stRegister);
+  core.SetState(State::stRegister);
   Settle();
   ok = Save(forms.Test, outDir, "main.png") && ok;
 
@@ -221,13 +221,13 @@ int main(int argc, char** argv) {
   forms.ServerF->hide();
 
   Values().ServerAcknowledged = true;
-  core.SetState(stLobby);
+  core.SetState(State::stLobby);
   Settle();
   TConnect* query = forms.Connect;
   ok = Save(query, outDir, "query_searching.png") && ok;
   for (const char* player : kPlayers)
     if (query->ListQueryResult(player)) query->EnableConnectButton();
-  query->EnableRefreshButton();
+  query->QueryEnded();
   query->ListUsers->setCurrentRow(0);
   query->bQueryOnClick();
   query->QCity->setText("Uppsala");
@@ -252,16 +252,27 @@ int main(int argc, char** argv) {
   }
 
   query->hide();
-  core.HandleEvent(evGo);  // stLobby: the offer dialog
+  core.HandleEvent(Event::evGo);  // in the lobby: the offer dialog
   Settle();
   ok = Save(forms.SuggestF, outDir, "offer_outgoing.png") && ok;
 
-  core.SetState(stLobby);
+  core.SetState(State::stLobby);
   Settle();
+  // Listed and answered again, after the selected player has left.
+  for (const char* player : kPlayers) query->ListQueryResult(player);
+  query->QueryEnded();
+  query->SetQueryTimer(false);
+  query->RefreshTimerTimer();
+  for (const char* player : kPlayers)
+    if (player != kPlayers[0]) query->ListQueryResult(player);
+  query->QueryEnded();
+  Settle();
+  ok = Save(query, outDir, "query_player_left.png") && ok;
+
   Values().OfferName = "Aiko Tanaka";
   Values().OfferDesc = "Quick games only. Fancy one before lunch?";
   Values().OfferRecord = kPlayers[2];
-  core.SetState(stOffered);
+  core.SetState(State::stOffered);
   Settle();
   forms.AcceptF->tRefuse->setText("Sorry, on the phone - later?");
   ok = Save(forms.AcceptF, outDir, "offer_incoming.png") && ok;

@@ -89,7 +89,7 @@ TEST_F(ServerDialog, OkStoresTheFieldAsTypedAndReturnsToTheMainWindow) {
   dialog->bOk->click();
   EXPECT_EQ(drives.Read("SERVERS.INI"),
             "; kept\n[QORServers]\nVersion=4\nCurrentServer=  not; an=address \nServerCount=0\n");
-  EXPECT_EQ(lobby::Values().CurrentState, lobby::stRegister);
+  EXPECT_EQ(lobby::Values().CurrentState, lobby::State::stRegister);
   EXPECT_EQ(Log(), (std::vector<std::string>{"Show(TTest)", "Hide(TOpen)"}));
   EXPECT_FALSE(dialog->isVisible());
 }
@@ -115,7 +115,7 @@ TEST_F(ServerDialog, DoubleClickStoresTheAddressTheClickCopied) {
   EXPECT_NE(drives.Read("SERVERS.INI").find("CurrentServer=10.0.0.2\n"), std::string::npos)
       << drives.Read("SERVERS.INI");
   EXPECT_FALSE(dialog->isVisible());
-  EXPECT_EQ(lobby::Values().CurrentState, lobby::stRegister);
+  EXPECT_EQ(lobby::Values().CurrentState, lobby::State::stRegister);
 }
 
 TEST_F(ServerDialog, CancelAndTheCloseBoxStoreNothingButTheFieldKeepsTheClick) {

@@ -40,6 +40,7 @@ def _bright(colour):
 # ---- list boxes ------------------------------------------------------------
 
 NAVY = (0, 0, 128)
+HIGHLIGHT = (70, 130, 220)  # the selected row's background
 
 
 class ListRows:
@@ -48,6 +49,7 @@ class ListRows:
     def __init__(self, image, left, top, width, height):
         self.shown = False
         self.bands = []
+        self.selected = []  # indexes of the rows drawn as selected
         if image is None:
             return
         # A list shows its field colour in the bottom corner; the picture
@@ -75,6 +77,12 @@ class ListRows:
                 gap += 1
         if band:
             self.bands.append(band)
+        # A selected row's background shows between its letters.
+        for index, band in enumerate(self.bands):
+            behind = [image.pixel(x, y) for y, row in band for x in range(x0, x1, 3)
+                      if x not in row]
+            if behind and sum(near(c, HIGHLIGHT, 40) for c in behind) > len(behind) // 2:
+                self.selected.append(index)
 
     def __len__(self):
         return len(self.bands)

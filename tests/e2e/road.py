@@ -8,11 +8,13 @@ and keyboard. Each step is checked by what is on screen (which windows each
 client shows, the rows of its list, the discs on its board) and by what the
 server and the console players log.
 
-  road.py --lobby L --vossad V --lobbybot B --setup S --data D [--solo]
+  road.py --lobby L --vossad V --lobbybot B --setup S --data D [--solo | --refresh]
           [--shots DIR] [--scratch DIR] [--keep]
 
-Without --solo it is the whole road with two people and a console player;
-with --solo, the road of one person alone with two console players. Exits 0
+Without an option it is the whole road with two people and a console player;
+with --solo, the road of one person alone with two console players; with
+--refresh, one person whose list follows, without Refresh, the others
+coming and going. Exits 0
 only when every step held; on a failure it saves a screenshot, prints where,
 and prints the tails of the logs.
 """
@@ -387,40 +389,106 @@ def solo_road(road):
     road.step("leave with Exit", leaves)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    for name in ("lobby", "vossad", "lobbybot", "setup", "data"):
-        parser.add_argument(f"--{name}", required=True)
-    parser.add_argument("--solo", action="store_true")
-    parser.add_argument("--shots", help="save a screenshot of each step here")
-    parser.add_argument("--scratch", help="folder for homes and logs (default: a new one)")
-    parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
-    args = parser.parse_args()
+# ---- the list kept current: one person watches others come and go -------------------------
 
+def refresh_road(road):
+    road.start_server()
+    greta = road.start_bot(GRETA)
+    tomas = road.start_bot(TOMAS)
+    ada = road.start_client("A", ADA, side=0)
+    blaise = road.start_client("B", BLAISE, side=1270)
+    view = {}
+
+    def selected_is(rows, index):
+        if rows.selected != [index]:
+            raise StepFailed(f"Ada's list shows row(s) {rows.selected} selected, expected [{index}]")
+
+    def registers():
+        main = ada.leave_splash()
+        ada.fill_profile(main)
+        road.register(ada, main)
+        road.expect_listing(ada, [GRETA, TOMAS])
+        view["query"] = ada.window(W.QUERY)
+        ada.select(view["query"], greta.id)
+        selected_is(wait_until(lambda: (lambda r: r.selected and r)(ada.rows(view["query"])), 10,
+                               "Greta's row to be selected"), 0)
+    road.step("register and pick the first player", registers)
+
+    def newcomer():
+        main = blaise.leave_splash()
+        blaise.fill_profile(main)
+        road.register(blaise, main)
+        # Nobody presses Refresh: the next automatic query lists him.
+        mark = road.server.log.mark()
+        ada.wait_listing(view["query"], mark, timeout=12)
+        road.expect_listing(ada, [GRETA, TOMAS, BLAISE])
+        if ada.last_listing[-1] != blaise.id:
+            raise StepFailed("the newcomer is not at the end of the list")
+        road.moment("newcomer")
+        selected_is(ada.last_rows, 0)
+    road.step("a player who registers appears within 12 s, the selection stays", newcomer)
+
+    def leaver():
+        ada.select(view["query"], blaise.id)
+        mark = road.server.log.mark()
+        road.desktop.stop(tomas.proc)
+        road.server.log.wait_for(rf" {re.escape(tomas.id)} removed: ", since=mark)
+        ada.wait_listing(view["query"], road.server.log.mark(), timeout=12)
+        road.expect_listing(ada, [GRETA, BLAISE])
+        road.moment("leaver")
+        # Blaise has moved up a row and is still the one picked: the offer
+        # goes to him.
+        selected_is(ada.last_rows, 1)
+        d = road.desktop
+        d.click(view["query"], *W.QUERY_OFFER)
+        offering = ada.wait_screen({W.OFFERING})[W.OFFERING]
+        blaise.wait_screen({W.OFFERED})
+        d.click(offering, *W.OFFERING_CANCEL)
+        ada.wait_screen({W.QUERY})
+    road.step("a player who leaves disappears, the selection stays on the same player", leaver)
+
+
+def run(args, body, label="road"):
+    """Runs body(road) on a desktop of its own, which ends everything it
+    started; 0 when every step held, 1 otherwise."""
     # A stop from outside (a time-out) still ends everything started here.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))
     road = None
     ok = False
     try:
         road = Road(args)
-        print(f"road: display {road.desktop.display}, scratch {road.scratch}", flush=True)
-        (solo_road if args.solo else whole_road)(road)
+        print(f"{label}: display {road.desktop.display}, scratch {road.scratch}", flush=True)
+        body(road)
         ok = True
     except RoadFailed as failure:
-        print(f"road: {failure}", flush=True)
+        print(f"{label}: {failure}", flush=True)
     except StepFailed as failure:
-        print(f"road: could not set the scene: {failure}", flush=True)
+        print(f"{label}: could not set the scene: {failure}", flush=True)
     finally:
         if road is not None:
             road.close()
             if ok and not args.keep and not args.scratch:
                 shutil.rmtree(road.scratch, ignore_errors=True)
             elif not ok:
-                print(f"road: logs and homes kept in {road.scratch}")
+                print(f"{label}: logs and homes kept in {road.scratch}")
     if args.shots:
-        print(f"road: screenshots in {os.path.abspath(args.shots)}")
-    print("road: every step held" if ok else "road: FAILED")
+        print(f"{label}: screenshots in {os.path.abspath(args.shots)}")
+    print(f"{label}: every step held" if ok else f"{label}: FAILED")
     return 0 if ok else 1
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    for name in ("lobby", "vossad", "lobbybot", "setup", "data"):
+        parser.add_argument(f"--{name}", required=True)
+    parser.add_argument("--solo", action="store_true")
+    parser.add_argument("--refresh", action="store_true",
+                        help="the road of a list kept current by the automatic refresh")
+    parser.add_argument("--shots", help="save a screenshot of each step here")
+    parser.add_argument("--scratch", help="folder for homes and logs (default: a new one)")
+    parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
+    args = parser.parse_args()
+    return run(args, solo_road if args.solo else refresh_road if args.refresh else whole_road)
 
 
 if __name__ == "__main__":

@@ -38,8 +38,17 @@ class RawPeer {
   RawPeer(const RawPeer&) = delete;
   RawPeer& operator=(const RawPeer&) = delete;
 
-  bool Connect(unsigned port) {
+  // `from`: the local address to connect from (any of 127/8 reaches the
+  // loopback), for tests where peers must come from different hosts.
+  bool Connect(unsigned port, const char* from = nullptr) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (from != nullptr) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      if (inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
+          bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        return false;
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
@@ -49,12 +58,14 @@ class RawPeer {
     return true;
   }
 
-  // Listens on a free loopback port; Accept() takes one connection.
-  unsigned Listen() {
+  // Listens on a free port of 127.0.0.1 (or of `at`); Accept() takes one
+  // connection.
+  unsigned Listen(const char* at = nullptr) {
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (at != nullptr && inet_pton(AF_INET, at, &a.sin_addr) != 1) return 0;
     socklen_t len = sizeof a;
     if (bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listenFd_, 8) != 0 ||
         getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)

@@ -129,6 +129,12 @@ class PlayerTableTest : public ::testing::Test {
     return connection;
   }
 
+  std::vector<std::string> PendingTexts() const {
+    std::vector<std::string> texts;
+    for (const zep::PendingRequest& request : table.pending) texts.push_back(request.text);
+    return texts;
+  }
+
   // Accepts p into the subgroup the way the session does.
   std::uint32_t Admit(Player& p) {
     const std::uint32_t connection = Connect(p);
@@ -241,12 +247,12 @@ TEST_F(PlayerTableTest, RemovingAPendingRequestTakesOnlyTheOldestEqualOne) {
   EXPECT_FALSE(table.IsPendingRequest("ID=10.0.0.5:2003;a"));
 
   table.RemovePendingRequest("ID=10.0.0.5:2003;A");
-  EXPECT_THAT(table.pending, ElementsAre("ID=10.0.0.6:2003;B", "ID=10.0.0.5:2003;A"));
+  EXPECT_THAT(PendingTexts(), ElementsAre("ID=10.0.0.6:2003;B", "ID=10.0.0.5:2003;A"));
   EXPECT_TRUE(table.IsPendingRequest("ID=10.0.0.5:2003;A"));
 
   table.RemovePendingRequest("ID=10.0.0.7:2003;C");
   table.RemovePendingRequest("ID=10.0.0.5:2003;A");
-  EXPECT_THAT(table.pending, ElementsAre("ID=10.0.0.6:2003;B"));
+  EXPECT_THAT(PendingTexts(), ElementsAre("ID=10.0.0.6:2003;B"));
   EXPECT_FALSE(table.IsPendingRequest("ID=10.0.0.5:2003;A"));
 }
 

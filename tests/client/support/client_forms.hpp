@@ -92,7 +92,7 @@ class ClientForms : public ::testing::Test {
   // Shows the main window anew (as SetState(1) does) and waits for its
   // activation to have run.
   void ActivateMainWindowAgain() {
-    core().SetState(lobby::stRegister);
+    core().SetState(lobby::State::stRegister);
     ASSERT_TRUE(WaitFor([this] { return lobby::LobbyForm::LastActivated() == Test(); }));
   }
 

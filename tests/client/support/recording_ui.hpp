@@ -30,6 +30,7 @@ class RecordingUi : public lobby::ClientUi {
   std::string remoteName = "Partner";
   bool listResult = true;
   bool fatal = false;
+  bool background = false;
 
   bool IsFormVisible(lobby::Form form) const override { return visible.count(form) != 0; }
   void ShowForm(lobby::Form form) override {
@@ -54,11 +55,16 @@ class RecordingUi : public lobby::ClientUi {
   }
   void DestroySplash() override { R().calls.push_back("DestroySplash()"); }
   void QuitLoop() override { R().calls.push_back("Quit()"); }
+  bool InBackground() const override { return background; }
+  void CallPlayerBack(lobby::Form form, const std::string& summary, const std::string& body) override {
+    R().calls.push_back(std::string("CallBack(") + FormName(form) + ", " + Quoted(summary.c_str()) + ", " +
+                        Quoted(body.c_str()) + ")");
+  }
   void SetQueryTimer(bool on) override { R().calls.push_back(std::string("QueryTimer(") + (on ? "on" : "off") + ")"); }
   void SetRefreshTimer(bool on) override {
     R().calls.push_back(std::string("RefreshTimer(") + (on ? "on" : "off") + ")");
   }
-  void EnableRefreshButton() override { R().calls.push_back("EnableRefresh()"); }
+  void QueryEnded() override { R().calls.push_back("QueryEnded()"); }
   void EnableConnectButton() override { R().calls.push_back("EnableConnect()"); }
   bool ListQueryResult(const std::string& text) override {
     R().calls.push_back("List(" + Quoted(text.c_str()) + ")");

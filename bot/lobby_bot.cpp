@@ -152,10 +152,20 @@ void LobbyBot::RegisterLater() {
 }
 
 void LobbyBot::OnRegistration(const Message& m) {
+  // The agent registers without waiting for the server, so a server that
+  // turns the bot away says BUSY after the ACKJ. The wait does not start
+  // over at an ACKJ for that reason: only a registration the server kept
+  // (lost later, OnServerLost) or a match played resets it.
+  const bool refused = m.text.find("BUSY") != std::string::npos;
+  if (refused && (state_ == State::kRegistering || state_ == State::kRegistered || state_ == State::kQuerying)) {
+    // The agent has left that server already.
+    const bool noReason = m.moreInfo.find_first_not_of(' ') == std::string::npos;
+    Say("registration refused by the server" + (noReason ? std::string() : " (" + m.moreInfo + ")"));
+    return RegisterLater();
+  }
   if (state_ != State::kRegistering) return;
   if (m.text.find("ACKJ") != std::string::npos) {
     state_ = State::kRegistered;
-    retry_ = kFirstRetry;
     Say("registered");
     if (options_.offer) offerTimer_.Start(options_.offerInterval);
     return;
@@ -168,9 +178,12 @@ void LobbyBot::OnRegistration(const Message& m) {
 
 void LobbyBot::OnServerLost() {
   switch (state_) {
-    case State::kRegistering:
     case State::kRegistered:
     case State::kQuerying:
+      // The server had kept the registration: the wait starts over.
+      retry_ = kFirstRetry;
+      [[fallthrough]];
+    case State::kRegistering:
       Say("lost the server");
       return RegisterLater();
     case State::kOffering:

@@ -6,7 +6,8 @@
 // and plays every match with the core's computer opponent. After a match,
 // and after a lost or refused registration, it registers again; failures
 // wait 1 s, 2 s, 4 s ... up to 30 s between attempts, and the wait starts
-// over once the server acknowledged a registration. Everything runs on the
+// over once the server has kept a registration (it was lost later, not
+// refused) and after every match. Everything runs on the
 // platform loop; the host pumps it.
 #pragma once
 

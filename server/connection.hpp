@@ -47,6 +47,7 @@ struct Connection : platform::StreamChannel {
   const ConnectionRef ref;
   const in_addr peer;
   const std::uint16_t peerPort;
+  in_addr local{};  // the address the agent reached the server on
   const Player* player = nullptr;
   std::unique_ptr<Query> query;
   bool sliceQueued = false;  // its query's next slice is due on the loop

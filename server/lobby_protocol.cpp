@@ -1,5 +1,7 @@
 #include "lobby_protocol.hpp"
 
+#include "listed_address.hpp"
+
 #include <charconv>
 
 #include "platform/frame_codec.hpp"
@@ -192,6 +194,7 @@ void LobbyProtocol::OnQuery(Connection& c, std::string_view line) {
   query->app.assign(*app);
   query->filter = Filter::Parse(line.substr(separator + 1));
   query->remaining = *max;
+  query->standIn = LoopbackStandIn(c.local);
   queries_.Start(c, std::move(query));
 }
 
@@ -210,6 +213,11 @@ void LobbyProtocol::OnLeave(Connection& c) { connections_.Close(c, DropReason::k
 void LobbyProtocol::OnProbeRequest(Connection& c, std::string_view line, TimePoint now) {
   const std::string_view id = Param(line.substr(4), "ID").value_or("");
   const Player* player = registry_.Find(id);
+  if (player == nullptr) {
+    // The asker may name a player on the server's machine as it was listed.
+    const std::string registered = RegisteredIdOf(id, LoopbackStandIn(c.local));
+    if (!registered.empty()) player = registry_.Find(registered);
+  }
   if (player == nullptr) {
     log_.Write(c.peer.s_addr, Who(c), "reports %s unreachable, who is not registered", Printable(id).c_str());
     return;

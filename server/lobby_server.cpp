@@ -25,6 +25,7 @@
 #include "player_registry.hpp"
 #include "probes.hpp"
 #include "query_runner.hpp"
+#include "refusals.hpp"
 #include "server_log.hpp"
 
 namespace vossad {
@@ -72,6 +73,8 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler {
   Probes probes_;
   LobbyProtocol protocol_;
   platform::Listener listener_;
+  // Refused connections waiting to read their BUSY line.
+  Refusals refusals_;
   platform::Timer tick_;
   std::uint64_t nextSerial_ = 1;
 };
@@ -139,6 +142,7 @@ void LobbyServer::Impl::Stop() {
   const std::size_t closed = connections_.CloseAll();
   listener_.Close();
   tick_.Stop();
+  refusals_.CloseAll();
   if (closed > 0 || players > 0) {
     log_.Write(0, "-", "stopped: %zu connections closed, %zu players were registered", closed, players);
   }
@@ -148,12 +152,12 @@ bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
   const std::uint32_t source = address.sin_addr.s_addr;
   const auto who = [&] { return AddressText(address.sin_addr) + "/" + std::to_string(ntohs(address.sin_port)); };
   if (connections_.size() >= options_.maxPlayers) {
-    ::close(fd);
+    refusals_.Refuse(fd, "server full", Clock::now());
     log_.Write(source, who(), "refused: the server is full (%zu connections)", connections_.size());
     return false;
   }
   if (const std::size_t fromThere = connections_.FromAddress(source); fromThere >= options_.maxPerAddress) {
-    ::close(fd);
+    refusals_.Refuse(fd, "too many connections from this address", Clock::now());
     log_.Write(source, who(), "refused: %zu connections from this address already", fromThere);
     return false;
   }
@@ -168,6 +172,10 @@ bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
                                         TokenBucket(options_.lineRate, static_cast<double>(options_.lineBurst), now));
   if (!c->open()) return false;  // the loop would not watch it; the channel closed it
   c->nextProbe = now + options_.pingInterval;
+  sockaddr_in local{};
+  socklen_t localSize = sizeof local;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) == 0 && local.sin_family == AF_INET)
+    c->local = local.sin_addr;
   connections_.Insert(std::move(c));
   return true;
 }
@@ -213,6 +221,7 @@ void LobbyServer::Impl::OnWrote(platform::StreamChannel& channel) {
 
 void LobbyServer::Impl::OnTick() {
   const TimePoint now = Clock::now();
+  refusals_.Expire(now);
   log_.Summarise(now);
   probes_.Tick(now);
 }

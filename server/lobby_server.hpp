@@ -22,7 +22,9 @@
 //   QUER APP=<a>;MAX=<m>; 0x18 <filter>
 //        one "USER ID=<id>;OWN=<own>;<description>" per registered player of
 //        application a matching the filter (filter.hpp), not in a game and not
-//        the asker, in registration order, at most m; then "QROK". Sent in
+//        the asker, in registration order, at most m; then "QROK" (a player
+//        registered through loopback is listed under the address the asker
+//        reached the server on, listed_address.hpp). Sent in
 //        slices, a few dozen lines per loop turn. "QRFL" instead when the
 //        asker is not registered or the line cannot be read (no 0x18, no
 //        APP=, MAX missing, not a number, or not positive, a filter over
@@ -41,11 +43,13 @@
 // Every connection is sent "PING" every ping interval and dropped when no
 // frame arrives within the ping timeout of a probe. Each connection may send
 // lineRate lines a second (a token bucket of lineBurst lines); one address
-// may hold maxPerAddress connections. A frame over kMaxLineText, a frame not
-// complete within the ping timeout of its first byte, a bad signature, more
-// lines than its bucket holds, or more unsent output than kMaxPendingOutput
-// drops only that connection. Log lines of one kind about one address are
-// written up to a burst and then summarised (rate_limits.hpp).
+// may hold maxPerAddress connections; one beyond that, or beyond
+// maxPlayers, is sent "BUSY <reason>" and closed (refusals.hpp). A frame over
+// kMaxLineText, a frame not complete within the ping timeout of its first
+// byte, a bad signature, more lines than its bucket holds, or more unsent
+// output than kMaxPendingOutput drops only that connection. Log lines of
+// one kind about one address are written up to a burst and then summarised
+// (rate_limits.hpp).
 #pragma once
 
 #include <chrono>

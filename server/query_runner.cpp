@@ -1,5 +1,7 @@
 #include "query_runner.hpp"
 
+#include "listed_address.hpp"
+
 #include <array>
 
 namespace vossad {
@@ -70,7 +72,7 @@ void QueryRunner::Slice(Connection& c) {
         continue;
       }
       line_.assign("USER ID=");
-      line_ += player.id;
+      AppendListedId(line_, player.id, q.standIn);
       line_ += ";OWN=";
       line_ += player.own;
       line_ += ';';

@@ -25,6 +25,7 @@ struct Query {
   std::uint64_t remaining = 0;  // USER lines still allowed
   std::size_t listed = 0;
   std::uint64_t cursor = 0;  // registration number to continue from
+  std::string standIn;       // listed_address.hpp
 };
 
 class QueryRunner {

@@ -27,6 +27,9 @@ enum class MemberState { kNotMember, kMember, kJoining };
 inline constexpr unsigned kFirstListenPort = 2001;
 // The server address a session keeps (characters, NUL excluded).
 inline constexpr std::size_t kMaxServerAddress = 51;
+// The lobby servers' usual port: a current server written back with any
+// other port carries it ("host:port"), as the client reads it.
+inline constexpr int kUsualServerPort = 2424;
 // Separates the command part of JOIN, TERM and QUER lines from free text.
 inline constexpr char kSeparator = '\x18';
 
@@ -119,6 +122,7 @@ class CAgentSession : public CAgent {
   std::string reservedText_;
   std::string serverListPath_;
   std::string serverAddress_;  // at most kMaxServerAddress characters
+  int serverPort_ = 0;
   unsigned listenPort_ = 0;
   plat_hwnd window_ = 0;
   unsigned message_ = 0;

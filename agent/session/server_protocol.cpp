@@ -62,6 +62,7 @@ int CAgentSession::JoinServer(const char* address, int port) {
   if (address == nullptr) return ZEP_RET_INVALIDSTRING;
   if (serverState_ != ServerState::kNoServer) return ZEP_RET_INSERVER;
   serverAddress_.assign(address, strnlen(address, kMaxServerAddress));
+  serverPort_ = port;
   if (port < 0 || !ASConnectCreate(serverAddress_.c_str(), static_cast<unsigned>(port))) {
     QueueMessage("SERVER", ZEP_MT_JOINSRVRESPONSE, "FAIL", nullptr);
     return ZEP_RET_CONNECTFAILED;
@@ -74,6 +75,18 @@ int CAgentSession::JoinServer(const char* address, int port) {
 
 int CAgentSession::JoinResponseStep(const std::string& line) {
   if (serverState_ != ServerState::kConnecting) {
+    // The registration was sent without waiting, so a server that turns it
+    // away (full, or too many players from one address) can only say BUSY
+    // afterwards. Leaving silently would leave the client believing it is
+    // registered with a server it no longer has. (Told first: a server that
+    // has closed already makes the LEAV below fail, which must not read as
+    // a server lost.)
+    if (serverState_ != ServerState::kNoServer && Begins(line, "BUSY")) {
+      serverState_ = ServerState::kNoServer;
+      const std::string reason = Rest(line);
+      QueueMessage("SERVER", ZEP_MT_JOINSRVRESPONSE, "BUSY",
+                   reason.empty() ? std::nullopt : QueuedText(reason));
+    }
     // An answer nobody asked for: leave that server.
     ASSend("LEAV", 0);
     ASSend("", 1);
@@ -179,7 +192,11 @@ int CAgentSession::ServerListStep(const std::string& line) {
     }
     if (collected.lines.empty()) return 0;
     // A list that cannot be written leaves the old file in place.
-    RewriteServerList(serverListPath_, serverAddress_, collected.lines);
+    // The list comes from the server joined: it stays the current one, on
+    // its port, or the next registration would go elsewhere.
+    const std::string current =
+        serverPort_ == kUsualServerPort ? serverAddress_ : serverAddress_ + ":" + std::to_string(serverPort_);
+    RewriteServerList(serverListPath_, current, collected.lines);
     collected.Clear();
     return 1;
   }

@@ -30,7 +30,8 @@ bool ClientCore::OpenAgentSession(plat_hwnd notifyWindow, const Profile& profile
   }
   std::string server = ReadIniString("QORServers", "CurrentServer", serverList);
   if (server.empty()) server = kDefaultServerAddress;
-  return ZEPJoinServer(v.SessionHandle, server.c_str(), kServerPort) == ZEP_RET_OK;
+  const ServerAddress address = ParseServerAddress(server);
+  return ZEPJoinServer(v.SessionHandle, address.host.c_str(), address.port) == ZEP_RET_OK;
 }
 
 void ClientCore::ExitSequence() {

@@ -31,7 +31,8 @@ class ClientUi {
   // for good under a window manager, which sees the two out of order.)
   virtual void ShowFormAgain(Form form) = 0;
   // Shows text in the client's message box, kept above owner (none: above
-  // whatever is on screen). A second text replaces the first.
+  // the main window or the splash, whichever is on screen). A second text
+  // replaces the first.
   virtual void ShowMessage(std::optional<Form> owner, const std::string& text) = 0;
   // The platform's modal box for the fatal start-up messages; the real
   // implementation ends the process and never returns.

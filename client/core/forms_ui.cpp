@@ -54,6 +54,13 @@ void FormsUi::HideForm(Form form) {
 
 void FormsUi::ShowMessage(std::optional<Form> owner, const std::string& text) {
   if (forms_.MessageF == nullptr) return;
+  // With none of the dialogs on screen the box belongs to the main window or
+  // the splash, whichever shows: a box without an owner is a window like any
+  // other to a window manager, which may map it under the one the player
+  // looks at.
+  for (Form fallback : {Form::Test, Form::Open}) {
+    if (!owner && IsFormVisible(fallback)) owner = fallback;
+  }
   forms_.MessageF->ShowText(owner ? FormWidget(*owner) : nullptr, text);
 }
 

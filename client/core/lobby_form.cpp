@@ -58,7 +58,9 @@ QFont FormFont(int pixelSize, bool bold) {
 LobbyForm::LobbyForm(const QString& caption, int width, int height, Frame frame) : QWidget(nullptr) {
   Qt::WindowFlags flags = Qt::Window;
   if (frame == Frame::Borderless) {
-    flags |= Qt::FramelessWindowHint;
+    // Of dialog type: Qt tells the window system of a window's owner (the
+    // transient-for hint that keeps it above) only for dialogs and tools.
+    flags = Qt::Dialog | Qt::FramelessWindowHint;
   } else {
     flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;

@@ -33,6 +33,7 @@ namespace lobby {
 class LobbyForm : public QWidget {
   Q_OBJECT
  public:
+  // Borderless: a box kept above an owner (SetOwner), with no frame.
   enum class Frame { Standard, Borderless };
 
   LobbyForm(const QString& caption, int width, int height, Frame frame = Frame::Standard);

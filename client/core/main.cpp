@@ -6,13 +6,22 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
 #include <thread>
 
 #include "client_app.hpp"
+#include "command_line.hpp"
+#include "forms_ui.hpp"
+#include "installation_check.hpp"
 #include "platform/stop_signals.hpp"
+#include "profile_files.hpp"
 #include "qt_sound.hpp"
 
 int main(int argc, char** argv) {
+  // Before anything needs a display.
+  if (const std::optional<int> status = lobby::HandleCommandLine(argc, argv)) return *status;
+  const std::optional<std::string> missing = lobby::MissingInstallation(lobby::ReadInstallDir());
   // SIGTERM and SIGINT end the program through its exit sequence. The
   // signals are blocked first, before any thread exists, so that all of
   // them inherit it and only the loop's signal descriptor takes them.
@@ -35,6 +44,14 @@ int main(int argc, char** argv) {
   // Windows are hidden and shown all the time; only the exit sequence ends
   // the program.
   QApplication::setQuitOnLastWindowClosed(false);
+  if (missing) {
+    std::fprintf(stderr, "lobby: %s\n", missing->c_str());
+    QMessageBox box(QMessageBox::NoIcon, lobby::kApplicationTitle, QString::fromStdString(*missing),
+                    QMessageBox::Ok);
+    box.exec();
+    fontconfig.join();
+    return 1;
+  }
   lobby::SetSoundBackend(std::make_unique<lobby::QtSoundBackend>());
   int status = 0;
   {

@@ -1,5 +1,6 @@
 #include "profile_files.hpp"
 
+#include <charconv>
 #include <vector>
 
 #include "platform/platform.h"
@@ -37,6 +38,21 @@ std::string ReadInstallDir() {
   char buffer[kIniBufferSize] = {};
   plat_get_profile_string("QORGames", "CorvanePath", "C:", buffer, kIniBufferSize);
   return std::string(buffer) + "\\";
+}
+
+ServerAddress ParseServerAddress(const std::string& currentServer) {
+  ServerAddress address{currentServer, kServerPort};
+  const std::size_t colon = currentServer.rfind(':');
+  if (colon == std::string::npos || colon == 0) return address;
+  const char* first = currentServer.data() + colon + 1;
+  const char* last = currentServer.data() + currentServer.size();
+  int port = 0;
+  const auto [end, error] = std::from_chars(first, last, port);
+  // Digits only: from_chars would take a sign, and "2424x" is no port.
+  if (first == last || *first < '0' || *first > '9' || error != std::errc() || end != last || port < 1 ||
+      port > 65535)
+    return address;
+  return {currentServer.substr(0, colon), port};
 }
 
 }  // namespace lobby

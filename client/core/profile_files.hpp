@@ -37,7 +37,17 @@ std::string NativePath(const std::string& windowsPath);
 
 // The server address joined when SERVERS.INI names none.
 inline constexpr const char* kDefaultServerAddress = "127.0.0.1";
-// The lobby server's port.
+// The lobby server's port, joined when the address names none.
 inline constexpr int kServerPort = 2424;
+
+// Where a CurrentServer value points: "host" is that host on kServerPort,
+// "host:port" that port (1 to 65535, decimal). Any other text after the
+// last ':' is left in the host, which then fails to resolve like any other
+// bad name.
+struct ServerAddress {
+  std::string host;
+  int port = kServerPort;
+};
+ServerAddress ParseServerAddress(const std::string& currentServer);
 
 }  // namespace lobby

@@ -1,6 +1,7 @@
 #include "single_instance.hpp"
 
 #include "platform/platform.h"
+#include "platform/top_window.h"
 
 namespace lobby {
 

@@ -180,4 +180,18 @@ TEST_F(BotTest, RegistersAgainWithAGrowingDelayUntilTheServerIsBack) {
   EXPECT_EQ(bot.Stop(), 0);
 }
 
+TEST_F(BotTest, ARefusedRegistrationIsSaidAndWaitsLongerEachTime) {
+  StartServer({"--max-players", "1"});
+  auto ann = std::make_unique<SessionClient>();
+  Register(*ann, "VERSION=0.90b1;REAL=Ann;", dir.File("ANN.INI"));
+  BotProcess bot(BotArgs({"--name", "Robo"}));
+  ASSERT_TRUE(bot.WaitForLine("registration refused by the server (server full)"));
+  ASSERT_TRUE(bot.WaitForLine("registering again in 1 s"));
+  ASSERT_TRUE(bot.WaitForLine("registering again in 2 s"));
+  ASSERT_TRUE(bot.WaitForLine("registering again in 4 s"));
+  ann.reset();  // the place is free again
+  ASSERT_TRUE(bot.WaitForLine("registered"));
+  EXPECT_EQ(bot.Stop(), 0);
+}
+
 }  // namespace

@@ -60,6 +60,27 @@ TEST_F(AgentBinding, WithoutACurrentServerTheLocalOneIsJoined) {
   }
 }
 
+TEST_F(AgentBinding, APortAfterTheCurrentServerIsJoinedThere) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"127.0.0.1:27100", "\"127.0.0.1\", 27100"},
+      {"lobby.example:1", "\"lobby.example\", 1"},
+      {"lobby.example:65535", "\"lobby.example\", 65535"},
+      // Not a port: the whole text is the host, on the usual port.
+      {"lobby.example:65536", "\"lobby.example:65536\", 2424"},
+      {"lobby.example:0", "\"lobby.example:0\", 2424"},
+      {"lobby.example:+80", "\"lobby.example:+80\", 2424"},
+      {"lobby.example:", "\"lobby.example:\", 2424"},
+      {"lobby.example:80x", "\"lobby.example:80x\", 2424"},
+  };
+  for (const auto& [current, joined] : cases) {
+    R().calls.clear();
+    WriteFile(dir_ / "SERVERS.INI", std::string("[QORServers]\nCurrentServer=") + current + "\n");
+    core.OpenAgentSession(42, bob);
+    EXPECT_EQ(R().CallsOf("ZEPJoinServer"), (std::vector<std::string>{std::string("ZEPJoinServer(0, ") + joined + ")"}))
+        << current;
+  }
+}
+
 TEST_F(AgentBinding, RegisteringTwiceLeavesTheFirstSessionFirst) {
   R().nextHandle = 4;
   core.OpenAgentSession(42, bob);

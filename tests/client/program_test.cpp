@@ -62,26 +62,29 @@ class Program : public ::testing::TestWithParam<bool> {
     if (!HasFailure()) fs::remove_all(dir_);
   }
 
-  // A lobby server of the test's own on port 2424 of a loopback address,
-  // named as the current server.
-  void StartServer() {
+  // A lobby server of the test's own on a loopback address, port 2424
+  // unless another is given (CurrentServer then names it).
+  void StartServer(int port = 2424) {
     std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 20; ++attempt) {
       const std::string address = "127.0.0." + std::to_string(2 + random() % 249);
       const std::string out = dir_ + "/vossad.out";
       fs::remove(out);
       auto server = std::make_unique<Child>(
-          std::vector<std::string>{VOSSAD_PATH, "--bind", address, "--port", "2424"}, xtest::Env{}, out,
-          dir_ + "/vossad.log");
+          std::vector<std::string>{VOSSAD_PATH, "--bind", address, "--port", std::to_string(port)}, xtest::Env{},
+          out, dir_ + "/vossad.log");
       if (Eventually([&] { return Slurp(out).find("listening on") != std::string::npos || !server->running(); },
                      10000) &&
           server->running()) {
         server_ = std::move(server);
-        std::ofstream(install_ + "/SERVERS.INI") << "[QORServers]\nCurrentServer=" << address << "\n";
+        SetCurrentServer(port == 2424 ? address : address + ":" + std::to_string(port));
         return;
       }
     }
-    FAIL() << "no loopback address with a free port 2424";
+    FAIL() << "no loopback address with a free port " << port;
+  }
+  void SetCurrentServer(const std::string& server) {
+    std::ofstream(install_ + "/SERVERS.INI") << "[QORServers]\nCurrentServer=" << server << "\n";
   }
   std::string ServerLog() { return Slurp(dir_ + "/vossad.log"); }
 
@@ -109,8 +112,8 @@ class Program : public ::testing::TestWithParam<bool> {
   }
   // A server of its own, a lobby started and registered as "Tester": the
   // query dialog shows and the server has the registration.
-  void StartAndRegister() {
-    StartServer();
+  void StartAndRegister(int port = 2424) {
+    StartServer(port);
     lobby_ = StartLobby("lobby.log");
     const Window main = PastTheSplash();
     ASSERT_NE(main, 0u);
@@ -151,6 +154,41 @@ TEST_P(Program, TheMessageBoxStaysAboveAndHandsTheActivationBack) {
   PressRegister(main);
   EXPECT_NE(x_->WaitMapped(kQuery), 0u) << "the main window was not activated again";
   EXPECT_TRUE(x_->Mapped(kMessage).empty());
+}
+
+TEST_P(Program, ACurrentServerWithAPortIsJoinedOnThatPort) {
+  ASSERT_NO_FATAL_FAILURE(StartAndRegister(27100));
+}
+
+TEST_P(Program, RegisteringWithNoServerSaysSoAboveTheMainWindow) {
+  SetCurrentServer("127.0.0.1:1");  // nothing listens there
+  lobby_ = StartLobby("lobby.log");
+  const Window main = PastTheSplash();
+  ASSERT_NE(main, 0u);
+  TypeRealName(main, "Tester");
+  PressRegister(main);
+  const Window box = x_->WaitMapped(kMessage);
+  ASSERT_NE(box, 0u) << "no message";
+  ASSERT_EQ(x_->WaitMapped(kMain), main) << "the main window did not come back";
+  EXPECT_TRUE(Eventually([&] { return x_->StackIndex(box) > x_->StackIndex(main); }, 5000))
+      << "the box is below the main window";
+  EXPECT_EQ(x_->TransientFor(box), main);
+}
+
+TEST_P(Program, WithoutItsInstallationItSaysSoAndHowToMakeIt) {
+  fs::remove(dir_ + "/WIN.INI");  // no installation directory recorded: C:\ has none of the files
+  lobby_ = StartLobby("lobby.log");
+  const Window box = x_->WaitMapped(kFatal);
+  ASSERT_NE(box, 0u) << Slurp(dir_ + "/lobby.log");
+  EXPECT_TRUE(x_->Mapped(kSplash).empty());
+  EXPECT_NE(Slurp(dir_ + "/lobby.log").find("lobby: The game is not installed for you: " + dir_ +
+                                            "/drives/c/ holds no Bitmaps/Cv_first.bmp.\nRun lobby-setup"),
+            std::string::npos)
+      << Slurp(dir_ + "/lobby.log");
+  EXPECT_TRUE(x_->FocusAndKey(box, "Return"));
+  const std::optional<int> code = lobby_->Wait(15000);
+  ASSERT_TRUE(code.has_value()) << "still running";
+  EXPECT_EQ(*code, 1);
 }
 
 TEST_P(Program, TheExitButtonEndsTheProgram) {
@@ -213,6 +251,30 @@ TEST_P(Program, AHeldSemaphoreWithoutAWindowLetsTheCopyStart) {
   EXPECT_TRUE(x_->Mapped(kSplash).empty());
   EXPECT_TRUE(lobby_->running());
   close(fd);
+}
+
+TEST(ProgramCommandLine, HelpAndVersionNeedNoDisplayAndAnythingElseIsRefused) {
+  const std::string out = ::testing::TempDir() + "lobby-command-line.log";
+  const xtest::Env noDisplay{{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
+                             {"QT_QPA_PLATFORM", std::nullopt}};
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"--help"}, 0, "Usage: lobby [--help] [--version]\n"},
+      {{"-h"}, 0, "Usage: lobby"},
+      {{"--version"}, 0, "lobby 0."},
+      {{"--play"}, 2, "lobby: unknown option --play (see lobby --help)\n"},
+      {{"C:\\Corvane"}, 2, "lobby: takes no argument: C:\\Corvane"},
+  };
+  for (const auto& c : cases) {
+    fs::remove(out);
+    std::vector<std::string> argv{LOBBY_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(xtest::Run(argv, noDisplay, 10000, out), c.status) << c.args[0];
+    EXPECT_EQ(Slurp(out).rfind(c.says, 0), 0u) << c.args[0] << ": " << Slurp(out);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Display, Program, ::testing::Values(false, true),

@@ -11,8 +11,10 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 scratch=$(mktemp -d)
 lobby_pid=
+vossad_pid=
 cleanup() {
   [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null || true
+  [ -n "$vossad_pid" ] && kill "$vossad_pid" 2>/dev/null || true
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -39,12 +41,35 @@ for f in usr/bin/lobby usr/bin/lobby-launch usr/bin/lobby-setup usr/bin/vossad u
          usr/share/applications/lobby.desktop usr/share/icons/hicolor/256x256/apps/lobby.png \
          usr/share/lobby/Bitmaps/Cv_first.bmp usr/share/lobby/Bitmaps/Cv_sec.bmp usr/share/lobby/Corva.hlp \
          usr/share/lobby/Zudeduzu.wav usr/share/lobby/DIAL.WAV usr/share/lobby/SERVERS.INI \
-         usr/share/man/man6/lobby.6 usr/share/man/man6/lobbybot.6 usr/share/man/man8/vossad.8 usr/lib/systemd/system/vossad.service; do
+         usr/share/doc/lobby/copyright usr/share/doc/lobby/changelog.gz \
+         usr/lib/systemd/system/vossad.service etc/default/vossad; do
   [ -e "$root/$f" ] || fail "missing $f"
 done
-ls "$root"/usr/lib*/libzep.so "$root"/usr/lib*/libcvengine.so >/dev/null 2>&1 ||
-  ls "$root"/usr/lib/*/libzep.so >/dev/null || fail "missing libraries"
-grep -q '^ExecStart=/usr/bin/vossad ' "$root/usr/lib/systemd/system/vossad.service" || fail "the unit's ExecStart"
+# Man pages compressed, one for every program.
+for page in man6/lobby.6 man6/lobby-launch.6 man6/lobby-setup.6 man6/lobbybot.6 man8/vossad.8; do
+  gzip -t "$root/usr/share/man/$page.gz" 2>/dev/null || fail "no compressed man page $page"
+done
+[ -z "$(find "$root/usr/share/man" -type f ! -name '*.gz')" ] || fail "an uncompressed man page"
+version=$(dpkg-deb -f "$deb" Version)
+[ "$(zcat "$root/usr/share/doc/lobby/changelog.gz" | dpkg-parsechangelog -l - -S Version)" = "$version" ] ||
+  fail "the changelog's version is not the package's ($version)"
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  "$root/usr/share/doc/lobby/copyright" || fail "the copyright file's format"
+# The programs' own libraries in a directory of their own
+# (usr/lib/<arch>/lobby, or usr/lib/lobby from a build for another prefix),
+# none among the system's.
+for lib in libzep.so libcvengine.so libplatform.so; do
+  [ -n "$(find "$root/usr/lib" -path '*/lobby/'"$lib")" ] || fail "missing $lib"
+done
+[ -z "$(find "$root/usr/lib" -name '*.so*' ! -path '*/lobby/*')" ] || fail "a library outside the private directory"
+# The service: documented, and listening where its settings say (loopback
+# as installed); the settings are kept across upgrades.
+unit="$root/usr/lib/systemd/system/vossad.service"
+grep -q '^Documentation=man:vossad(8)$' "$unit" || fail "the unit's Documentation"
+grep -q '^EnvironmentFile=-/etc/default/vossad$' "$unit" || fail "the unit's EnvironmentFile"
+grep -q '^ExecStart=/usr/bin/vossad --bind ${VOSSAD_BIND} ' "$unit" || fail "the unit's ExecStart"
+grep -q '^VOSSAD_BIND=127.0.0.1$' "$root/etc/default/vossad" || fail "the service's default address"
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/vossad || fail "no conffile"
 grep -q '^Exec=lobby-launch$' "$root/usr/share/applications/lobby.desktop" || fail "the desktop entry's Exec"
 
 # Programs find their libraries inside the moved tree, not in the build.
@@ -56,6 +81,42 @@ for p in lobby vossad lobbybot lobby-setup; do
 done
 "$(dirname "$0")/run_paths_test.sh" "$root" usr/bin usr/lib >/dev/null || fail "a run path reaches outside the tree"
 "$root/usr/bin/vossad" --help >/dev/null || fail "vossad --help"
+env -u LD_LIBRARY_PATH ldd "$root/usr/bin/vossad" | grep -q libX11 && fail "vossad needs libX11"
+
+# The unit's command line, with the unit's and the installed settings'
+# environment as systemd gives it, listens on loopback (on a free port here).
+(
+  eval "export $(sed -n 's/^Environment=//p' "$unit")"
+  set -a && . "$root/etc/default/vossad" && set +a
+  read -r -a argv <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
+  argv=("${argv[@]//'${VOSSAD_BIND}'/$VOSSAD_BIND}")
+  argv[0]=$root${argv[0]}
+  [ "${argv[-1]}" = 2424 ] && argv[-1]=0
+  exec "${argv[@]}" >"$scratch/vossad.out" 2>/dev/null
+) &
+vossad_pid=$!
+for _ in $(seq 1 100); do
+  grep -q 'listening on' "$scratch/vossad.out" 2>/dev/null && break
+  kill -0 "$vossad_pid" 2>/dev/null || break
+  sleep 0.1
+done
+grep -q '^listening on 127\.0\.0\.1:' "$scratch/vossad.out" || fail "the service does not listen on loopback: $(cat "$scratch/vossad.out")"
+kill "$vossad_pid" && wait "$vossad_pid" 2>/dev/null || true
+vossad_pid=
+
+# --help and --version, without a display, and making nothing.
+(
+  export HOME="$scratch/nohome" XDG_CONFIG_HOME="$scratch/nohome/.config" LOBBY_WIN_INI="$scratch/nohome/WIN.INI"
+  unset DISPLAY WAYLAND_DISPLAY
+  for p in lobby lobby-launch; do
+    "$root/usr/bin/$p" --help | grep -q "^Usage: $p " || fail "$p --help"
+    [ "$("$root/usr/bin/$p" --version)" = "$p $version" ] || fail "$p --version"
+    status=0
+    "$root/usr/bin/$p" --bogus 2>/dev/null || status=$?
+    [ "$status" = 2 ] || fail "$p takes a bad argument"
+  done
+  [ ! -e "$scratch/nohome" ] || fail "--help or --version made files"
+)
 
 # First start from the desktop menu, with a home of its own.
 [ -n "${DISPLAY:-}" ] || fail "needs an X display (the test suite runs under Xvfb)"

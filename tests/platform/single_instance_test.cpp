@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/top_window.h"
 #include "temp_files.hpp"
 
 #if defined(HAVE_X11)

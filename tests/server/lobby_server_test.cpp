@@ -2,6 +2,7 @@
 // spoken to by scripted clients in raw frames, the way agents do.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -70,8 +71,10 @@ bool Eventually(const std::function<bool()>& condition) {
 
 class Client {
  public:
-  // `from`: the loopback address to connect from (127.0.0.0/8 is all local).
-  Client(int serverPort, bool answersPings = true, const char* from = "127.0.0.1") : answersPings_(answersPings) {
+  // `from`: the address to connect from (127.0.0.0/8 is all local), `to`
+  // the server's.
+  Client(int serverPort, bool answersPings = true, const char* from = "127.0.0.1", const char* to = "127.0.0.1")
+      : answersPings_(answersPings) {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
@@ -80,7 +83,7 @@ class Client {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<std::uint16_t>(serverPort));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, to, &a.sin_addr);
     connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   }
   ~Client() { Close(); }
@@ -338,11 +341,13 @@ TEST_F(LobbyServerTest, OversizedOrBadFramesCloseOnlyTheirConnection) {
   EXPECT_EQ(Ids(late->Query(" ")), (IdList{"127.0.0.1:2001", "127.0.0.1:2002"}));
 }
 
-TEST(LobbyServerLimits, ConnectionOverMaxPlayersIsClosedAtOnce) {
+TEST(LobbyServerLimits, ConnectionOverMaxPlayersIsRefusedWithBusy) {
   Vossad server({"--max-players", "2"});
   auto ann = Registered(server, 2001, Description("Ann"));
   auto asker = Registered(server, 2002, Description("Eve"));
   Client third(server.port());
+  third.Join(2003, Description("Late"));
+  EXPECT_EQ(third.Next(), "BUSY server full");
   EXPECT_TRUE(third.ClosedByServer());
   EXPECT_EQ(Ids(asker->Query(" ")), IdList{"127.0.0.1:2001"});
 }
@@ -434,6 +439,36 @@ TEST(LobbyServerProbes, CpinProbesTheNamedPlayerAtOnce) {
   EXPECT_EQ(Ids(reporter->Query(" ")), IdList{"127.0.0.1:2002"});
 }
 
+// An IPv4 address of this machine other than loopback, if it has one.
+std::optional<std::string> NonLoopbackAddress() {
+  ifaddrs* all = nullptr;
+  if (getifaddrs(&all) != 0) return std::nullopt;
+  std::optional<std::string> found;
+  for (ifaddrs* i = all; i != nullptr && !found; i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+    const in_addr address = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr;
+    if ((ntohl(address.s_addr) >> 24) == 127) continue;
+    char text[INET_ADDRSTRLEN];
+    if (inet_ntop(AF_INET, &address, text, sizeof text)) found = text;
+  }
+  freeifaddrs(all);
+  return found;
+}
+
+TEST(LobbyServerAddresses, APlayerOnTheServersMachineIsListedElsewhereByTheAddressTheAskerReached) {
+  const std::optional<std::string> lan = NonLoopbackAddress();
+  if (!lan) GTEST_SKIP() << "this machine has no IPv4 address but loopback";
+  Vossad server({"--bind", "0.0.0.0"});
+  auto host = Registered(server, 2001, Description("Host"), "Corva", /*answersPings=*/false);  // through 127.0.0.1
+  Client remote(server.port(), true, lan->c_str(), lan->c_str());
+  remote.Join(2002, Description("Remote"));
+  EXPECT_EQ(Ids(remote.Query(" ")), IdList{*lan + ":2001"}) << "not its own loopback";
+  EXPECT_EQ(Ids(host->Query(" ")), IdList{*lan + ":2002"}) << "loopback askers see ids as registered";
+  // Reported unreachable under the listed id, the host is probed.
+  remote.Send("CPIN ID=" + *lan + ":2001;");
+  EXPECT_EQ(host->Next(), "PING");
+}
+
 // ---- clients that are not agents ---------------------------------------------
 
 // The lines of a log file written so far.
@@ -464,6 +499,12 @@ TEST_F(HostileClientTest, OneAddressCannotHoldMoreThanItsShareOfConnections) {
   std::vector<std::unique_ptr<Client>> mine;
   for (int port = 2001; port <= 2003; ++port) mine.push_back(Registered(server, port, Description("P")));
   Client fourth(server.port());
+  EXPECT_EQ(fourth.Next(), "BUSY too many connections from this address");
+  // An agent's registration that comes after the refusal is taken (and
+  // dropped), not answered with a reset that would fail the agent's next
+  // write before it has read why.
+  fourth.Join(2004, Description("P"));
+  fourth.Send("CINI VER=0;");
   EXPECT_TRUE(fourth.ClosedByServer());
   auto other = Registered(server, 2001, Description("Other"), "Corva", true, "127.0.0.2");
   EXPECT_EQ(Ids(other->Query(" ")), (IdList{"127.0.0.1:2001", "127.0.0.1:2002", "127.0.0.1:2003"}))

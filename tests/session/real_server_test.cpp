@@ -104,7 +104,9 @@ TEST_F(RealServerTest, TheServerListSentAfterRegistrationReplacesTheLocalOne) {
   SessionClient a;
   Register(a, "REAL=Ann;", listA);
   ASSERT_TRUE(PumpUntil([&] { return ReadFile(listA).find("Version=7") != std::string::npos; }));
-  EXPECT_EQ(ReadFile(listA), "[QORServers]\nCurrentServer=127.0.0.1\nVersion=7\nServer1=lobby.example\n");
+  // The server joined stays the current one, on its port.
+  EXPECT_EQ(ReadFile(listA), "[QORServers]\nCurrentServer=127.0.0.1:" + std::to_string(server->port()) +
+                                 "\nVersion=7\nServer1=lobby.example\n");
   EXPECT_EQ(ReadFile(dir.File("A.$$$")), "[QORServers]\nCurrentServer=old\nVersion=3\n");
 
   // Registering again with the list now up to date brings nothing new.

@@ -148,6 +148,17 @@ TEST_F(ServerProtocolTest, AnUnaskedJoinAnswerMakesTheSessionLeaveThatServer) {
   EXPECT_TRUE(client.Drain().empty()) << "state and queue unchanged";
 }
 
+TEST_F(ServerProtocolTest, ABusyAfterTheRegistrationIsARefusalTheClientHears) {
+  Join();
+  ASSERT_EQ(ZEPQueryUsers(client.handle, " ", 5, nullptr, nullptr), ZEP_RET_OK);
+  ASSERT_TRUE(server.Send(Frame("BUSY server full") + Frame("USER ID=1.2.3.4:5;")));
+  EXPECT_TRUE(server.WaitForClose());
+  EXPECT_EQ(Lines(server.received()), (std::vector<std::string>{"QUER APP=QORCORVA;MAX=5;\x18 ", "LEAV"}));
+  EXPECT_EQ(client.Drain(), (std::vector<Message>{{"SERVER", ZEP_MT_JOINSRVRESPONSE, "BUSY", "server full"}}));
+  EXPECT_EQ(client.ServerStatus(), ZEP_SS_NOSRV);
+  EXPECT_EQ(ZEPLeaveServer(client.handle), ZEP_RET_NOTINSERVER);
+}
+
 TEST_F(ServerProtocolTest, OneNotificationPerEmptyToNotEmptyTransition) {
   Join();  // ACKJ: one notification, drained
   PumpAWhile();
@@ -169,7 +180,9 @@ TEST_F(ServerProtocolTest, TheServerListIsRewrittenFromCiniLinesAndTheOldOneKept
   ASSERT_TRUE(server.Send(Frame("CINI START") + Frame("CINI Version=2\r\n") + Frame("CINI Server1=10.1.1.1xx") +
                           Frame("CINI END")));
   PumpUntil([&] { return ReadFile(list).find("Version=2") != std::string::npos; });
-  EXPECT_EQ(ReadFile(list), "[QORServers]\nCurrentServer=127.0.0.1\nVersion=2\nServer1=10.1.1.1\n");
+  EXPECT_EQ(ReadFile(list), "[QORServers]\nCurrentServer=127.0.0.1:" + std::to_string(port) +
+                                "\nVersion=2\nServer1=10.1.1.1\n")
+      << "the server joined, on its port";
   EXPECT_EQ(ReadFile(dir.File("SERVERS.$$$")), "[QORServers]\nCurrentServer=old.example\nVersion=1\n");
 }
 
@@ -183,7 +196,8 @@ TEST_F(ServerProtocolTest, AHugeBinaryListIsKeptWholeAsTheBackupAndLongLinesAreW
   ASSERT_TRUE(server.Send(Frame("CINI START") + Frame("CINI " + server1 + "\r\n") + Frame("CINI Version=6xx") +
                           Frame("CINI END")));
   ASSERT_TRUE(PumpUntil([&] { return ReadFile(list).size() < old.size(); }));
-  EXPECT_EQ(ReadFile(list), "[QORServers]\nCurrentServer=127.0.0.1\n" + server1 + "\nVersion=6\n");
+  EXPECT_EQ(ReadFile(list), "[QORServers]\nCurrentServer=127.0.0.1:" + std::to_string(port) + "\n" + server1 +
+                                "\nVersion=6\n");
   EXPECT_EQ(ReadFile(dir.File("SERVERS.$$$")), old) << "nothing of the old file is lost";
   char value[80];
   plat_get_private_profile_string("QORServers", "Server1", " ", value, sizeof value, list.c_str());
@@ -270,7 +284,7 @@ TEST_F(ServerProtocolTest, AServerAddressIsCutToFiftyOneCharacters) {
   ASSERT_TRUE(server.Accept());
   ASSERT_TRUE(server.Send(Frame("CINI START") + Frame("CINI Version=9xx") + Frame("CINI END")));
   PumpUntil([&] { return ReadFile(list).find("Version=9") != std::string::npos; });
-  EXPECT_EQ(ReadFile(list), "[QORServers]\nCurrentServer=" + kept + "\nVersion=9\n");
+  EXPECT_EQ(ReadFile(list), "[QORServers]\nCurrentServer=" + kept + ":" + std::to_string(port) + "\nVersion=9\n");
 }
 
 TEST(ServerListFile, TheBackupKeepsDriveFolderAndNameWithExtensionDollars) {

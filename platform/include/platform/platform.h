@@ -126,11 +126,8 @@ PLAT_EXPORT unsigned plat_native_path(const char *path, char *buf,
  * already held by a running process. Returns a handle (>= 0) or -1. */
 PLAT_EXPORT int plat_semaphore_create(const char *name, int *existed);
 PLAT_EXPORT void plat_semaphore_close(int handle);
-/* Finds a top-level window of the display with this exact title; when
- * new_title is not NULL, retitles it. Returns nonzero when one was found.
- * Of several, the one highest in the stack is found (a window just made is
- * above all others). Without a display nothing is ever found. */
-PLAT_EXPORT int plat_find_top_window(const char *title, const char *new_title);
+/* The top-level window search that goes with it is in platform/top_window.h
+ * (library platform_x11). */
 
 #ifdef __cplusplus
 }

@@ -203,6 +203,12 @@ class XDisplay {
     return index;
   }
 
+  // The window w is transient for (its owner), by its client window.
+  Window TransientFor(Window w) {
+    Window owner = 0;
+    return XGetTransientForHint(display_, w, &owner) ? owner : 0;
+  }
+
   Env env() const { return {{"DISPLAY", name_}}; }
   // A click at client-area coordinates of w.
   bool Click(Window w, int x, int y) {

@@ -35,8 +35,9 @@ struct Query;  // query_runner.hpp
 // A JOIN for an id another live connection holds, waiting on that holder's
 // answer to its probe.
 struct Challenger {
-  ConnectionRef connection;
+  ConnectionRef connection;  // the default: at another instance
   std::string id;
+  std::string instance;  // that instance's name, for one from elsewhere
 };
 
 struct Connection : platform::StreamChannel {

@@ -78,7 +78,12 @@ LobbyProtocol::LobbyProtocol(const ServerOptions& options, Registry& registry, C
       log_(log),
       queries_(queries),
       probes_(probes) {
-  if (options_.serverList) serverListFrames_ = EncodeServerList(*options_.serverList);
+  SetServerList(options_.serverList);
+}
+
+void LobbyProtocol::SetServerList(std::optional<ServerList> list) {
+  serverList_ = std::move(list);
+  serverListFrames_ = serverList_ ? EncodeServerList(*serverList_) : std::string();
 }
 
 std::size_t LobbyProtocol::TakeLines(Connection& c, platform::ByteBuffer& input, TimePoint now) {
@@ -165,10 +170,10 @@ void LobbyProtocol::OnJoin(Connection& c, std::string_view line, TimePoint now) 
 }
 
 void LobbyProtocol::OnServerList(Connection& c, std::string_view line) {
-  if (!options_.serverList) return;
+  if (!serverList_) return;
   // An agent without a version of its own reports "0".
   const std::string_view version = Param(line.substr(4), "VER").value_or("0");
-  if (version == options_.serverList->version) return;
+  if (version == serverList_->version) return;
   connections_.SendBytes(c, serverListFrames_);
 }
 
@@ -222,8 +227,12 @@ void LobbyProtocol::OnProbeRequest(Connection& c, std::string_view line, TimePoi
     log_.Write(c.peer.s_addr, Who(c), "reports %s unreachable, who is not registered", Printable(id).c_str());
     return;
   }
-  // A player whose connection is owned elsewhere is not ours to probe.
-  if (Connection* target = connections_.Find(player->connection)) probes_.ProbeReported(*target, Who(c), now);
+  // A player whose connection another instance owns is probed by it.
+  if (Connection* target = connections_.Find(player->connection)) {
+    probes_.ProbeReported(*target, Who(c), now);
+  } else {
+    registry_.AskProbe(*player, Who(c));
+  }
 }
 
 }  // namespace vossad

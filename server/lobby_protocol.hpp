@@ -42,6 +42,8 @@ class LobbyProtocol {
   // line, until one closes the connection; returns how many were taken. A
   // bad frame, or more lines than the connection's bucket holds, closes it.
   std::size_t TakeLines(Connection& c, platform::ByteBuffer& input, TimePoint now);
+  // Replaces the list sent to agents (none: CINI is not answered).
+  void SetServerList(std::optional<ServerList> list);
 
  private:
   void HandleLine(Connection& c, std::string_view line, TimePoint now);
@@ -59,6 +61,7 @@ class LobbyProtocol {
   ServerLog& log_;
   QueryRunner& queries_;
   Probes& probes_;
+  std::optional<ServerList> serverList_;
   std::string serverListFrames_;  // START, the lines, END, already framed
   std::string text_;              // the line being handled
 };

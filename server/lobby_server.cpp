@@ -40,7 +40,7 @@ constexpr std::size_t kMaxHeldInput = 4 * LobbyServer::kMaxLineText;
 
 }  // namespace
 
-class LobbyServer::Impl final : private platform::StreamChannel::Handler {
+class LobbyServer::Impl final : private platform::StreamChannel::Handler, private FleetEvents {
  public:
   explicit Impl(ServerOptions options);
   ~Impl() { Stop(); }
@@ -52,12 +52,23 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler {
   std::uint16_t port() const { return listener_.port(); }
   std::size_t connectionCount() const { return connections_.size(); }
   std::size_t playerCount() const { return registry_->size(); }
+  bool storeUp() const { return fleet_ != nullptr && fleet_->storeUp(); }
 
  private:
   // The connections' stream events.
   void OnReceived(platform::StreamChannel& channel, platform::ByteBuffer& input) override;
   void OnFailed(platform::StreamChannel& channel, platform::StreamChannel::Failure failure) override;
   void OnWrote(platform::StreamChannel& channel) override;
+
+  // What the other instances of the fleet ask.
+  void OnProbeAsked(std::string_view id, std::string_view from) override;
+  void OnChallenged(std::string_view id, std::string_view from) override;
+  void OnKept(std::string_view id) override;
+  void OnRemoteRemoved(std::string_view id) override;
+  void OnDisplaced(ConnectionRef connection) override;
+  void OnFleetAddresses(const std::vector<std::string>& addresses) override;
+  // The own connection holding the player registered under id, if any.
+  Connection* Holder(std::string_view id) const;
 
   bool Accept(int fd, const sockaddr_in& address);
   void OnTick();
@@ -67,7 +78,8 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler {
   platform::EventLoop& loop_ = platform::EventLoop::Default();
   const platform::StreamChannel::Limits limits_{LobbyServer::kMaxPendingOutput, kReadChunk, kMaxHeldInput};
   ServerLog log_;
-  std::unique_ptr<Registry> registry_ = std::make_unique<PlayerRegistry>();
+  std::unique_ptr<Registry> registry_;
+  FleetRegistry* fleet_ = nullptr;  // registry_, when it is a fleet's
   Connections connections_;
   QueryRunner queries_;
   Probes probes_;
@@ -82,15 +94,23 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler {
 LobbyServer::LobbyServer(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 LobbyServer::~LobbyServer() = default;
 bool LobbyServer::Start(std::string* error) { return impl_->Start(error); }
+bool LobbyServer::storeUp() const { return impl_->storeUp(); }
 bool LobbyServer::Adopt(int fd, const sockaddr_in& peer) { return impl_->Adopt(fd, peer); }
 void LobbyServer::Stop() { impl_->Stop(); }
 std::uint16_t LobbyServer::port() const { return impl_->port(); }
 std::size_t LobbyServer::connectionCount() const { return impl_->connectionCount(); }
 std::size_t LobbyServer::playerCount() const { return impl_->playerCount(); }
 
+static std::unique_ptr<Registry> MakeRegistry(const ServerOptions& options, ServerLog& log) {
+  if (!options.fleet) return std::make_unique<PlayerRegistry>();
+  return std::make_unique<FleetRegistry>(platform::EventLoop::Default(), *options.fleet, log);
+}
+
 LobbyServer::Impl::Impl(ServerOptions options)
     : options_(std::move(options)),
       log_(options_.quiet),
+      registry_(MakeRegistry(options_, log_)),
+      fleet_(dynamic_cast<FleetRegistry*>(registry_.get())),
       connections_(*registry_, log_),
       queries_(loop_, *registry_, connections_, log_, [this] { Reap(); }),
       probes_(options_, *registry_, connections_, log_),
@@ -134,6 +154,12 @@ bool LobbyServer::Impl::Start(std::string* error) {
 
   log_.Write(0, "-", "listening on %s:%u, at most %zu players", options_.bindAddress.c_str(), port(),
              options_.maxPlayers);
+  if (fleet_ != nullptr) {
+    fleet_->NameAfterPort(port());
+    log_.Write(0, "-", "instance %s of the fleet on %s:%u", fleet_->instance().c_str(),
+               options_.fleet->store.host.c_str(), options_.fleet->store.port);
+  }
+  registry_->Start(this);
   return true;
 }
 
@@ -224,6 +250,45 @@ void LobbyServer::Impl::OnTick() {
   refusals_.Expire(now);
   log_.Summarise(now);
   probes_.Tick(now);
+}
+
+Connection* LobbyServer::Impl::Holder(std::string_view id) const {
+  const Player* player = registry_->Find(id);
+  return player == nullptr ? nullptr : connections_.Find(player->connection);
+}
+
+void LobbyServer::Impl::OnProbeAsked(std::string_view id, std::string_view from) {
+  if (Connection* target = Holder(id)) probes_.ProbeReported(*target, "an agent at " + std::string(from), Clock::now());
+  Reap();
+}
+
+void LobbyServer::Impl::OnChallenged(std::string_view id, std::string_view from) {
+  Connection* holder = Holder(id);
+  if (holder == nullptr) return;  // gone already: its removal tells the challenger
+  holder->challengers.push_back({ConnectionRef{}, std::string(id), std::string(from)});
+  log_.Write(holder->peer.s_addr, Who(*holder), "a JOIN for this id at %s waits: probing",
+             std::string(from).c_str());
+  probes_.Probe(*holder, Clock::now());
+  connections_.Flush(*holder);
+  Reap();
+}
+
+void LobbyServer::Impl::OnKept(std::string_view id) { probes_.RemoteKept(id); }
+
+void LobbyServer::Impl::OnRemoteRemoved(std::string_view id) {
+  probes_.RemoteFreed(id);
+  Reap();
+}
+
+void LobbyServer::Impl::OnDisplaced(ConnectionRef connection) {
+  if (Connection* c = connections_.Find(connection)) connections_.Close(*c, DropReason::kTakenElsewhere);
+  Reap();
+}
+
+void LobbyServer::Impl::OnFleetAddresses(const std::vector<std::string>& addresses) {
+  if (options_.serverList) return;  // a list file stands
+  protocol_.SetServerList(addresses.empty() ? std::nullopt : std::optional(FleetServerList(addresses)));
+  log_.Write(0, "-", "%zu live instances advertise an address", addresses.size());
 }
 
 void LobbyServer::Impl::Reap() {

@@ -60,6 +60,7 @@
 
 #include <netinet/in.h>
 
+#include "fleet/fleet_registry.hpp"
 #include "server_list.hpp"
 
 namespace vossad {
@@ -82,6 +83,11 @@ struct ServerOptions {
   std::chrono::milliseconds pingTimeout{10000};
   bool quiet = false;
   std::optional<ServerList> serverList;  // none: CINI is never answered
+  // Set: one instance of a fleet sharing its list through a store
+  // (fleet/fleet_registry.hpp). Without a server list of its own, the
+  // instance then sends the list of the live instances that advertise an
+  // address, when there are any.
+  std::optional<FleetOptions> fleet;
 };
 
 class LobbyServer {
@@ -113,6 +119,8 @@ class LobbyServer {
   std::uint16_t port() const;
   std::size_t connectionCount() const;
   std::size_t playerCount() const;
+  // Whether the fleet's store is reachable (false for a server on its own).
+  bool storeUp() const;
 
  private:
   class Impl;

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -42,6 +43,15 @@ constexpr const char* kHelp =
     "                       allowed (default 30)\n"
     "  --ping-timeout S     seconds an agent has to answer a probe before it is\n"
     "                       dropped; fractions allowed (default 10)\n"
+    "  --store URL          join the fleet kept in that Redis:\n"
+    "                       redis://[user@]host:port[/db] (host: an IP address)\n"
+    "  --store-password-file FILE  the store's password, on the file's first line;\n"
+    "                       else VOSSAD_STORE_PASSWORD when set\n"
+    "  --instance NAME      this instance's name in logs and in the store\n"
+    "                       (default: host name and port)\n"
+    "  --advertise ADDRESS  address clients of this instance use; the fleet's live\n"
+    "                       instances that set it make the server list sent to\n"
+    "                       agents, unless --servers is given\n"
     "  --quiet              no log on standard error\n"
     "  --help               show this text and exit\n"
     "\n"
@@ -54,6 +64,10 @@ constexpr const char* kHelp =
 
 struct CommandLine {
   vossad::ServerOptions options;
+  std::optional<std::string> store;
+  std::optional<std::string> storePasswordFile;
+  std::optional<std::string> instance;
+  std::optional<std::string> advertise;
   std::optional<std::string> serversFile;
   std::optional<std::string> listVersion;
 };
@@ -93,6 +107,16 @@ int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
       cl->serversFile = value;
     } else if (arg == "--list-version") {
       cl->listVersion = value;
+    } else if (arg == "--store") {
+      cl->store = value;
+    } else if (arg == "--store-password-file") {
+      cl->storePasswordFile = value;
+    } else if (arg == "--instance") {
+      ok = vossad::ValidInstanceName(value);
+      cl->instance = value;
+    } else if (arg == "--advertise") {
+      ok = !value.empty() && vossad::ValidAdvertised(value);
+      cl->advertise = value;
     } else if (arg == "--max-players") {
       ok = platform::ParseCountOption(value, 1000000, &count) && count > 0;
       cl->options.maxPlayers = count;
@@ -118,11 +142,43 @@ int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
       return 2;
     }
   }
+  if (!cl->store && (cl->storePasswordFile || cl->instance || cl->advertise)) {
+    std::fprintf(stderr, "vossad: --store-password-file, --instance and --advertise need --store\n");
+    return 2;
+  }
   if (cl->listVersion && !cl->serversFile) {
     std::fprintf(stderr, "vossad: --list-version needs --servers\n");
     return 2;
   }
   return 0;
+}
+
+// The fleet's settings from the command line, the password from its file or
+// the environment (never from the command line, where any user sees it).
+bool FleetFromCommandLine(const CommandLine& cl, vossad::FleetOptions* fleet, std::string* error) {
+  if (!vossad::ParseRedisUrl(*cl.store, &fleet->store, error)) return false;
+  if (cl.storePasswordFile) {
+    std::FILE* file = std::fopen(cl.storePasswordFile->c_str(), "r");
+    if (file == nullptr) {
+      *error = "cannot read " + *cl.storePasswordFile + ": " + std::strerror(errno);
+      return false;
+    }
+    char line[512] = "";
+    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    std::fclose(file);
+    std::string password = read ? line : "";
+    while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
+    if (password.empty()) {
+      *error = "no password in " + *cl.storePasswordFile;
+      return false;
+    }
+    fleet->store.password = std::move(password);
+  } else if (const char* env = std::getenv("VOSSAD_STORE_PASSWORD"); env != nullptr && *env != '\0') {
+    fleet->store.password = env;
+  }
+  fleet->instance = cl.instance.value_or("");  // empty: named once the port is bound
+  fleet->advertise = cl.advertise.value_or("");
+  return true;
 }
 
 // Every agent holds a descriptor; the usual soft limit of 1024 would cap the
@@ -142,6 +198,15 @@ int main(int argc, char** argv) {
   CommandLine cl;
   if (const int rc = ParseCommandLine(argc, argv, &cl); rc != 0) return rc == 1 ? 0 : 2;
 
+  if (cl.store) {
+    std::string error;
+    vossad::FleetOptions fleet;
+    if (!FleetFromCommandLine(cl, &fleet, &error)) {
+      std::fprintf(stderr, "vossad: %s\n", error.c_str());
+      return 2;
+    }
+    cl.options.fleet = std::move(fleet);
+  }
   if (cl.serversFile) {
     std::string error;
     cl.options.serverList = vossad::LoadServerList(*cl.serversFile, cl.listVersion, &error);

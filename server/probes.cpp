@@ -5,6 +5,7 @@
 namespace vossad {
 
 void Probes::Tick(TimePoint now) {
+  if (!remoteWaits_.empty()) ExpireRemoteWaits(now);
   connections_.ForEach([&](Connection& c) {
     if (now >= c.probeDeadline) {
       connections_.Close(c, DropReason::kNoPingAnswer);
@@ -37,14 +38,22 @@ void Probes::Register(Connection& c, Player player, TimePoint now) {
   if (const Player* held = registry_.Find(player.id); held != nullptr && held->connection != c.ref) {
     // The id is another live connection's: an agent restarted on the same
     // port while its old connection lingers, or someone at that address
-    // wanting the id. The holder is asked first; the newcomer waits. (An
-    // id held by a connection this server does not own is simply taken.)
+    // wanting the id. The holder is asked first; the newcomer waits. The
+    // holder may be at another instance of the fleet, which is asked to
+    // probe it; an id no owner can be asked about is simply taken.
     if (Connection* holder = connections_.Find(held->connection)) {
-      holder->challengers.push_back({c.ref, player.id});
+      holder->challengers.push_back({c.ref, player.id, {}});
       log_.Write(c.peer.s_addr, Who(c), "JOIN for %s waits: its holder is probed first", player.id.c_str());
       c.waitingJoin = std::make_unique<Player>(std::move(player));
       Probe(*holder, now);
       connections_.Flush(*holder);
+      return;
+    }
+    if (registry_.Challenge(*held)) {
+      log_.Write(c.peer.s_addr, Who(c), "JOIN for %s waits: its holder at another instance is probed first",
+                 player.id.c_str());
+      remoteWaits_.push_back({c.ref, player.id, now + options_.pingTimeout + kRemoteWait});
+      c.waitingJoin = std::make_unique<Player>(std::move(player));
       return;
     }
   }
@@ -56,8 +65,15 @@ void Probes::Register(Connection& c, Player player, TimePoint now) {
 
 void Probes::RefuseChallengers(Connection& holder) {
   for (Challenger& challenger : std::exchange(holder.challengers, {})) {
+    const bool held = holder.player != nullptr && holder.player->id == challenger.id;
+    if (!challenger.instance.empty()) {
+      // A holder that let the id go is removed from the store, which
+      // tells the challenger's instance.
+      if (held) registry_.Kept(challenger.id, challenger.instance);
+      continue;
+    }
     // A holder that registered under another id meanwhile has let this one go.
-    if (holder.player == nullptr || holder.player->id != challenger.id) {
+    if (!held) {
       connections_.handovers().push_back(std::move(challenger));
       continue;
     }
@@ -80,6 +96,49 @@ void Probes::HandOver() {
       Register(*c, std::move(player), Clock::now());
     }
   }
+}
+
+Connection* Probes::Waiting(const RemoteWait& wait) const {
+  Connection* c = connections_.Find(wait.connection);
+  if (c == nullptr || !c->waitingJoin || c->waitingJoin->id != wait.id) return nullptr;
+  return c;
+}
+
+void Probes::RemoteKept(std::string_view id) {
+  std::erase_if(remoteWaits_, [&](const RemoteWait& wait) {
+    if (wait.id != id) return false;
+    if (Connection* c = Waiting(wait)) {
+      c->waitingJoin.reset();
+      log_.Write(c->peer.s_addr, Who(*c), "JOIN for %s refused: its holder at another instance answered",
+                 wait.id.c_str());
+    }
+    return true;
+  });
+}
+
+void Probes::RemoteFreed(std::string_view id) {
+  std::erase_if(remoteWaits_, [&](const RemoteWait& wait) {
+    if (wait.id != id) return false;
+    connections_.handovers().push_back({wait.connection, wait.id, {}});
+    return true;
+  });
+}
+
+void Probes::ExpireRemoteWaits(TimePoint now) {
+  std::erase_if(remoteWaits_, [&](const RemoteWait& wait) {
+    if (now < wait.deadline) return false;
+    Connection* c = Waiting(wait);
+    if (c == nullptr) return true;
+    const Player* held = registry_.Find(wait.id);
+    if (held != nullptr && connections_.Find(held->connection) == nullptr) {
+      c->waitingJoin.reset();
+      log_.Write(c->peer.s_addr, Who(*c), "JOIN for %s refused: no answer from the instance holding it",
+                 wait.id.c_str());
+    } else {
+      connections_.handovers().push_back({wait.connection, wait.id, {}});
+    }
+    return true;
+  });
 }
 
 }  // namespace vossad

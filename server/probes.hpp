@@ -7,9 +7,15 @@
 // holder is probed. Any frame from the holder refuses the waiting JOINs
 // (RefuseChallengers); a holder that is dropped, leaves or registers under
 // another id hands the id on to them, in the order they came (HandOver).
+// In a fleet the holder may be at another instance: its owner is asked to
+// probe it, and the JOIN waits for the owner's refusal (RemoteKept) or the
+// holder's removal (RemoteFreed), at most kRemoteWait past the ping timeout;
+// then it is refused if the id is still held, else registered.
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "connection.hpp"
 #include "lobby_server.hpp"
@@ -44,11 +50,33 @@ class Probes {
   // loop callback.
   void HandOver();
 
+  // The holder at another instance answered: the JOINs waiting for `id`
+  // are refused.
+  void RemoteKept(std::string_view id);
+  // The holder at another instance is gone: the JOINs waiting for `id`
+  // take it (at the next HandOver).
+  void RemoteFreed(std::string_view id);
+
+  // How long past the ping timeout a JOIN waits on another instance: its
+  // answer travels through the store, and a dead owner is noticed by the
+  // heartbeat's expiry.
+  static constexpr std::chrono::seconds kRemoteWait{10};
+
  private:
+  struct RemoteWait {
+    ConnectionRef connection;
+    std::string id;
+    TimePoint deadline;
+  };
+  void ExpireRemoteWaits(TimePoint now);
+  // Ends the wait of the JOIN (still waiting for id) on c, if any.
+  Connection* Waiting(const RemoteWait& wait) const;
+
   const ServerOptions& options_;
   Registry& registry_;
   Connections& connections_;
   ServerLog& log_;
+  std::vector<RemoteWait> remoteWaits_;
 };
 
 }  // namespace vossad

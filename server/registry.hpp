@@ -1,8 +1,9 @@
 // registry.hpp - the seam between the lobby server and the players it lists
 // (internal to vossad). The server registers, removes, marks and finds
 // players, and answers queries by scanning them in registration order,
-// only through this interface; the in-memory PlayerRegistry is the one
-// behind it today.
+// only through this interface. The in-memory PlayerRegistry is the one
+// behind it for a server on its own, the FleetRegistry (fleet/) for one of
+// several instances sharing their list through a store.
 //
 // Queries are answered a slice at a time, and players come and go between
 // slices, so a running query keeps its place as a registration number (a
@@ -15,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "filter.hpp"
 
@@ -40,9 +42,41 @@ struct Player {
   std::uint64_t serial = 0;  // registration number, set by the registry
 };
 
+// What the other instances of a fleet ask of this one, and what changes
+// under it; run on the loop.
+class FleetEvents {
+ public:
+  virtual ~FleetEvents() = default;
+  // Another instance's agent `from` could not reach our player `id`.
+  virtual void OnProbeAsked(std::string_view id, std::string_view from) = 0;
+  // Instance `from` has a JOIN for our player's id waiting on its probe.
+  virtual void OnChallenged(std::string_view id, std::string_view from) = 0;
+  // The holder of `id` at another instance answered: our waiting JOIN for
+  // it is refused.
+  virtual void OnKept(std::string_view id) = 0;
+  // The player another instance held under `id` is gone.
+  virtual void OnRemoteRemoved(std::string_view id) = 0;
+  // Another instance took the id of our player on this connection: the
+  // connection is to be closed (which removes the player).
+  virtual void OnDisplaced(ConnectionRef connection) = 0;
+  // The addresses the live instances advertise, sorted; empty when none does.
+  virtual void OnFleetAddresses(const std::vector<std::string>& addresses) = 0;
+};
+
 class Registry {
  public:
   virtual ~Registry() = default;
+
+  // Begins sharing, when the registry shares its list at all.
+  virtual void Start(FleetEvents* /*events*/) {}
+  // For a player whose connection another instance owns: that owner is
+  // asked to probe it, or to decide on a take-over of its id. False when
+  // no owner can be asked (the list is this server's alone, or the store
+  // is away).
+  virtual bool AskProbe(const Player& /*player*/, std::string_view /*reporter*/) { return false; }
+  virtual bool Challenge(const Player& /*held*/) { return false; }
+  // Our holder of `id` answered the probe of `challenger`'s take-over.
+  virtual void Kept(std::string_view /*id*/, std::string_view /*challenger*/) {}
 
   // Adds the player after every other one. A player already registered
   // under the same id is removed first; its connection is stored in

@@ -1,6 +1,7 @@
 #include "server_list.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -88,6 +89,27 @@ std::optional<ServerList> LoadServerList(const std::string& path,
     return std::nullopt;
   }
   return ParseServerList(text.str(), versionOverride);
+}
+
+ServerList FleetServerList(const std::vector<std::string>& addresses) {
+  // FNV-1a over the addresses and their separators.
+  std::uint32_t hash = 2166136261u;
+  for (const std::string& address : addresses) {
+    for (const char ch : address + "\n") {
+      hash ^= static_cast<unsigned char>(ch);
+      hash *= 16777619u;
+    }
+  }
+  ServerList list;
+  list.version = "f" + std::to_string(hash);
+  list.lines.push_back("ServerCount=" + std::to_string(addresses.size()));
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    const std::string number = std::to_string(i + 1);
+    list.lines.push_back("Server" + number + "=" + addresses[i]);
+    list.lines.push_back("Name" + number + "=" + addresses[i]);
+  }
+  list.lines.push_back("Version=" + list.version);
+  return list;
 }
 
 }  // namespace vossad

@@ -39,4 +39,9 @@ std::optional<ServerList> LoadServerList(const std::string& path,
 // The same from text already in memory.
 ServerList ParseServerList(const std::string& text, const std::optional<std::string>& versionOverride);
 
+// The list of a fleet's live instances, from the addresses they advertise
+// (sorted): one ServerN and NameN per address, and a Version made from the
+// set, so that it changes whenever an instance comes or goes.
+ServerList FleetServerList(const std::vector<std::string>& addresses);
+
 }  // namespace vossad

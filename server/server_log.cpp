@@ -29,6 +29,8 @@ const char* DropReasonText(DropReason reason) {
       return "did not finish a frame within the ping timeout";
     case DropReason::kNoPingAnswer:
       return "did not answer PING";
+    case DropReason::kTakenElsewhere:
+      return "its id was taken at another instance";
   }
   return "dropped";
 }

@@ -31,6 +31,7 @@ enum class DropReason {
   kLineFlood,      // more lines than the token bucket holds
   kFrameStalled,   // a frame not complete within the ping timeout
   kNoPingAnswer,
+  kTakenElsewhere,  // another instance of the fleet took its id
 };
 
 // The reason as the log says it.

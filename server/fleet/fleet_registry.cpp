@@ -1,0 +1,482 @@
+#include "fleet/fleet_registry.hpp"
+
+#include <hiredis/hiredis.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "fleet/store_scripts.hpp"
+
+namespace vossad {
+namespace {
+
+constexpr const char* kEvents = "vossad:events";
+// Events taken per blocking read, and how long one waits for any.
+constexpr const char* kReadCount = "512";
+constexpr std::chrono::milliseconds kReadBlock{1000};
+constexpr const char* kScanCount = "512";
+// Each event has a handful of fields; one with more is not ours.
+constexpr std::size_t kMaxEventFields = 16;
+// Instance names a replica keeps apart; more are taken as corrupt.
+constexpr std::size_t kMaxOwners = 4096;
+
+std::string_view Text(const redisReply& r) {
+  return r.type == REDIS_REPLY_STRING || r.type == REDIS_REPLY_STATUS ? std::string_view(r.str, r.len)
+                                                                        : std::string_view();
+}
+
+bool IsArray(const redisReply* r) { return r != nullptr && r->type == REDIS_REPLY_ARRAY; }
+
+}  // namespace
+
+FleetRegistry::FleetRegistry(platform::EventLoop& loop, FleetOptions options, ServerLog& log)
+    : loop_(loop),
+      options_(std::move(options)),
+      log_(log),
+      store_(
+          loop, options_.store, options_.timing, [this] { OnStoreUp(); }, [this] { OnStoreDown(); }),
+      reader_(
+          loop, options_.store, options_.timing, [this] { Reload(); }, [this] { ++readerGeneration_; }),
+      heartbeat_(loop, [this] { Heartbeat(); }) {}
+
+FleetRegistry::~FleetRegistry() { *alive_ = false; }
+
+void FleetRegistry::NameAfterPort(std::uint16_t port) {
+  if (!options_.instance.empty()) return;
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  std::string name;
+  for (const char* p = host; *p != '\0' && name.size() < 40; ++p) {
+    if (ValidInstanceName(std::string_view(p, 1))) name += *p;
+  }
+  options_.instance = (name.empty() ? std::string("vossad") : name) + ":" + std::to_string(port);
+}
+
+void FleetRegistry::Start(FleetEvents* events) {
+  events_ = events;
+  store_.Start();
+  reader_.Start();
+}
+
+// ---- the replica -------------------------------------------------------
+
+FleetRegistry::Entry* FleetRegistry::FindEntry(std::string_view id) const {
+  const auto it = byId_.find(id);
+  return it == byId_.end() ? nullptr : it->second;
+}
+
+FleetRegistry::Entry* FleetRegistry::Insert(Player player, const std::string* owner) {
+  auto entry = std::make_unique<Entry>();
+  entry->player = std::move(player);
+  entry->owner = owner;
+  entry->token = nextToken_++;
+  Entry* raw = entry.get();
+  auto [it, inserted] = order_.try_emplace(raw->player.serial);
+  if (!inserted) {
+    // Two registrations under one number: only a corrupt store does that;
+    // the later one stands.
+    Entry* other = it->second.get();
+    byId_.erase(std::string_view(other->player.id));
+  }
+  it->second = std::move(entry);
+  byId_[std::string_view(raw->player.id)] = raw;
+  return raw;
+}
+
+void FleetRegistry::Erase(Entry* entry) {
+  const auto it = order_.find(entry->player.serial);
+  if (it == order_.end() || it->second.get() != entry) return;
+  byId_.erase(std::string_view(entry->player.id));
+  order_.erase(it);
+}
+
+void FleetRegistry::Rekey(Entry* entry, std::uint64_t serial) {
+  if (entry->player.serial == serial) return;
+  auto node = order_.extract(entry->player.serial);
+  if (node.empty()) return;
+  if (const auto clash = order_.find(serial); clash != order_.end()) {
+    byId_.erase(std::string_view(clash->second->player.id));
+    order_.erase(clash);
+  }
+  node.key() = serial;
+  entry->player.serial = serial;
+  order_.insert(std::move(node));
+}
+
+const std::string* FleetRegistry::Owner(std::string_view name) {
+  if (const auto it = owners_.find(name); it != owners_.end()) return &*it;
+  if (owners_.size() >= kMaxOwners) return nullptr;
+  return &*owners_.emplace(name).first;
+}
+
+const Player* FleetRegistry::Add(Player player, ConnectionRef* displaced) {
+  if (displaced != nullptr) *displaced = ConnectionRef{};
+  if (Entry* old = FindEntry(player.id)) {
+    if (displaced != nullptr) *displaced = old->player.connection;
+    Remove(&old->player);
+  }
+  player.serial = nextProvisional_++;
+  Entry* entry = Insert(std::move(player), nullptr);
+  Publish(entry, 0);
+  return &entry->player;
+}
+
+void FleetRegistry::Remove(const Player* player) {
+  if (player == nullptr) return;
+  Entry* entry = FindEntry(player->id);
+  if (entry == nullptr || &entry->player != player) return;
+  const bool own = entry->owner == nullptr;
+  const std::uint64_t serial = player->serial;
+  const std::string id = player->id;
+  Erase(entry);
+  // A registration not written yet is removed when its number comes back.
+  if (own && serial < kProvisionalSerials)
+    Script(scripts::kRemove, {options_.instance, id, std::to_string(serial)});
+}
+
+void FleetRegistry::SetInGame(const Player* player) {
+  if (player == nullptr) return;
+  Entry* entry = FindEntry(player->id);
+  if (entry == nullptr || &entry->player != player) return;
+  entry->player.inGame = true;
+  if (entry->owner == nullptr && player->serial < kProvisionalSerials)
+    Script(scripts::kInGame, {options_.instance, player->id, std::to_string(player->serial)});
+}
+
+const Player* FleetRegistry::Find(std::string_view id) const {
+  const Entry* entry = FindEntry(id);
+  return entry == nullptr ? nullptr : &entry->player;
+}
+
+std::size_t FleetRegistry::ScanFrom(std::uint64_t from, std::span<const Player*> out) const {
+  std::size_t filled = 0;
+  for (auto it = order_.lower_bound(from); it != order_.end() && filled < out.size(); ++it)
+    out[filled++] = &it->second->player;
+  return filled;
+}
+
+// ---- writing to the store ----------------------------------------------
+
+void FleetRegistry::Script(const char* script, std::vector<std::string> args, RedisClient::Callback done) {
+  if (!store_.up()) {
+    if (done) done(nullptr);
+    return;
+  }
+  std::vector<std::string> command{"EVAL", script, "0"};
+  for (std::string& a : args) command.push_back(std::move(a));
+  store_.Command(command, [this, done = std::move(done), alive = alive_](const redisReply* reply) {
+    if (!*alive) return;
+    if (reply != nullptr && reply->type == REDIS_REPLY_ERROR) {
+      log_.Write(0, "-", "the store refused a change: %s", Printable(Text(*reply), 120).c_str());
+    }
+    if (done) done(reply);
+  });
+}
+
+void FleetRegistry::Publish(Entry* entry, std::uint64_t previous) {
+  const Player& p = entry->player;
+  const std::string id = p.id;
+  const std::uint64_t token = entry->token;
+  Script(scripts::kRegister,
+         {options_.instance, id, EncodeRecord(p.app, p.own, p.description.text()), std::to_string(previous),
+          p.inGame ? "1" : "0"},
+         [this, id, token](const redisReply* reply) {
+           if (reply == nullptr || reply->type != REDIS_REPLY_INTEGER || reply->integer <= 0 ||
+               static_cast<std::uint64_t>(reply->integer) >= kProvisionalSerials)
+             return;  // written again when the store is back
+           const auto serial = static_cast<std::uint64_t>(reply->integer);
+           Entry* now = FindEntry(id);
+           if (now == nullptr || now->token != token) {
+             // Removed while the write was on its way.
+             Script(scripts::kRemove, {options_.instance, id, std::to_string(serial)});
+             return;
+           }
+           const bool wasProvisional = now->player.serial >= kProvisionalSerials;
+           Rekey(now, serial);
+           if (wasProvisional && now->player.inGame)
+             Script(scripts::kInGame, {options_.instance, id, std::to_string(serial)});
+         });
+}
+
+void FleetRegistry::OnStoreUp() {
+  if (reportedDown_) log_.Write(0, "-", "the store is back: writing this instance's %s", "players again");
+  reportedDown_ = false;
+  std::vector<std::string> keep{options_.instance};
+  std::vector<Entry*> own;
+  for (const auto& [serial, entry] : order_) {
+    if (entry->owner != nullptr) continue;
+    keep.push_back(entry->player.id);
+    own.push_back(entry.get());
+  }
+  Script(scripts::kKeepOnly, std::move(keep));
+  for (Entry* entry : own) {
+    const std::uint64_t serial = entry->player.serial;
+    Publish(entry, serial < kProvisionalSerials ? serial : 0);
+  }
+  Heartbeat();
+}
+
+void FleetRegistry::OnStoreDown() {
+  heartbeat_.Stop();
+  if (!reportedDown_) {
+    log_.Write(0, "-", "lost the store: serving this instance's players, reconnecting");
+    reportedDown_ = true;
+  }
+}
+
+void FleetRegistry::Heartbeat() {
+  heartbeat_.Start(options_.heartbeat);
+  Script(scripts::kHeartbeat,
+         {options_.instance, options_.advertise, std::to_string(options_.expiry.count())},
+         [this](const redisReply* reply) {
+           if (!IsArray(reply) || events_ == nullptr) return;
+           std::vector<std::string> addresses;
+           for (std::size_t i = 0; i + 1 < reply->elements && i < 2 * kMaxOwners; i += 2) {
+             const std::string_view name = Text(*reply->element[i]);
+             const std::string_view address = Text(*reply->element[i + 1]);
+             if (!ValidInstanceName(name) || !ValidAdvertised(address)) {
+               Corrupt("an instance entry");
+               continue;
+             }
+             if (!address.empty()) addresses.emplace_back(address);
+           }
+           std::sort(addresses.begin(), addresses.end());
+           addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
+           if (addresses != fleetAddresses_) {
+             fleetAddresses_ = addresses;
+             events_->OnFleetAddresses(fleetAddresses_);
+           }
+         });
+}
+
+bool FleetRegistry::AskProbe(const Player& player, std::string_view reporter) {
+  const Entry* entry = FindEntry(player.id);
+  if (entry == nullptr || entry->owner == nullptr || !store_.up()) return false;
+  Script(scripts::kMessage, {"probe", player.id, std::string(reporter), *entry->owner});
+  return true;
+}
+
+bool FleetRegistry::Challenge(const Player& held) {
+  const Entry* entry = FindEntry(held.id);
+  if (entry == nullptr || entry->owner == nullptr || !store_.up()) return false;
+  Script(scripts::kMessage, {"chal", held.id, options_.instance, *entry->owner});
+  return true;
+}
+
+void FleetRegistry::Kept(std::string_view id, std::string_view challenger) {
+  Script(scripts::kMessage, {"kept", std::string(id), options_.instance, std::string(challenger)});
+}
+
+// ---- reading the store -------------------------------------------------
+
+void FleetRegistry::Corrupt(const char* what) { log_.Write(0, "store", "skipped %s that does not read", what); }
+
+void FleetRegistry::Reload() {
+  const std::uint64_t generation = ++readerGeneration_;
+  snapshot_.clear();
+  // The last event first: the snapshot taken after it holds at least what
+  // that event left, and the events after it apply again harmlessly.
+  reader_.Command({"XREVRANGE", kEvents, "+", "-", "COUNT", "1"}, [this, generation](const redisReply* reply) {
+    if (generation != readerGeneration_ || !IsArray(reply)) return;
+    lastId_ = "0-0";
+    lastEvent_ = 0;
+    if (reply->elements == 1 && IsArray(reply->element[0]) && reply->element[0]->elements == 2) {
+      const redisReply& entry = *reply->element[0];
+      const std::string_view id = Text(*entry.element[0]);
+      if (!id.empty() && id.size() <= 48) lastId_.assign(id);
+      const redisReply* fields = entry.element[1];
+      for (std::size_t i = 0; IsArray(fields) && i + 1 < fields->elements && i < kMaxEventFields; i += 2) {
+        if (Text(*fields->element[i]) == "e")
+          lastEvent_ = ParseSerial(Text(*fields->element[i + 1])).value_or(0);
+      }
+    }
+    ScanSnapshot(generation, "0");
+  });
+}
+
+void FleetRegistry::ScanSnapshot(std::uint64_t generation, std::string cursor) {
+  reader_.Command({"HSCAN", "vossad:players", cursor, "COUNT", kScanCount}, [this, generation](
+                                                                                 const redisReply* reply) {
+    if (generation != readerGeneration_) return;
+    if (!IsArray(reply) || reply->elements != 2 || !IsArray(reply->element[1])) {
+      if (reply != nullptr) Corrupt("a snapshot page");
+      return;
+    }
+    const std::string_view next = Text(*reply->element[0]);
+    const redisReply& page = *reply->element[1];
+    for (std::size_t i = 0; i + 1 < page.elements; i += 2) {
+      const std::string_view id = Text(*page.element[i]);
+      std::optional<StoredPlayer> stored = DecodeValue(Text(*page.element[i + 1]));
+      if (!ValidPlayerId(id) || !stored) {
+        Corrupt("a stored player");
+        continue;
+      }
+      if (snapshot_.size() < kMaxSnapshot) snapshot_.insert_or_assign(std::string(id), std::move(*stored));
+    }
+    if (next == "0" || next.empty() || next.size() > 20) {
+      ApplySnapshot();
+      Read(generation);
+    } else {
+      ScanSnapshot(generation, std::string(next));
+    }
+  });
+}
+
+void FleetRegistry::ApplySnapshot() {
+  std::vector<std::string> gone;
+  for (auto it = order_.begin(); it != order_.end();) {
+    Entry& entry = *it->second;
+    ++it;
+    if (entry.owner == nullptr) continue;
+    const auto stored = snapshot_.find(entry.player.id);
+    if (stored != snapshot_.end() && stored->second.serial == entry.player.serial &&
+        stored->second.owner == *entry.owner)
+      continue;
+    gone.push_back(entry.player.id);
+    Erase(&entry);
+  }
+  for (auto& [id, stored] : snapshot_) {
+    // Our own are ours to know; an id held here and there is settled by
+    // the events that follow.
+    if (stored.owner == options_.instance) continue;
+    Entry* present = FindEntry(id);
+    if (present != nullptr && present->owner == nullptr) continue;
+    const std::string* owner = Owner(stored.owner);
+    if (owner == nullptr) continue;
+    if (present != nullptr) {
+      present->player.inGame = stored.inGame;
+      continue;
+    }
+    Player player;
+    player.id = id;
+    player.app = std::move(stored.app);
+    player.own = std::move(stored.own);
+    player.description = Description(std::move(stored.description));
+    player.inGame = stored.inGame;
+    player.serial = stored.serial;
+    Insert(std::move(player), owner);
+  }
+  snapshot_.clear();
+  if (events_ != nullptr) {
+    for (const std::string& id : gone) {
+      if (FindEntry(id) == nullptr) events_->OnRemoteRemoved(id);
+    }
+  }
+}
+
+void FleetRegistry::Read(std::uint64_t generation) {
+  reader_.Command(
+      {"XREAD", "COUNT", kReadCount, "BLOCK", std::to_string(kReadBlock.count()), "STREAMS", kEvents, lastId_},
+      [this, generation](const redisReply* reply) {
+        if (generation != readerGeneration_ || reply == nullptr) return;  // the reconnect reloads
+        if (IsArray(reply) && reply->elements == 1 && IsArray(reply->element[0]) &&
+            reply->element[0]->elements == 2 && IsArray(reply->element[0]->element[1])) {
+          const redisReply& entries = *reply->element[0]->element[1];
+          for (std::size_t i = 0; i < entries.elements; ++i) {
+            if (!ApplyEvent(*entries.element[i])) {
+              log_.Write(0, "store", "events of the store skipped ahead: reloading the list");
+              Reload();
+              return;
+            }
+          }
+        } else if (reply->type != REDIS_REPLY_NIL) {
+          Corrupt("an answer to a read");
+        }
+        Read(generation);
+      },
+      kReadBlock + options_.timing.commandTimeout);
+}
+
+bool FleetRegistry::ApplyEvent(const redisReply& entry) {
+  if (entry.type != REDIS_REPLY_ARRAY || entry.elements != 2 || !IsArray(entry.element[1]) ||
+      Text(*entry.element[0]).empty() || entry.element[0]->len > 48) {
+    Corrupt("an event");
+    return true;
+  }
+  lastId_.assign(Text(*entry.element[0]));
+  const redisReply& fields = *entry.element[1];
+  std::string_view e, type, id, value, number, from, to;
+  for (std::size_t i = 0; i + 1 < fields.elements && i < kMaxEventFields; i += 2) {
+    const std::string_view key = Text(*fields.element[i]);
+    const std::string_view v = Text(*fields.element[i + 1]);
+    if (key == "e") e = v;
+    else if (key == "t") type = v;
+    else if (key == "id") id = v;
+    else if (key == "v") value = v;
+    else if (key == "n") number = v;
+    else if (key == "from") from = v;
+    else if (key == "to") to = v;
+  }
+  const std::optional<std::uint64_t> eventNumber = ParseSerial(e);
+  if (!eventNumber) {
+    Corrupt("an event");
+    return true;
+  }
+  if (*eventNumber != lastEvent_ + 1) return false;
+  lastEvent_ = *eventNumber;
+  if (!ValidPlayerId(id)) {
+    Corrupt("an event");
+    return true;
+  }
+  if (type == "reg") {
+    ApplyRegistration(id, value);
+    return true;
+  }
+  if (type == "del" || type == "game") {
+    const std::optional<std::uint64_t> serial = ParseSerial(number);
+    Entry* entry = FindEntry(id);
+    if (!serial) {
+      Corrupt("an event");
+    } else if (entry != nullptr && entry->owner != nullptr && entry->player.serial == *serial) {
+      if (type == "game") {
+        entry->player.inGame = true;
+      } else {
+        Erase(entry);
+        if (events_ != nullptr) events_->OnRemoteRemoved(id);
+      }
+    }
+    return true;
+  }
+  // Messages: only those addressed to this instance, from a valid name.
+  if (to != options_.instance || !ValidInstanceName(from) || events_ == nullptr) return true;
+  if (type == "probe") {
+    events_->OnProbeAsked(id, from);
+  } else if (type == "chal") {
+    events_->OnChallenged(id, from);
+  } else if (type == "kept") {
+    events_->OnKept(id);
+  }
+  return true;
+}
+
+void FleetRegistry::ApplyRegistration(std::string_view id, std::string_view value) {
+  std::optional<StoredPlayer> stored = DecodeValue(value);
+  if (!stored) {
+    Corrupt("a registration");
+    return;
+  }
+  if (stored->owner == options_.instance) return;  // the echo of our own
+  if (Entry* present = FindEntry(id); present != nullptr && present->owner == nullptr) {
+    // Another instance took the id (its take-over was decided there).
+    const ConnectionRef connection = present->player.connection;
+    if (events_ != nullptr) events_->OnDisplaced(connection);
+    if (Entry* still = FindEntry(id); still != nullptr && still->owner == nullptr) return;
+  }
+  const std::string* owner = Owner(stored->owner);
+  if (owner == nullptr) {
+    Corrupt("a registration");
+    return;
+  }
+  if (Entry* present = FindEntry(id)) Erase(present);
+  Player player;
+  player.id.assign(id);
+  player.app = std::move(stored->app);
+  player.own = std::move(stored->own);
+  player.description = Description(std::move(stored->description));
+  player.inGame = stored->inGame;
+  player.serial = stored->serial;
+  Insert(std::move(player), owner);
+}
+
+}  // namespace vossad

@@ -167,7 +167,9 @@ TEST_F(Fleet, TheServerListFollowsTheLiveInstancesThatAdvertise) {
     std::vector<std::string> lines;
     while (auto line = agent.Next()) {
       if (*line == "CINI END") break;
-      if (*line != "CINI START") lines.push_back(line->substr(5, line->size() - 7));
+      // "CINI <line>\r\n"
+      const std::string text = *line;
+      if (text != "CINI START" && text.size() >= 7) lines.emplace_back(text.begin() + 5, text.end() - 2);
     }
     return lines;
   };

@@ -29,7 +29,7 @@ def free_tcp_port():
 
 
 class Server:
-    def __init__(self, desktop, vossad, folder, address=None):
+    def __init__(self, desktop, vossad, folder, address=None, extra=()):
         self.desktop = desktop
         self.log = LogWatcher(os.path.join(folder, "vossad.log"))
         self.proc = None
@@ -39,7 +39,8 @@ class Server:
         for n in candidates:
             self.address = address or f"127.0.0.{n}"
             mark = self.log.mark()
-            self.proc = desktop.start([vossad, "--bind", self.address, "--port", str(LOBBY_PORT)],
+            self.proc = desktop.start([vossad, "--bind", self.address, "--port", str(LOBBY_PORT),
+                                       *extra],
                                       name="vossad", log=self.log.path)
             started = wait_until(lambda: self.proc.poll() is not None or self.log.matches(
                 r"^listening on ", mark), 15, "vossad to listen")

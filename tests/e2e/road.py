@@ -166,6 +166,42 @@ class Road:
             raise StepFailed(f"{client.label} listed {names}, expected {want}")
 
 
+def play_accepted_offer(road, ada, blaise, query):
+    """Ada offers Blaise a game from her query dialog, he accepts, and Ada
+    wins it with four in the first column; both see the result. Each
+    client's own server sees its player leave for the game."""
+    marks = {c: c.server.log.mark() for c in (ada, blaise)}
+    ada.offer(query, blaise.id)
+    offered = blaise.wait_screen({W.OFFERED})[W.OFFERED]
+    road.desktop.click(offered, *W.OFFERED_ACCEPT)
+    game_a = GameWindow(ada, BLAISE["name"])
+    game_b = GameWindow(blaise, ADA["name"])
+    # Playing takes both off the server.
+    for client in (ada, blaise):
+        client.server.log.wait_for(rf" {re.escape(client.id)} removed: ", since=marks[client])
+    ada.wait_screen({game_a.title})
+    blaise.wait_screen({game_b.title})
+    # The offering side begins: four in the first column beat three in
+    # the second.
+    moves = [(game_a, game_b, 0), (game_b, game_a, 1)] * 3 + [(game_a, game_b, 0)]
+    for number, (mover, partner, column) in enumerate(moves):
+        mover.drop(column)
+        placed = number // 2 + 1
+        # Both boards agree: the disc is in the same column on the other.
+        partner.wait_board(lambda b: b.count("theirs") == placed and
+                           b.cells[column].count("theirs") == placed,
+                           f"the partner's disc {placed} in column {column + 1}")
+    game_a.wait_board(lambda b: b.winner() == "mine", "Ada's four as the winning one")
+    game_b.wait_board(lambda b: b.winner() == "theirs", "Ada's four as the winning one")
+    road.moment("won")
+    game_a.press_exit()
+    wait_until(lambda: game_a.gone() and game_b.gone(), 20, "both game windows to close")
+    boxes = [client.wait_screen({W.MAIN}, box=True)[1] for client in (ada, blaise)]
+    road.moment("result")
+    for client, box in zip((ada, blaise), boxes):
+        client.close_message_box(box)
+
+
 # ---- the whole road: two people and a console player -------------------------------
 
 def whole_road(road):
@@ -235,36 +271,7 @@ def whole_road(road):
     road.step("an offer is withdrawn and the other side is told", withdrawn)
 
     def accepted():
-        mark = road.server.log.mark()
-        ada.offer(view["qa"], blaise.id)
-        offered = blaise.wait_screen({W.OFFERED})[W.OFFERED]
-        d.click(offered, *W.OFFERED_ACCEPT)
-        game_a = GameWindow(ada, BLAISE["name"])
-        game_b = GameWindow(blaise, ADA["name"])
-        # Playing takes both off the server.
-        for client in (ada, blaise):
-            road.server.log.wait_for(rf" {re.escape(client.id)} removed: ", since=mark)
-        ada.wait_screen({game_a.title})
-        blaise.wait_screen({game_b.title})
-        # The offering side begins: four in the first column beat three in
-        # the second.
-        moves = [(game_a, game_b, 0), (game_b, game_a, 1)] * 3 + [(game_a, game_b, 0)]
-        for number, (mover, partner, column) in enumerate(moves):
-            mover.drop(column)
-            placed = number // 2 + 1
-            # Both boards agree: the disc is in the same column on the other.
-            partner.wait_board(lambda b: b.count("theirs") == placed and
-                               b.cells[column].count("theirs") == placed,
-                               f"the partner's disc {placed} in column {column + 1}")
-        game_a.wait_board(lambda b: b.winner() == "mine", "Ada's four as the winning one")
-        game_b.wait_board(lambda b: b.winner() == "theirs", "Ada's four as the winning one")
-        road.moment("won")
-        game_a.press_exit()
-        wait_until(lambda: game_a.gone() and game_b.gone(), 20, "both game windows to close")
-        boxes = [client.wait_screen({W.MAIN}, box=True)[1] for client in (ada, blaise)]
-        road.moment("result")
-        for client, box in zip((ada, blaise), boxes):
-            client.close_message_box(box)
+        play_accepted_offer(road, ada, blaise, view["qa"])
     road.step("an accepted offer is played to its end and both see the result", accepted)
 
     def against_the_bot():

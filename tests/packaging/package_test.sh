@@ -42,7 +42,8 @@ for f in usr/bin/lobby usr/bin/lobby-launch usr/bin/lobby-setup usr/bin/vossad u
          usr/share/lobby/Bitmaps/Cv_first.bmp usr/share/lobby/Bitmaps/Cv_sec.bmp usr/share/lobby/Corva.hlp \
          usr/share/lobby/Zudeduzu.wav usr/share/lobby/DIAL.WAV usr/share/lobby/SERVERS.INI \
          usr/share/doc/lobby/copyright usr/share/doc/lobby/changelog.gz \
-         usr/lib/systemd/system/vossad.service etc/default/vossad; do
+         usr/lib/systemd/system/vossad.service usr/lib/systemd/system/vossad@.service \
+         usr/share/doc/lobby/examples/fleet-instance.conf etc/default/vossad; do
   [ -e "$root/$f" ] || fail "missing $f"
 done
 # Man pages compressed, one for every program.
@@ -69,6 +70,15 @@ grep -q '^Documentation=man:vossad(8)$' "$unit" || fail "the unit's Documentatio
 grep -q '^EnvironmentFile=-/etc/default/vossad$' "$unit" || fail "the unit's EnvironmentFile"
 grep -q '^ExecStart=/usr/bin/vossad --bind ${VOSSAD_BIND} ' "$unit" || fail "the unit's ExecStart"
 grep -q '^VOSSAD_BIND=127.0.0.1$' "$root/etc/default/vossad" || fail "the service's default address"
+# The fleet's template unit: one settings file per instance, the password
+# through the environment only.
+fleet_unit="$root/usr/lib/systemd/system/vossad@.service"
+grep -q '^EnvironmentFile=/etc/vossad/%i.conf$' "$fleet_unit" || fail "the template unit's EnvironmentFile"
+grep -q '^ExecStart=/usr/bin/vossad .*--store ${VOSSAD_STORE} --instance %i ' "$fleet_unit" ||
+  fail "the template unit's ExecStart"
+grep -q 'PASSWORD' <(grep '^ExecStart' "$fleet_unit") && fail "a password on the template unit's command line"
+# Installed disabled: no maintainer script starts or enables a unit.
+! dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -Eq 'postinst|prerm' || fail "a maintainer script"
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/vossad || fail "no conffile"
 grep -q '^Exec=lobby-launch$' "$root/usr/share/applications/lobby.desktop" || fail "the desktop entry's Exec"
 

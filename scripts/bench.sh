@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 build_dir=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build_dir" -j2 --target frame_bench agent_roundtrip server_load tcp_pingpong client_startup >/dev/null
+cmake --build "$build_dir" -j2 --target frame_bench agent_roundtrip server_load fleet_load tcp_pingpong client_startup >/dev/null
 
 bin="$build_dir/bin"
 log="$build_dir/bench-details.log"
@@ -20,5 +20,6 @@ echo "# $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | se
 "$bin/frame_bench" 2>>"$log"
 "$bin/agent_roundtrip" 2>>"$log"
 "$bin/server_load" 2>>"$log"
+"$bin/fleet_load" 2>>"$log"
 "$bin/client_startup" 2>>"$log"
 echo "# details: $log"

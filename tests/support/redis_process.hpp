@@ -4,6 +4,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -39,6 +40,9 @@ class RedisServer {
     args.insert(args.end(), extra_.begin(), extra_.end());
     pid_ = fork();
     if (pid_ == 0) {
+      // Its start-up banner and warnings are no part of a test's output.
+      const int null = open("/dev/null", O_WRONLY);
+      if (null >= 0) dup2(null, 1);
       std::vector<char*> argv;
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);

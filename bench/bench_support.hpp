@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,22 @@ inline void PrintAgainstTarget(const std::string& figure, double value, const st
               Ratio(value, target).c_str(), met ? "met" : "missed",
               note.empty() ? "" : (" | " + note).c_str());
   std::fflush(stdout);
+}
+
+// Resident memory of a process in bytes (VmRSS of /proc/<pid>/status); 0
+// when it cannot be read.
+inline long ResidentBytes(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string key;
+  long kb = 0;
+  while (status >> key) {
+    if (key == "VmRSS:") {
+      status >> kb;
+      return kb * 1024;
+    }
+    status.ignore(1 << 16, '\n');
+  }
+  return 0;
 }
 
 inline std::string TargetNote(const std::string& what, bool met) {

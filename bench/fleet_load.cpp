@@ -22,7 +22,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -140,20 +139,6 @@ long RedisMemory(const testsupport::RedisServer& redis) {
   return at == std::string::npos ? 0 : std::atol(info.c_str() + at + 12);
 }
 
-long Rss(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string key;
-  long kb = 0;
-  while (status >> key) {
-    if (key == "VmRSS:") {
-      status >> kb;
-      return kb * 1024;
-    }
-    status.ignore(1 << 16, '\n');
-  }
-  return 0;
-}
-
 // Returns the registrations per second.
 double RunSetUp(const Options& o, std::size_t instances, bool fleet, double inMemoryRate) {
   const std::string label = fleet ? std::to_string(instances) + " on Redis" : std::string("in memory");
@@ -170,7 +155,7 @@ double RunSetUp(const Options& o, std::size_t instances, bool fleet, double inMe
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // connected to the store
   std::vector<long> rssBefore;
-  for (auto& s : servers) rssBefore.push_back(Rss(s->pid()));
+  for (auto& s : servers) rssBefore.push_back(bench::ResidentBytes(s->pid()));
   const long redisBefore = fleet ? RedisMemory(*redis) : 0;
 
   int report[2];
@@ -277,7 +262,7 @@ double RunSetUp(const Options& o, std::size_t instances, bool fleet, double inMe
   }
 
   for (std::size_t i = 0; i < servers.size(); ++i) {
-    const double perPlayer = static_cast<double>(Rss(servers[i]->pid()) - rssBefore[i]) / players;
+    const double perPlayer = static_cast<double>(bench::ResidentBytes(servers[i]->pid()) - rssBefore[i]) / players;
     bench::PrintAgainstTarget("fleet " + label + ": memory per player, instance " + std::to_string(i + 1),
                               perPlayer, "B", 1024, true);
   }

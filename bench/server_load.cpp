@@ -89,20 +89,8 @@ class Server {
   // side, not on the generator's ephemeral ports.
   void Stop() { process_.Stop(); }
 
-  // Resident memory in bytes (VmRSS of /proc/<pid>/status).
-  long Rss() const {
-    std::ifstream status("/proc/" + std::to_string(pid()) + "/status");
-    std::string key;
-    long kb = 0;
-    while (status >> key) {
-      if (key == "VmRSS:") {
-        status >> kb;
-        return kb * 1024;
-      }
-      status.ignore(1 << 16, '\n');
-    }
-    return 0;
-  }
+  // Resident memory in bytes.
+  long Rss() const { return bench::ResidentBytes(pid()); }
 
   // CPU time in seconds, user and system: nanoseconds from schedstat when
   // the kernel keeps it, else utime + stime of /proc/<pid>/stat (in ticks).

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/free_port.hpp"
 #include "game_session.hpp"
 
 namespace testsupport {
@@ -27,19 +28,6 @@ inline cvgame::SessionOptions FastOptions(std::uint16_t port = 0) {
   o.idleTimeout = std::chrono::milliseconds(3000);
   o.keepAlive = std::chrono::milliseconds(100);
   return o;
-}
-
-// A port that was free a moment ago (bound to 0, read back, released).
-inline std::uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
 }
 
 class Recorder : public cvgame::GameSessionObserver {

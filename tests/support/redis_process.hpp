@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "free_port.hpp"
+
 namespace testsupport {
 
 class RedisServer {
@@ -83,17 +85,6 @@ class RedisServer {
   }
 
  private:
-  static int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-  }
   bool Accepts() const {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};

@@ -78,7 +78,10 @@ grep -q '^ExecStart=/usr/bin/vossad .*--store ${VOSSAD_STORE} --instance %i ' "$
   fail "the template unit's ExecStart"
 grep -q 'PASSWORD' <(grep '^ExecStart' "$fleet_unit") && fail "a password on the template unit's command line"
 # Installed disabled: no maintainer script starts or enables a unit.
-! dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -Eq 'postinst|prerm' || fail "a maintainer script"
+for script in postinst postrm preinst prerm; do
+  dpkg-deb --ctrl-tarfile "$deb" | tar -xO "./$script" 2>/dev/null | grep -Eq 'systemctl|deb-systemd' &&
+    fail "the $script script touches a unit"
+done
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/vossad || fail "no conffile"
 grep -q '^Exec=lobby-launch$' "$root/usr/share/applications/lobby.desktop" || fail "the desktop entry's Exec"
 

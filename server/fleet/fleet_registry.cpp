@@ -38,7 +38,10 @@ FleetRegistry::FleetRegistry(platform::EventLoop& loop, FleetOptions options, Se
           loop, options_.store, options_.timing, [this] { OnStoreUp(); }, [this] { OnStoreDown(); }),
       reader_(
           loop, options_.store, options_.timing, [this] { Reload(); }, [this] { ++readerGeneration_; }),
-      heartbeat_(loop, [this] { Heartbeat(); }) {}
+      heartbeat_(loop, [this] { Heartbeat(); }),
+      retry_(loop, [this] {
+        if (reader_.up()) Reload();
+      }) {}
 
 FleetRegistry::~FleetRegistry() { *alive_ = false; }
 
@@ -178,13 +181,15 @@ void FleetRegistry::Publish(Entry* entry, std::uint64_t previous) {
   const Player& p = entry->player;
   const std::string id = p.id;
   const std::uint64_t token = entry->token;
+  entry->publishing = true;
   Script(scripts::kRegister,
          {options_.instance, id, EncodeRecord(p.app, p.own, p.description.text()), std::to_string(previous),
           p.inGame ? "1" : "0"},
          [this, id, token](const redisReply* reply) {
+           if (Entry* now = FindEntry(id); now != nullptr && now->token == token) now->publishing = false;
            if (reply == nullptr || reply->type != REDIS_REPLY_INTEGER || reply->integer <= 0 ||
                static_cast<std::uint64_t>(reply->integer) >= kProvisionalSerials)
-             return;  // written again when the store is back
+             return;  // written again by the next heartbeat, or when the store is back
            const auto serial = static_cast<std::uint64_t>(reply->integer);
            Entry* now = FindEntry(id);
            if (now == nullptr || now->token != token) {
@@ -227,6 +232,13 @@ void FleetRegistry::OnStoreDown() {
 
 void FleetRegistry::Heartbeat() {
   heartbeat_.Start(options_.heartbeat);
+  // Registrations the store refused to write (a broken store) are tried
+  // again, each at most once a heartbeat.
+  std::vector<Entry*> unwritten;
+  for (auto it = order_.lower_bound(kProvisionalSerials); it != order_.end(); ++it) {
+    if (it->second->owner == nullptr && !it->second->publishing) unwritten.push_back(it->second.get());
+  }
+  for (Entry* entry : unwritten) Publish(entry, 0);
   Script(scripts::kHeartbeat,
          {options_.instance, options_.advertise, std::to_string(options_.expiry.count())},
          [this](const redisReply* reply) {
@@ -272,13 +284,21 @@ void FleetRegistry::Kept(std::string_view id, std::string_view challenger) {
 
 void FleetRegistry::Corrupt(const char* what) { log_.Write(0, "store", "skipped %s that does not read", what); }
 
+void FleetRegistry::RetryLater(std::uint64_t generation, const char* what) {
+  if (generation != readerGeneration_) return;
+  Corrupt(what);
+  ++readerGeneration_;  // nothing of this round goes on
+  retry_.Start(std::chrono::milliseconds(1000));
+}
+
 void FleetRegistry::Reload() {
   const std::uint64_t generation = ++readerGeneration_;
   snapshot_.clear();
   // The last event first: the snapshot taken after it holds at least what
   // that event left, and the events after it apply again harmlessly.
   reader_.Command({"XREVRANGE", kEvents, "+", "-", "COUNT", "1"}, [this, generation](const redisReply* reply) {
-    if (generation != readerGeneration_ || !IsArray(reply)) return;
+    if (generation != readerGeneration_ || reply == nullptr) return;  // the reconnect reloads
+    if (!IsArray(reply)) return RetryLater(generation, "an answer about the last event");
     lastId_ = "0-0";
     lastEvent_ = 0;
     if (reply->elements == 1 && IsArray(reply->element[0]) && reply->element[0]->elements == 2) {
@@ -298,11 +318,9 @@ void FleetRegistry::Reload() {
 void FleetRegistry::ScanSnapshot(std::uint64_t generation, std::string cursor) {
   reader_.Command({"HSCAN", "vossad:players", cursor, "COUNT", kScanCount}, [this, generation](
                                                                                  const redisReply* reply) {
-    if (generation != readerGeneration_) return;
-    if (!IsArray(reply) || reply->elements != 2 || !IsArray(reply->element[1])) {
-      if (reply != nullptr) Corrupt("a snapshot page");
-      return;
-    }
+    if (generation != readerGeneration_ || reply == nullptr) return;
+    if (!IsArray(reply) || reply->elements != 2 || !IsArray(reply->element[1]))
+      return RetryLater(generation, "a snapshot page");
     const std::string_view next = Text(*reply->element[0]);
     const redisReply& page = *reply->element[1];
     for (std::size_t i = 0; i + 1 < page.elements; i += 2) {
@@ -381,7 +399,7 @@ void FleetRegistry::Read(std::uint64_t generation) {
             }
           }
         } else if (reply->type != REDIS_REPLY_NIL) {
-          Corrupt("an answer to a read");
+          return RetryLater(generation, "an answer to a read");
         }
         Read(generation);
       },

@@ -80,6 +80,7 @@ class FleetRegistry final : public Registry {
     Player player;
     const std::string* owner = nullptr;  // null: this instance's own
     std::uint64_t token = 0;             // tells an entry from a later one of the same id
+    bool publishing = false;             // its write is on its way
   };
 
   Entry* FindEntry(std::string_view id) const;
@@ -104,6 +105,10 @@ class FleetRegistry final : public Registry {
   bool ApplyEvent(const redisReply& entry);
   void ApplyRegistration(std::string_view id, std::string_view value);
   void Corrupt(const char* what);
+  // An answer the reader cannot go on from (an error, a wrong shape): the
+  // list is reloaded after a pause, not at once, so a broken store costs
+  // a command a second, not a busy loop.
+  void RetryLater(std::uint64_t generation, const char* what);
 
   platform::EventLoop& loop_;
   FleetOptions options_;
@@ -112,6 +117,7 @@ class FleetRegistry final : public Registry {
   RedisClient store_;
   RedisClient reader_;
   platform::Timer heartbeat_;
+  platform::Timer retry_;
 
   std::map<std::uint64_t, std::unique_ptr<Entry>> order_;
   // Keys point into the entries' own id strings.

@@ -243,6 +243,22 @@ TEST_F(Fleet, CorruptEntriesInTheStoreAreSkipped) {
   }
   auto askB = Registered(b, 4001, "", "Other");
   EXPECT_TRUE(Eventually([&] { return Listed(*askB) == IdList{Id(3001), Id(3002)}; }));
+
+  // The stream replaced by a key of another type: reads and writes fail
+  // while it lasts; each instance goes on serving its own players, and
+  // once the key is gone again the registration made meanwhile reaches
+  // the other instance.
+  redis.Cli({"DEL", "vossad:events"});
+  redis.Cli({"SET", "vossad:events", "not a stream"});
+  auto during = Registered(b, 3003, Description("During"));
+  EXPECT_NE(Listed(*askB), IdList{}) << "b still answers";
+  redis.Cli({"DEL", "vossad:events"});
+  EXPECT_TRUE(EventuallyAfterExpiry([&] {
+    for (Client* c : {atA.get(), atB.get(), during.get()}) c->KeepAlive();
+    IdList now = Listed(*asker);
+    std::sort(now.begin(), now.end());
+    return now == IdList{Id(3001), Id(3002), Id(3003)};
+  }));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <hiredis/async.h>
 #include <hiredis/hiredis.h>
+#include <arpa/inet.h>
 #include <sys/epoll.h>
 
 #include <algorithm>
@@ -51,6 +52,11 @@ bool ParseRedisUrl(std::string_view url, RedisAddress* out, std::string* error) 
       port == 0)
     return fail("the store needs a host and a port");
   address.host.assign(rest.substr(0, colon));
+  // hiredis would resolve a name with a blocking call on the loop.
+  in_addr v4{};
+  in6_addr v6{};
+  if (inet_pton(AF_INET, address.host.c_str(), &v4) != 1 && inet_pton(AF_INET6, address.host.c_str(), &v6) != 1)
+    return fail("the store's host must be an IP address");
   address.port = static_cast<std::uint16_t>(port);
   *out = std::move(address);
   return true;

@@ -37,7 +37,8 @@ struct RedisAddress {
   std::string password;
 };
 
-// Reads "redis://[user@]host:port[/db]"; false (and *error) when it is not that.
+// Reads "redis://[user@]host:port[/db]", the host an IPv4 or IPv6 address;
+// false (and *error) when it is not that.
 bool ParseRedisUrl(std::string_view url, RedisAddress* out, std::string* error);
 
 class RedisClient {

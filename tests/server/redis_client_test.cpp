@@ -134,8 +134,8 @@ TEST(RedisUrl, ReadsHostPortUserAndDatabaseAndRefusesTheRest) {
   ASSERT_TRUE(vossad::ParseRedisUrl("redis://lobby@127.0.0.1:6379", &a, &error));
   EXPECT_EQ(a.user, "lobby");
   EXPECT_EQ(a.db, 0u);
-  for (const char* bad : {"127.0.0.1:6379", "redis://127.0.0.1", "redis://:6379", "redis://h:0", "redis://h:70000",
-                          "redis://u:pw@h:1", "redis://h:1/x", "redis://h:1/99999"}) {
+  for (const char* bad : {"127.0.0.1:6379", "redis://127.0.0.1", "redis://:6379", "redis://1.2.3.4:0", "redis://1.2.3.4:70000",
+                          "redis://u:pw@h:1", "redis://h:1/x", "redis://h:1/99999", "redis://name.example:6379"}) {
     EXPECT_FALSE(vossad::ParseRedisUrl(bad, &a, &error)) << bad;
   }
 }

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -259,6 +261,35 @@ TEST_F(Fleet, CorruptEntriesInTheStoreAreSkipped) {
     std::sort(now.begin(), now.end());
     return now == IdList{Id(3001), Id(3002), Id(3003)};
   }));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FleetOptions, ThePasswordComesFromAFileOrTheEnvironmentAndBadSettingsStopTheServer) {
+  RedisServer redis({"--requirepass", "s3cret"});
+  const std::string file = ::testing::TempDir() + "/store-password";
+  std::ofstream(file) << "s3cret\n";
+  Vossad fromFile({"--store", redis.url(), "--store-password-file", file, "--instance", "f"});
+  setenv("VOSSAD_STORE_PASSWORD", "s3cret", 1);
+  Vossad fromEnv({"--store", redis.url(), "--instance", "e"});
+  unsetenv("VOSSAD_STORE_PASSWORD");
+  ASSERT_NE(fromFile.port(), 0);
+  ASSERT_NE(fromEnv.port(), 0);
+  auto player = Registered(fromFile, 3001, Description("A"));
+  auto asker = Registered(fromEnv, 4000, "", "Other");
+  EXPECT_TRUE(Eventually([&] { return Ids(asker->Query(" ")) == std::vector<std::string>{Id(3001)}; }));
+
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--instance", "alone"}, {"--advertise", "10.0.0.1"},
+        {"--store", "redis://name.example:6379"}, {"--store", redis.url(), "--instance", "bad name"},
+        {"--store", redis.url(), "--store-password-file", "/nonexistent/file"},
+        {"--store", redis.url(), "--advertise", "a;b"}}) {
+    Vossad refused(bad);
+    EXPECT_EQ(refused.port(), 0);
+    EXPECT_EQ(refused.Stop(), 2) << bad.back();
+  }
 }
 
 }  // namespace

@@ -31,8 +31,7 @@ bool IsArray(const redisReply* r) { return r != nullptr && r->type == REDIS_REPL
 }  // namespace
 
 FleetRegistry::FleetRegistry(platform::EventLoop& loop, FleetOptions options, ServerLog& log)
-    : loop_(loop),
-      options_(std::move(options)),
+    : options_(std::move(options)),
       log_(log),
       store_(
           loop, options_.store, options_.timing, [this] { OnStoreUp(); }, [this] { OnStoreDown(); }),

@@ -110,7 +110,6 @@ class FleetRegistry final : public Registry {
   // a command a second, not a busy loop.
   void RetryLater(std::uint64_t generation, const char* what);
 
-  platform::EventLoop& loop_;
   FleetOptions options_;
   ServerLog& log_;
   FleetEvents* events_ = nullptr;

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "lobby_server.hpp"
+#include "platform/command_line.hpp"
 #include "platform/option_values.hpp"
 #include "platform/stop_signals.hpp"
 #include "platform/platform.h"
@@ -25,9 +26,9 @@ constexpr const char* kHelp =
     "The lobby server: agents register, list the players of their application\n"
     "and find partners; the server probes each of them to drop the dead ones.\n"
     "\n"
-    "  --port N             TCP port to listen on (default 2424; 0 picks a free one)\n"
-    "  --bind ADDRESS       IPv4 address to listen on (default 0.0.0.0)\n"
-    "  --servers FILE       server list file ([QORServers] section) sent to agents\n"
+    "  -p, --port N         TCP port to listen on (default 2424; 0 picks a free one)\n"
+    "  -b, --bind ADDRESS   IPv4 address to listen on (default 0.0.0.0)\n"
+    "  -s, --servers FILE   server list file ([QORServers] section) sent to agents\n"
     "                       whose list has another version; without it no list is sent\n"
     "  --list-version V     version of that list, instead of the file's Version key\n"
     "  --max-players N      most connections at once; a further one is closed at\n"
@@ -42,8 +43,9 @@ constexpr const char* kHelp =
     "                       allowed (default 30)\n"
     "  --ping-timeout S     seconds an agent has to answer a probe before it is\n"
     "                       dropped; fractions allowed (default 10)\n"
-    "  --quiet              no log on standard error\n"
-    "  --help               show this text and exit\n"
+    "  -q, --quiet          no log on standard error\n"
+    "  -h, --help           show this text and exit\n"
+    "  -V, --version        show the version and exit\n"
     "\n"
     "Once listening, the server writes one line \"listening on ADDRESS:PORT\" to\n"
     "standard output. The log (one line per registration, query and removal) goes\n"
@@ -58,71 +60,94 @@ struct CommandLine {
   std::optional<std::string> listVersion;
 };
 
-// Returns 0 to run, 1 after --help, 2 on a usage error (message printed).
-int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kHelp, stdout);
-      return 1;
-    }
-    if (arg == "--quiet") {
-      cl->options.quiet = true;
-      continue;
-    }
-    std::string value;
-    const std::size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.resize(eq);
-    } else if (i + 1 < argc) {
-      value = argv[++i];
-    } else {
-      std::fprintf(stderr, "vossad: %s needs a value (see --help)\n", arg.c_str());
-      return 2;
-    }
+enum OptionId {
+  kPort = 256,
+  kBind,
+  kServers,
+  kListVersion,
+  kMaxPlayers,
+  kMaxPerAddress,
+  kLineRate,
+  kLineBurst,
+  kPingInterval,
+  kPingTimeout,
+  kQuiet,
+};
 
-    unsigned long count = 0;
-    bool ok = true;
-    if (arg == "--port") {
-      ok = platform::ParseCountOption(value, 65535, &count);
-      cl->options.port = static_cast<std::uint16_t>(count);
-    } else if (arg == "--bind") {
-      cl->options.bindAddress = value;
-    } else if (arg == "--servers") {
+constexpr platform::CommandOption kOptions[] = {
+    {"port", 'p', true, kPort},
+    {"bind", 'b', true, kBind},
+    {"servers", 's', true, kServers},
+    {"list-version", 0, true, kListVersion},
+    {"max-players", 0, true, kMaxPlayers},
+    {"max-per-address", 0, true, kMaxPerAddress},
+    {"line-rate", 0, true, kLineRate},
+    {"line-burst", 0, true, kLineBurst},
+    {"ping-interval", 0, true, kPingInterval},
+    {"ping-timeout", 0, true, kPingTimeout},
+    {"quiet", 'q', false, kQuiet},
+};
+
+// A count option above 0 and at most max.
+bool PositiveCount(const std::string& value, unsigned long max, std::size_t* out) {
+  unsigned long count = 0;
+  if (!platform::ParseCountOption(value, max, &count) || count == 0) return false;
+  *out = count;
+  return true;
+}
+
+// One option into *cl; false for a value it refuses.
+bool TakeOption(CommandLine* cl, int id, const std::string& value) {
+  vossad::ServerOptions& o = cl->options;
+  unsigned long count = 0;
+  std::size_t size = 0;
+  switch (id) {
+    case kPort:
+      if (!platform::ParseCountOption(value, 65535, &count)) return false;
+      o.port = static_cast<std::uint16_t>(count);
+      return true;
+    case kBind:
+      o.bindAddress = value;
+      return true;
+    case kServers:
       cl->serversFile = value;
-    } else if (arg == "--list-version") {
+      return true;
+    case kListVersion:
       cl->listVersion = value;
-    } else if (arg == "--max-players") {
-      ok = platform::ParseCountOption(value, 1000000, &count) && count > 0;
-      cl->options.maxPlayers = count;
-    } else if (arg == "--max-per-address") {
-      ok = platform::ParseCountOption(value, 1000000, &count) && count > 0;
-      cl->options.maxPerAddress = count;
-    } else if (arg == "--line-rate") {
-      ok = platform::ParseCountOption(value, 100000000, &count) && count > 0;
-      cl->options.lineRate = static_cast<double>(count);
-    } else if (arg == "--line-burst") {
-      ok = platform::ParseCountOption(value, 100000000, &count) && count > 0;
-      cl->options.lineBurst = count;
-    } else if (arg == "--ping-interval") {
-      ok = platform::ParseSecondsOption(value, &cl->options.pingInterval);
-    } else if (arg == "--ping-timeout") {
-      ok = platform::ParseSecondsOption(value, &cl->options.pingTimeout);
-    } else {
-      std::fprintf(stderr, "vossad: unknown option %s (see --help)\n", arg.c_str());
-      return 2;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "vossad: bad value for %s: %s\n", arg.c_str(), value.c_str());
-      return 2;
-    }
+      return true;
+    case kMaxPlayers:
+      return PositiveCount(value, 1000000, &o.maxPlayers);
+    case kMaxPerAddress:
+      return PositiveCount(value, 1000000, &o.maxPerAddress);
+    case kLineRate:
+      if (!PositiveCount(value, 100000000, &size)) return false;
+      o.lineRate = static_cast<double>(size);
+      return true;
+    case kLineBurst:
+      return PositiveCount(value, 100000000, &o.lineBurst);
+    case kPingInterval:
+      return platform::ParseSecondsOption(value, &o.pingInterval);
+    case kPingTimeout:
+      return platform::ParseSecondsOption(value, &o.pingTimeout);
+    case kQuiet:
+      o.quiet = true;
+      return true;
   }
-  if (cl->listVersion && !cl->serversFile) {
-    std::fprintf(stderr, "vossad: --list-version needs --servers\n");
-    return 2;
+  return false;
+}
+
+// The exit status when the program stops here (help, version, a bad
+// command line); -1 when it runs.
+int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
+  std::string error;
+  platform::CommandLineResult result = platform::ParseCommandLine(
+      argc, argv, kOptions, [cl](int id, const std::string& value, std::string*) { return TakeOption(cl, id, value); },
+      &error);
+  if (result == platform::CommandLineResult::kRun && cl->listVersion && !cl->serversFile) {
+    result = platform::CommandLineResult::kError;
+    error = "--list-version needs --servers";
   }
-  return 0;
+  return platform::FinishCommandLine("vossad", result, kHelp, error);
 }
 
 // Every agent holds a descriptor; the usual soft limit of 1024 would cap the
@@ -140,7 +165,7 @@ void RaiseDescriptorLimit(std::size_t players) {
 
 int main(int argc, char** argv) {
   CommandLine cl;
-  if (const int rc = ParseCommandLine(argc, argv, &cl); rc != 0) return rc == 1 ? 0 : 2;
+  if (const int status = ParseCommandLine(argc, argv, &cl); status >= 0) return status;
 
   if (cl.serversFile) {
     std::string error;

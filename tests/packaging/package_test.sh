@@ -6,7 +6,7 @@
 # its programs find their libraries through their relative run path, the
 # launcher makes the per-user installation and WIN.INI, and the client's
 # splash window shows its drawn background.
-#   package_test.sh BUILD_DIR
+#   package_test.sh BUILD_DIR   (needs an X display: on_own_display.sh)
 set -euo pipefail
 build=$(cd "$1" && pwd)
 scratch=$(mktemp -d)
@@ -104,16 +104,18 @@ grep -q '^listening on 127\.0\.0\.1:' "$scratch/vossad.out" || fail "the service
 kill "$vossad_pid" && wait "$vossad_pid" 2>/dev/null || true
 vossad_pid=
 
-# --help and --version, without a display, and making nothing.
+# --help, --version and a bad option, without a display, and making
+# nothing: every program answers by the same convention.
 (
   export HOME="$scratch/nohome" XDG_CONFIG_HOME="$scratch/nohome/.config" LOBBY_WIN_INI="$scratch/nohome/WIN.INI"
   unset DISPLAY WAYLAND_DISPLAY
-  for p in lobby lobby-launch; do
+  for p in lobby lobby-launch lobby-setup lobbybot vossad; do
     "$root/usr/bin/$p" --help | grep -q "^Usage: $p " || fail "$p --help"
     [ "$("$root/usr/bin/$p" --version)" = "$p $version" ] || fail "$p --version"
     status=0
-    "$root/usr/bin/$p" --bogus 2>/dev/null || status=$?
-    [ "$status" = 2 ] || fail "$p takes a bad argument"
+    "$root/usr/bin/$p" --bogus 2>"$scratch/bogus.err" || status=$?
+    [ "$status" = 2 ] || fail "$p takes a bad option"
+    grep -q "^$p: .*--bogus" "$scratch/bogus.err" || fail "$p: no 'program: message' for a bad option"
   done
   [ ! -e "$scratch/nohome" ] || fail "--help or --version made files"
 )

@@ -664,7 +664,7 @@ TEST(LobbyServerProcess, HelpNamesEveryOption) {
   EXPECT_EQ(pclose(pipe), 0);
   for (const char* option : {"--port", "--bind", "--servers", "--list-version", "--max-players",
                              "--max-per-address", "--line-rate", "--line-burst", "--ping-interval",
-                             "--ping-timeout", "--quiet", "--help"}) {
+                             "--ping-timeout", "--quiet", "--help", "--version"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

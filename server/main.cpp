@@ -1,6 +1,8 @@
-// vossad - the lobby server that agents register with: command line, signals
-// and the loop that drives the server (lobby_server.hpp).
+// vossad - the lobby server that agents register with: command line, signals,
+// the loop that drives the server (lobby_server.hpp), the optional HTTP side
+// (http_front.hpp) and the service manager's readiness notice.
 #include <sys/resource.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,10 +14,12 @@
 #include <string>
 #include <string_view>
 
+#include "http_front.hpp"
 #include "lobby_server.hpp"
 #include "platform/command_line.hpp"
 #include "platform/option_values.hpp"
 #include "platform/stop_signals.hpp"
+#include "platform/timer.hpp"
 #include "platform/platform.h"
 #include "server_list.hpp"
 
@@ -43,12 +47,15 @@ constexpr const char* kHelp =
     "                       allowed (default 30)\n"
     "  --ping-timeout S     seconds an agent has to answer a probe before it is\n"
     "                       dropped; fractions allowed (default 10)\n"
+    "  --http ADDRESS:PORT  serve /metrics (Prometheus), /healthz and a status page\n"
+    "                       at / over HTTP there (default: no HTTP)\n"
     "  -q, --quiet          no log on standard error\n"
     "  -h, --help           show this text and exit\n"
     "  -V, --version        show the version and exit\n"
     "\n"
     "Once listening, the server writes one line \"listening on ADDRESS:PORT\" to\n"
-    "standard output. The log (one line per registration, query and removal) goes\n"
+    "standard output (then \"http on ADDRESS:PORT\" with --http), and tells a\n"
+    "service manager that it is ready. The log (one line per registration, query and removal) goes\n"
     "to standard error; lines of one kind about one address beyond a burst of 50\n"
     "(then 5 a second) are counted into one summary line. A frame over 4 KiB, or\n"
     "not complete within the ping timeout, drops its connection. SIGINT or\n"
@@ -58,6 +65,7 @@ struct CommandLine {
   vossad::ServerOptions options;
   std::optional<std::string> serversFile;
   std::optional<std::string> listVersion;
+  std::optional<std::string> httpAddress;
 };
 
 enum OptionId {
@@ -72,6 +80,7 @@ enum OptionId {
   kPingInterval,
   kPingTimeout,
   kQuiet,
+  kHttp,
 };
 
 constexpr platform::CommandOption kOptions[] = {
@@ -86,6 +95,7 @@ constexpr platform::CommandOption kOptions[] = {
     {"ping-interval", 0, true, kPingInterval},
     {"ping-timeout", 0, true, kPingTimeout},
     {"quiet", 'q', false, kQuiet},
+    {"http", 0, true, kHttp},
 };
 
 // A count option above 0 and at most max.
@@ -132,6 +142,9 @@ bool TakeOption(CommandLine* cl, int id, const std::string& value) {
     case kQuiet:
       o.quiet = true;
       return true;
+    case kHttp:
+      cl->httpAddress = value;
+      return vossad::IsHttpAddress(value);
   }
   return false;
 }
@@ -148,6 +161,38 @@ int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
     error = "--list-version needs --servers";
   }
   return platform::FinishCommandLine("vossad", result, kHelp, error);
+}
+
+std::string HostName() {
+  char name[256] = "";
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "vossad";
+  return name;
+}
+
+std::string Seconds(std::chrono::milliseconds ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms.count()) / 1000);
+  return text;
+}
+
+vossad::HttpStatus StatusOf(const vossad::ServerOptions& o) {
+  vossad::HttpStatus status;
+  status.instance = HostName();
+  status.limits = {
+      {"players", std::to_string(o.maxPlayers)},
+      {"connections per address", std::to_string(o.maxPerAddress)},
+      {"lines per second", std::to_string(static_cast<unsigned long>(o.lineRate))},
+      {"line burst", std::to_string(o.lineBurst)},
+      {"ping interval", Seconds(o.pingInterval)},
+      {"ping timeout", Seconds(o.pingTimeout)},
+      {"longest frame", std::to_string(vossad::LobbyServer::kMaxLineText) + " bytes"},
+  };
+  return status;
+}
+
+// What a service manager shows for the server (a no-op without one).
+void NotifyStatus(const vossad::LobbyServer& server, const char* state) {
+  sd_notifyf(0, "%sSTATUS=%zu players, %zu connections", state, server.playerCount(), server.connectionCount());
 }
 
 // Every agent holds a descriptor; the usual soft limit of 1024 would cap the
@@ -190,14 +235,29 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vossad: %s\n", !stopSignals.ok() ? stopSignals.error().c_str() : error.c_str());
     return 1;
   }
+  std::unique_ptr<vossad::HttpFront> http;
+  if (cl.httpAddress) {
+    http = std::make_unique<vossad::HttpFront>(server.metrics(), StatusOf(cl.options));
+    if (!http->Start(*cl.httpAddress, &error)) {
+      std::fprintf(stderr, "vossad: %s\n", error.c_str());
+      return 1;
+    }
+  }
   std::fflush(stderr);
   std::printf("listening on %s:%u\n", cl.options.bindAddress.c_str(), server.port());
+  if (http) std::printf("http on %s:%u\n", cl.httpAddress->substr(0, cl.httpAddress->rfind(':')).c_str(), http->port());
   std::fflush(stdout);
+  NotifyStatus(server, "READY=1\n");
+  platform::Timer statusTimer([&server] { NotifyStatus(server, ""); });
+  statusTimer.Start(std::chrono::seconds(5), std::chrono::seconds(5));
 
   while (!plat_quit_requested()) {
     plat_pump(-1);
     std::fflush(stderr);
   }
+  sd_notify(0, "STOPPING=1");
+  statusTimer.Stop();
+  http.reset();
   server.Stop();
   std::fflush(stderr);
   return 0;

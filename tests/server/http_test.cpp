@@ -159,6 +159,15 @@ TEST(HttpSide, HostileClientsNeitherCrashItNorReachTheLobby) {
   auto b = Registered(server, 2002, Description("Bob"));
   for (int i = 0; i < 20; ++i) ASSERT_EQ(a->Query(" ").size(), 2u) << "one USER line and QROK";
 
+  // The slow request is cut off by the web server's request timeout.
+  pollfd p{slow, POLLIN, 0};
+  char chunk[4096];
+  bool cutOff = false;
+  while (!cutOff && poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) > 0) {
+    cutOff = recv(slow, chunk, sizeof chunk, 0) <= 0;
+  }
+  EXPECT_TRUE(cutOff) << "the slow client is still held";
+
   for (const int fd : held) close(fd);
   // Once they are gone the HTTP side answers again.
   EXPECT_TRUE(Eventually([&] { return StatusCode(Get(http, "/healthz")) == 200; }));

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -478,6 +480,34 @@ TEST_F(HostileClientTest, AHolderThatLeavesOrMovesToAnotherIdHandsTheWaitingJoin
   })) << ids.size() << " registered";
   EXPECT_EQ(again.Query(" ", 1, "sync"), IdList{"QROK"});
   EXPECT_EQ(other.Query(" ", 1, "sync"), IdList{"QROK"});
+}
+
+// As systemd's Type=notify expects: READY=1 with a status line once it
+// listens, STOPPING=1 on the way out.
+TEST(LobbyServerProcess, TellsTheServiceManagerWhenItIsReadyAndWhenItStops) {
+  const int notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const std::string name = "vossad-notify-" + std::to_string(getpid());
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract: no file
+  const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), size), 0);
+  const auto message = [notify] {
+    pollfd p{notify, POLLIN, 0};
+    char text[512] = "";
+    if (poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <= 0) return std::string();
+    const ssize_t n = recv(notify, text, sizeof text - 1, 0);
+    return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+  };
+
+  setenv("NOTIFY_SOCKET", ("@" + name).c_str(), 1);
+  Vossad server;
+  unsetenv("NOTIFY_SOCKET");
+  ASSERT_NE(server.port(), 0);
+  EXPECT_EQ(message(), "READY=1\nSTATUS=0 players, 0 connections");
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_EQ(message(), "STOPPING=1");
+  close(notify);
 }
 
 TEST(LobbyServerProcess, SigtermStopsItCleanly) {

@@ -76,7 +76,8 @@ std::vector<MetricFamily> MetricsExport::Collect() const {
       Family("vossad_application_players", "Players registered now, for each of the applications with the most.",
              MetricType::Gauge);
   for (const auto& [app, players] : m.applications()) {
-    perApplication.metric.push_back(Value(MetricType::Gauge, static_cast<double>(players), {{"application", LabelText(app)}}));
+    perApplication.metric.push_back(
+        Value(MetricType::Gauge, static_cast<double>(players), {{"application", LabelText(app)}}));
   }
   out.push_back(std::move(perApplication));
 

@@ -175,9 +175,11 @@ std::string Seconds(std::chrono::milliseconds ms) {
   return text;
 }
 
-vossad::HttpStatus StatusOf(const vossad::ServerOptions& o) {
+// What the status page shows of this server: its name (host name and the
+// port agents use) and the limits in force.
+vossad::HttpStatus StatusOf(const vossad::ServerOptions& o, std::uint16_t port) {
   vossad::HttpStatus status;
-  status.instance = HostName();
+  status.instance = HostName() + ":" + std::to_string(port);
   status.limits = {
       {"players", std::to_string(o.maxPlayers)},
       {"connections per address", std::to_string(o.maxPerAddress)},
@@ -237,7 +239,7 @@ int main(int argc, char** argv) {
   }
   std::unique_ptr<vossad::HttpFront> http;
   if (cl.httpAddress) {
-    http = std::make_unique<vossad::HttpFront>(server.metrics(), StatusOf(cl.options));
+    http = std::make_unique<vossad::HttpFront>(server.metrics(), StatusOf(cl.options, server.port()));
     if (!http->Start(*cl.httpAddress, &error)) {
       std::fprintf(stderr, "vossad: %s\n", error.c_str());
       return 1;

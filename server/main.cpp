@@ -54,12 +54,12 @@ constexpr const char* kHelp =
     "  -V, --version        show the version and exit\n"
     "\n"
     "Once listening, the server writes one line \"listening on ADDRESS:PORT\" to\n"
-    "standard output (then \"http on ADDRESS:PORT\" with --http), and tells a\n"
-    "service manager that it is ready. The log (one line per registration, query and removal) goes\n"
-    "to standard error; lines of one kind about one address beyond a burst of 50\n"
-    "(then 5 a second) are counted into one summary line. A frame over 4 KiB, or\n"
-    "not complete within the ping timeout, drops its connection. SIGINT or\n"
-    "SIGTERM stops the server.\n";
+    "standard output (then \"http on ADDRESS:PORT\" with --http) and tells a\n"
+    "service manager that it is ready. The log (one line per registration,\n"
+    "query and removal) goes to standard error; lines of one kind about one\n"
+    "address beyond a burst of 50 (then 5 a second) are counted into one\n"
+    "summary line. A frame over 4 KiB, or not complete within the ping timeout,\n"
+    "drops its connection. SIGINT or SIGTERM stops the server.\n";
 
 struct CommandLine {
   vossad::ServerOptions options;

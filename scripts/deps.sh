@@ -8,12 +8,16 @@ set -euo pipefail
 # harnesses and the sanitizer build; openbox, x11-utils, imagemagick and
 # python3 for the whole-program tests on X displays of their own; dbus-daemon
 # (dbus-run-session) for the notification test on a private session bus; dpkg-dev
-# for the Debian package; hiredis and redis-server for the fleet of servers
-# sharing one list (and its tests).
+# for the Debian package; systemd for systemd-analyze, which checks its unit;
+# prometheus for promtool, which checks the metrics
+# vossad serves (the tests never run its server); hiredis and redis-server
+# for the fleet of servers sharing one list (and its tests).
 packages=(cmake make g++ pkg-config python3 dpkg-dev file libgtest-dev libgmock-dev libbenchmark-dev
           libx11-dev libxdamage-dev libfontconfig-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
           dbus-daemon dbus-session-bus-common
-          openbox x11-utils imagemagick clang libclang-rt-14-dev llvm libhiredis-dev redis-server)
+          openbox x11-utils imagemagick clang libclang-rt-14-dev llvm
+          prometheus-cpp-dev libcivetweb-dev libsystemd-dev prometheus systemd
+          libhiredis-dev redis-server)
 
 missing=()
 for p in "${packages[@]}"; do

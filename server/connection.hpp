@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/stream_channel.hpp"
+#include "lobby_metrics.hpp"
 #include "rate_limits.hpp"
 #include "registry.hpp"
 #include "server_log.hpp"
@@ -45,13 +46,15 @@ struct Connection : platform::StreamChannel {
              const sockaddr_in& address, TokenBucket lineBucket);
   ~Connection();
 
+  // Members are ordered to leave no padding: ten thousand of them are held.
   const ConnectionRef ref;
   const in_addr peer;
-  const std::uint16_t peerPort;
   in_addr local{};  // the address the agent reached the server on
+  const std::uint16_t peerPort;
+  bool sliceQueued = false;  // its query's next slice is due on the loop
+  bool closed = false;
   const Player* player = nullptr;
   std::unique_ptr<Query> query;
-  bool sliceQueued = false;  // its query's next slice is due on the loop
   TimePoint nextProbe{};
   TimePoint probeDeadline = kNoDeadline;
   // When the frame under way must be complete (the ping timeout after its
@@ -65,7 +68,6 @@ struct Connection : platform::StreamChannel {
   std::unique_ptr<Player> waitingJoin;
   // Connections whose JOIN for this one's id waits on its answer.
   std::vector<Challenger> challengers;
-  bool closed = false;
 };
 
 // The player's id, or the peer's address/port before it registered.
@@ -73,7 +75,8 @@ std::string Who(const Connection& c);
 
 class Connections {
  public:
-  Connections(Registry& registry, ServerLog& log) : registry_(registry), log_(log) {}
+  Connections(Registry& registry, ServerLog& log, LobbyMetrics& metrics)
+      : registry_(registry), log_(log), metrics_(metrics) {}
   Connections(const Connections&) = delete;
   Connections& operator=(const Connections&) = delete;
 
@@ -81,6 +84,8 @@ class Connections {
   Connection* Find(ConnectionRef ref) const;
   void Insert(std::unique_ptr<Connection> connection);
   std::size_t size() const { return count_; }
+  // What every module counts into.
+  LobbyMetrics& metrics() { return metrics_; }
   // Connections open from one address (network order).
   std::size_t FromAddress(std::uint32_t source) const;
   // Calls visit(Connection&) for every open connection.
@@ -113,6 +118,7 @@ class Connections {
  private:
   Registry& registry_;
   ServerLog& log_;
+  LobbyMetrics& metrics_;
   std::vector<std::unique_ptr<Connection>> table_;  // indexed by descriptor
   std::size_t count_ = 0;
   std::vector<std::unique_ptr<Connection>> closed_;

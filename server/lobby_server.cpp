@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "connection.hpp"
+#include "counted_registry.hpp"
 #include "lobby_protocol.hpp"
 #include "platform/listener.hpp"
 #include "platform/timer.hpp"
@@ -42,7 +43,7 @@ constexpr std::size_t kMaxHeldInput = 4 * LobbyServer::kMaxLineText;
 
 class LobbyServer::Impl final : private platform::StreamChannel::Handler, private FleetEvents {
  public:
-  explicit Impl(ServerOptions options);
+  Impl(ServerOptions options, std::shared_ptr<LobbyMetrics> metrics);
   ~Impl() { Stop(); }
 
   bool Start(std::string* error);
@@ -53,6 +54,7 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler, privat
   std::size_t connectionCount() const { return connections_.size(); }
   std::size_t playerCount() const { return registry_->size(); }
   bool storeUp() const { return fleet_ != nullptr && fleet_->storeUp(); }
+  const std::shared_ptr<LobbyMetrics>& metrics() const { return metrics_; }
 
  private:
   // The connections' stream events.
@@ -77,9 +79,12 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler, privat
   ServerOptions options_;
   platform::EventLoop& loop_ = platform::EventLoop::Default();
   const platform::StreamChannel::Limits limits_{LobbyServer::kMaxPendingOutput, kReadChunk, kMaxHeldInput};
+  const std::shared_ptr<LobbyMetrics> metrics_;
   ServerLog log_;
-  std::unique_ptr<Registry> registry_;
-  FleetRegistry* fleet_ = nullptr;  // registry_, when it is a fleet's
+  // The fleet's registry, when the server is one of a fleet; declared
+  // before registry_, which wraps it.
+  FleetRegistry* fleet_ = nullptr;
+  const std::unique_ptr<CountedRegistry> registry_;
   Connections connections_;
   QueryRunner queries_;
   Probes probes_;
@@ -91,7 +96,9 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler, privat
   std::uint64_t nextSerial_ = 1;
 };
 
-LobbyServer::LobbyServer(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+LobbyServer::LobbyServer(ServerOptions options, std::shared_ptr<LobbyMetrics> metrics)
+    : impl_(std::make_unique<Impl>(std::move(options),
+                                   metrics ? std::move(metrics) : std::make_shared<LobbyMetrics>())) {}
 LobbyServer::~LobbyServer() = default;
 bool LobbyServer::Start(std::string* error) { return impl_->Start(error); }
 bool LobbyServer::storeUp() const { return impl_->storeUp(); }
@@ -100,18 +107,21 @@ void LobbyServer::Stop() { impl_->Stop(); }
 std::uint16_t LobbyServer::port() const { return impl_->port(); }
 std::size_t LobbyServer::connectionCount() const { return impl_->connectionCount(); }
 std::size_t LobbyServer::playerCount() const { return impl_->playerCount(); }
+const std::shared_ptr<LobbyMetrics>& LobbyServer::metrics() const { return impl_->metrics(); }
 
-static std::unique_ptr<Registry> MakeRegistry(const ServerOptions& options, ServerLog& log) {
+static std::unique_ptr<Registry> MakeRegistry(const ServerOptions& options, ServerLog& log, FleetRegistry** fleet) {
   if (!options.fleet) return std::make_unique<PlayerRegistry>();
-  return std::make_unique<FleetRegistry>(platform::EventLoop::Default(), *options.fleet, log);
+  auto shared = std::make_unique<FleetRegistry>(platform::EventLoop::Default(), *options.fleet, log);
+  *fleet = shared.get();
+  return shared;
 }
 
-LobbyServer::Impl::Impl(ServerOptions options)
+LobbyServer::Impl::Impl(ServerOptions options, std::shared_ptr<LobbyMetrics> metrics)
     : options_(std::move(options)),
+      metrics_(std::move(metrics)),
       log_(options_.quiet),
-      registry_(MakeRegistry(options_, log_)),
-      fleet_(dynamic_cast<FleetRegistry*>(registry_.get())),
-      connections_(*registry_, log_),
+      registry_(std::make_unique<CountedRegistry>(MakeRegistry(options_, log_, &fleet_), *metrics_)),
+      connections_(*registry_, log_, *metrics_),
       queries_(loop_, *registry_, connections_, log_, [this] { Reap(); }),
       probes_(options_, *registry_, connections_, log_),
       protocol_(options_, *registry_, connections_, log_, queries_, probes_),
@@ -152,6 +162,7 @@ bool LobbyServer::Impl::Start(std::string* error) {
     return false;
   }
 
+  metrics_->listening.store(true);
   log_.Write(0, "-", "listening on %s:%u, at most %zu players", options_.bindAddress.c_str(), port(),
              options_.maxPlayers);
   if (fleet_ != nullptr) {
@@ -164,6 +175,7 @@ bool LobbyServer::Impl::Start(std::string* error) {
 }
 
 void LobbyServer::Impl::Stop() {
+  metrics_->listening.store(false);
   const std::size_t players = registry_->size();
   const std::size_t closed = connections_.CloseAll();
   listener_.Close();
@@ -179,11 +191,13 @@ bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
   const auto who = [&] { return AddressText(address.sin_addr) + "/" + std::to_string(ntohs(address.sin_port)); };
   if (connections_.size() >= options_.maxPlayers) {
     refusals_.Refuse(fd, "server full", Clock::now());
+    metrics_->Refused(RefusalCause::kServerFull);
     log_.Write(source, who(), "refused: the server is full (%zu connections)", connections_.size());
     return false;
   }
   if (const std::size_t fromThere = connections_.FromAddress(source); fromThere >= options_.maxPerAddress) {
     refusals_.Refuse(fd, "too many connections from this address", Clock::now());
+    metrics_->Refused(RefusalCause::kPerAddress);
     log_.Write(source, who(), "refused: %zu connections from this address already", fromThere);
     return false;
   }
@@ -248,7 +262,8 @@ void LobbyServer::Impl::OnWrote(platform::StreamChannel& channel) {
 void LobbyServer::Impl::OnTick() {
   const TimePoint now = Clock::now();
   refusals_.Expire(now);
-  log_.Summarise(now);
+  Increment(metrics_->logLinesSummarised, log_.Summarise(now));
+  registry_->Publish();
   probes_.Tick(now);
 }
 

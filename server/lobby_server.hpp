@@ -61,6 +61,7 @@
 #include <netinet/in.h>
 
 #include "fleet/fleet_registry.hpp"
+#include "lobby_metrics.hpp"
 #include "server_list.hpp"
 
 namespace vossad {
@@ -100,7 +101,9 @@ class LobbyServer {
   // arrives, so no connection holds more than this of an unfinished frame.
   static constexpr std::size_t kMaxLineText = 4096;
 
-  explicit LobbyServer(ServerOptions options);
+  // The server counts into `metrics` (a set of its own when null), which
+  // others may read from any thread.
+  explicit LobbyServer(ServerOptions options, std::shared_ptr<LobbyMetrics> metrics = nullptr);
   ~LobbyServer();
   LobbyServer(const LobbyServer&) = delete;
   LobbyServer& operator=(const LobbyServer&) = delete;
@@ -121,6 +124,7 @@ class LobbyServer {
   std::size_t playerCount() const;
   // Whether the fleet's store is reachable (false for a server on its own).
   bool storeUp() const;
+  const std::shared_ptr<LobbyMetrics>& metrics() const;
 
  private:
   class Impl;

@@ -14,13 +14,14 @@
 #include <vector>
 
 #include "../support/redis_process.hpp"
-#include "../support/scripted_client.hpp"
+#include "../support/lobby_client.hpp"
 #include "../support/vossad_process.hpp"
 
 namespace {
 
 using namespace testsupport;
 using IdList = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
 
 // A dead instance's heartbeat expires within 6 s and the next sweep, at
 // most 2 s later, removes its players; this waits well past that.

@@ -7,18 +7,20 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "../support/scripted_client.hpp"
+#include "../support/lobby_client.hpp"
 #include "../support/vossad_process.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -31,6 +33,9 @@
 namespace {
 
 using namespace testsupport;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
 using IdList = std::vector<std::string>;
 
 class LobbyServerTest : public ::testing::Test {
@@ -469,6 +474,34 @@ TEST_F(HostileClientTest, AHolderThatLeavesOrMovesToAnotherIdHandsTheWaitingJoin
   EXPECT_EQ(other.Query(" ", 1, "sync"), IdList{"QROK"});
 }
 
+// As systemd's Type=notify expects: READY=1 with a status line once it
+// listens, STOPPING=1 on the way out.
+TEST(LobbyServerProcess, TellsTheServiceManagerWhenItIsReadyAndWhenItStops) {
+  const int notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const std::string name = "vossad-notify-" + std::to_string(getpid());
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract: no file
+  const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), size), 0);
+  const auto message = [notify] {
+    pollfd p{notify, POLLIN, 0};
+    char text[512] = "";
+    if (poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <= 0) return std::string();
+    const ssize_t n = recv(notify, text, sizeof text - 1, 0);
+    return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+  };
+
+  setenv("NOTIFY_SOCKET", ("@" + name).c_str(), 1);
+  Vossad server;
+  unsetenv("NOTIFY_SOCKET");
+  ASSERT_NE(server.port(), 0);
+  EXPECT_EQ(message(), "READY=1\nSTATUS=0 players, 0 connections");
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_EQ(message(), "STOPPING=1");
+  close(notify);
+}
+
 TEST(LobbyServerProcess, SigtermStopsItCleanly) {
   Vossad server;
   ASSERT_NE(server.port(), 0);
@@ -487,7 +520,7 @@ TEST(LobbyServerProcess, HelpNamesEveryOption) {
   EXPECT_EQ(pclose(pipe), 0);
   for (const char* option : {"--port", "--bind", "--servers", "--list-version", "--max-players",
                              "--max-per-address", "--line-rate", "--line-burst", "--ping-interval",
-                             "--ping-timeout", "--quiet", "--help"}) {
+                             "--ping-timeout", "--quiet", "--help", "--version"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

@@ -1,6 +1,6 @@
-// scripted_client.hpp - a scripted agent for the lobby server's process
-// tests: a loopback TCP connection that writes raw frames the way agents do,
-// answers probes and reads answers, with every wait bounded.
+// lobby_client.hpp - a scripted agent for tests of the real vossad: raw
+// frames over a loopback connection, registration, queries and probe
+// answers, each wait bounded by kPatience (a bound, never a timing claim).
 #pragma once
 
 #include <arpa/inet.h>
@@ -25,7 +25,6 @@
 namespace testsupport {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 inline constexpr auto kPatience = 10s;  // bound of every wait; never a timing claim
 inline const std::string kSignature = "mR&2s7qV";
@@ -55,8 +54,8 @@ inline std::string Frame(const std::string& text) {
 }
 
 inline bool Eventually(const std::function<bool()>& condition) {
-  const auto deadline = Clock::now() + kPatience;
-  while (Clock::now() < deadline) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < deadline) {
     if (condition()) return true;
     std::this_thread::sleep_for(20ms);
   }
@@ -194,6 +193,7 @@ inline std::unique_ptr<Client> Registered(const Vossad& server, int port, const 
   return client;
 }
 
+// The ids of the USER lines of a query's answer, in order.
 inline std::vector<std::string> Ids(const std::vector<std::string>& answer) {
   std::vector<std::string> ids;
   for (const std::string& line : answer) {
@@ -201,6 +201,5 @@ inline std::vector<std::string> Ids(const std::vector<std::string>& answer) {
   }
   return ids;
 }
-
 
 }  // namespace testsupport

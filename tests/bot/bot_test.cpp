@@ -1,14 +1,16 @@
 // The console player as a program against the real lobby server: it
 // registers with its profile and is listed, accepts an offer made through
 // the agent library and plays the whole match, refuses when told to, offers
-// games itself, registers again after a game and after a lost server, and
-// stops cleanly on a signal.
+// games itself, registers again after a game and after a lost server,
+// stops cleanly on a signal, and plays another one registered at another
+// server of a fleet.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "../engine/session_support.hpp"
 #include "../session/session_client.hpp"
+#include "../support/redis_process.hpp"
 #include "../support/vossad_process.hpp"
 #include "auto_player.hpp"
 #include "bot_process.hpp"
@@ -192,6 +194,34 @@ TEST_F(BotTest, ARefusedRegistrationIsSaidAndWaitsLongerEachTime) {
   ann.reset();  // the place is free again
   ASSERT_TRUE(bot.WaitForLine("registered"));
   EXPECT_EQ(bot.Stop(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Two console players on two instances of a fleet: the one that offers
+// finds the other through the shared list, and they play a whole match
+// peer to peer, as on one server.
+TEST_F(BotTest, TwoConsolePlayersOnTwoServersOfAFleetPlayAMatch) {
+  RedisServer redis;
+  Vossad one({"--store", redis.url(), "--instance", "one"});
+  Vossad two({"--store", redis.url(), "--instance", "two"});
+  ASSERT_NE(one.port(), 0);
+  ASSERT_NE(two.port(), 0);
+  const auto args = [&](const Vossad& at, const char* ini, std::vector<std::string> extra) {
+    std::vector<std::string> a = {"--port", std::to_string(at.port()), "--servers-ini", dir.File(ini),
+                                  "--game-port", std::to_string(gamePort), "--think-ms", "0", "--games", "1"};
+    a.insert(a.end(), extra.begin(), extra.end());
+    return a;
+  };
+  BotProcess bea(args(two, "BEA.INI", {"--name", "Bea", "--seed", "3"}));
+  ASSERT_TRUE(bea.WaitForLine("registered"));
+  BotProcess olaf(args(one, "OLAF.INI", {"--name", "Olaf", "--seed", "4", "--offer", "--offer-interval", "0.2"}));
+  EXPECT_TRUE(olaf.WaitForLine("offering a game to Bea"));
+  EXPECT_TRUE(bea.WaitForLine("accepted a game offered by Olaf"));
+  EXPECT_TRUE(bea.WaitForLine("match with Olaf over"));
+  EXPECT_TRUE(olaf.WaitForLine("match with Bea over"));
 }
 
 }  // namespace

@@ -40,6 +40,12 @@ FleetRegistry::FleetRegistry(platform::EventLoop& loop, FleetOptions options, Se
       heartbeat_(loop, [this] { Heartbeat(); }),
       retry_(loop, [this] {
         if (reader_.up()) Reload();
+      }),
+      firstContact_(loop, [this] {
+        if (store_.up() || reportedDown_) return;
+        log_.Write(0, "-", "cannot reach the store at %s:%u: serving this instance's players, retrying",
+                   options_.store.host.c_str(), options_.store.port);
+        reportedDown_ = true;
       }) {}
 
 FleetRegistry::~FleetRegistry() { *alive_ = false; }
@@ -57,6 +63,7 @@ void FleetRegistry::NameAfterPort(std::uint16_t port) {
 
 void FleetRegistry::Start(FleetEvents* events) {
   events_ = events;
+  firstContact_.Start(options_.timing.connectTimeout + options_.timing.maxBackoff);
   store_.Start();
   reader_.Start();
 }

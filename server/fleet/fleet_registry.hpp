@@ -117,6 +117,8 @@ class FleetRegistry final : public Registry {
   RedisClient reader_;
   platform::Timer heartbeat_;
   platform::Timer retry_;
+  // Says once when the store cannot be reached from the start.
+  platform::Timer firstContact_;
 
   std::map<std::uint64_t, std::unique_ptr<Entry>> order_;
   // Keys point into the entries' own id strings.

@@ -6,15 +6,18 @@
 namespace vossad {
 
 const Player* CountedRegistry::Add(Player player, ConnectionRef* displaced) {
-  // A player under the same id is replaced: it counts as removed.
-  if (const Player* held = inner_->Find(player.id)) {
+  // A player under the same id is replaced: it counts as removed. (One
+  // held at another instance of a fleet was never counted here.)
+  if (const Player* held = inner_->Find(player.id); held != nullptr && !inner_->HeldElsewhere(*held)) {
     Count(held->app, -1);
     Increment(metrics_.removals);
+    --own_;
   }
   const Player* added = inner_->Add(std::move(player), displaced);
   Count(added->app, +1);
   Increment(metrics_.registrations);
-  metrics_.players.store(static_cast<std::int64_t>(inner_->size()), std::memory_order_relaxed);
+  ++own_;
+  metrics_.players.store(static_cast<std::int64_t>(own_), std::memory_order_relaxed);
   return added;
 }
 
@@ -22,7 +25,8 @@ void CountedRegistry::Remove(const Player* player) {
   Count(player->app, -1);
   Increment(metrics_.removals);
   inner_->Remove(player);
-  metrics_.players.store(static_cast<std::int64_t>(inner_->size()), std::memory_order_relaxed);
+  --own_;
+  metrics_.players.store(static_cast<std::int64_t>(own_), std::memory_order_relaxed);
 }
 
 void CountedRegistry::Count(const std::string& app, int by) {

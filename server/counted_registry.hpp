@@ -1,6 +1,7 @@
 // counted_registry.hpp - a Registry that counts what passes through it into
 // the lobby's metrics (internal to vossad): registrations, removals, the
-// players in all and per application. It wraps whichever registry the
+// players in all and per application. In a fleet these are the instance's
+// own players, the ones registered at it. It wraps whichever registry the
 // server runs on, so the counting is the same for every kind of store.
 #pragma once
 
@@ -27,6 +28,7 @@ class CountedRegistry final : public Registry {
   bool AskProbe(const Player& player, std::string_view reporter) override { return inner_->AskProbe(player, reporter); }
   bool Challenge(const Player& held) override { return inner_->Challenge(held); }
   void Kept(std::string_view id, std::string_view challenger) override { inner_->Kept(id, challenger); }
+  bool HeldElsewhere(const Player& player) const override { return inner_->HeldElsewhere(player); }
 
   const Player* Add(Player player, ConnectionRef* displaced = nullptr) override;
   void Remove(const Player* player) override;
@@ -47,6 +49,9 @@ class CountedRegistry final : public Registry {
   std::unique_ptr<Registry> inner_;
   LobbyMetrics& metrics_;
   std::unordered_map<std::string, std::size_t> perApplication_;
+  // The players registered through this registry: all of them on a server
+  // of its own, this instance's in a fleet (the replica holds more).
+  std::size_t own_ = 0;
   bool changed_ = false;
 };
 

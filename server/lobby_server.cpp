@@ -94,6 +94,7 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler, privat
   Refusals refusals_;
   platform::Timer tick_;
   std::uint64_t nextSerial_ = 1;
+  bool stopped_ = false;
 };
 
 LobbyServer::LobbyServer(ServerOptions options, std::shared_ptr<LobbyMetrics> metrics)
@@ -176,6 +177,10 @@ bool LobbyServer::Impl::Start(std::string* error) {
 
 void LobbyServer::Impl::Stop() {
   metrics_->listening.store(false);
+  // In a fleet the replica still lists the other instances' players after
+  // a first Stop; the destructor's Stop says nothing again.
+  if (stopped_) return;
+  stopped_ = true;
   const std::size_t players = registry_->size();
   const std::size_t closed = connections_.CloseAll();
   listener_.Close();

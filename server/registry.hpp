@@ -77,6 +77,9 @@ class Registry {
   virtual bool Challenge(const Player& /*held*/) { return false; }
   // Our holder of `id` answered the probe of `challenger`'s take-over.
   virtual void Kept(std::string_view /*id*/, std::string_view /*challenger*/) {}
+  // Whether another instance registered the player (so it was never added
+  // here).
+  virtual bool HeldElsewhere(const Player& /*player*/) const { return false; }
 
   // Adds the player after every other one. A player already registered
   // under the same id is removed first; its connection is stored in

@@ -81,14 +81,8 @@ FleetRegistry::Entry* FleetRegistry::Insert(Player player, const std::string* ow
   entry->owner = owner;
   entry->token = nextToken_++;
   Entry* raw = entry.get();
-  auto [it, inserted] = order_.try_emplace(raw->player.serial);
-  if (!inserted) {
-    // Two registrations under one number: only a corrupt store does that;
-    // the later one stands.
-    Entry* other = it->second.get();
-    byId_.erase(std::string_view(other->player.id));
-  }
-  it->second = std::move(entry);
+  ClearNumber(raw->player.serial);
+  order_.emplace(raw->player.serial, std::move(entry));
   byId_[std::string_view(raw->player.id)] = raw;
   return raw;
 }
@@ -104,13 +98,28 @@ void FleetRegistry::Rekey(Entry* entry, std::uint64_t serial) {
   if (entry->player.serial == serial) return;
   auto node = order_.extract(entry->player.serial);
   if (node.empty()) return;
-  if (const auto clash = order_.find(serial); clash != order_.end()) {
-    byId_.erase(std::string_view(clash->second->player.id));
-    order_.erase(clash);
-  }
+  ClearNumber(serial);
   node.key() = serial;
   entry->player.serial = serial;
   order_.insert(std::move(node));
+}
+
+void FleetRegistry::ClearNumber(std::uint64_t serial) {
+  const auto clash = order_.find(serial);
+  if (clash == order_.end()) return;
+  Entry* other = clash->second.get();
+  if (other->owner == nullptr) {
+    // Our own, under a number of the store as it was before it restarted
+    // empty: it goes to the end until its new number comes back.
+    auto node = order_.extract(clash);
+    node.key() = other->player.serial = nextProvisional_++;
+    order_.insert(std::move(node));
+    return;
+  }
+  // Two players of others under one number: a store that restarted, or a
+  // corrupt one; the later one stands.
+  byId_.erase(std::string_view(other->player.id));
+  order_.erase(clash);
 }
 
 const std::string* FleetRegistry::Owner(std::string_view name) {
@@ -284,6 +293,11 @@ bool FleetRegistry::Challenge(const Player& held) {
 
 void FleetRegistry::Kept(std::string_view id, std::string_view challenger) {
   Script(scripts::kMessage, {"kept", std::string(id), options_.instance, std::string(challenger)});
+}
+
+bool FleetRegistry::HeldElsewhere(const Player& player) const {
+  const Entry* entry = FindEntry(player.id);
+  return entry != nullptr && &entry->player == &player && entry->owner != nullptr;
 }
 
 // ---- reading the store -------------------------------------------------

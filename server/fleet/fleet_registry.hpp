@@ -74,6 +74,7 @@ class FleetRegistry final : public Registry {
   bool AskProbe(const Player& player, std::string_view reporter) override;
   bool Challenge(const Player& held) override;
   void Kept(std::string_view id, std::string_view challenger) override;
+  bool HeldElsewhere(const Player& player) const override;
 
  private:
   struct Entry {
@@ -87,6 +88,9 @@ class FleetRegistry final : public Registry {
   Entry* Insert(Player player, const std::string* owner);
   void Erase(Entry* entry);
   void Rekey(Entry* entry, std::uint64_t serial);
+  // Makes room for a registration under `serial`: an own player there moves
+  // to a provisional number, another instance's is dropped.
+  void ClearNumber(std::uint64_t serial);
   const std::string* Owner(std::string_view name);
 
   // The store connection.

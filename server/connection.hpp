@@ -44,13 +44,15 @@ struct Connection : platform::StreamChannel {
              const sockaddr_in& address, TokenBucket lineBucket);
   ~Connection();
 
+  // Members are ordered to leave no padding: ten thousand of them are held.
   const ConnectionRef ref;
   const in_addr peer;
-  const std::uint16_t peerPort;
   in_addr local{};  // the address the agent reached the server on
+  const std::uint16_t peerPort;
+  bool sliceQueued = false;  // its query's next slice is due on the loop
+  bool closed = false;
   const Player* player = nullptr;
   std::unique_ptr<Query> query;
-  bool sliceQueued = false;  // its query's next slice is due on the loop
   TimePoint nextProbe{};
   TimePoint probeDeadline = kNoDeadline;
   // When the frame under way must be complete (the ping timeout after its
@@ -64,7 +66,6 @@ struct Connection : platform::StreamChannel {
   std::unique_ptr<Player> waitingJoin;
   // Connections whose JOIN for this one's id waits on its answer.
   std::vector<Challenger> challengers;
-  bool closed = false;
 };
 
 // The player's id, or the peer's address/port before it registered.

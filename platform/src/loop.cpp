@@ -60,13 +60,13 @@ WatchId EventLoop::Watch(int fd, std::uint32_t events, FdCallback callback) {
   ev.events = events;
   ev.data.u64 = id;
   if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return 0;
-  watches_.emplace(id, Entry{fd, std::make_shared<FdCallback>(std::move(callback))});
+  watches_.emplace(id, Entry{fd, 0, false, std::move(callback)});
   return id;
 }
 
 bool EventLoop::Modify(WatchId id, std::uint32_t events) {
   const auto it = watches_.find(id);
-  if (it == watches_.end()) return false;
+  if (it == watches_.end() || it->second.removed) return false;
   epoll_event ev{};
   ev.events = events;
   ev.data.u64 = id;
@@ -75,11 +75,28 @@ bool EventLoop::Modify(WatchId id, std::uint32_t events) {
 
 void EventLoop::Unwatch(WatchId id) {
   const auto it = watches_.find(id);
-  if (it == watches_.end()) return;
+  if (it == watches_.end() || it->second.removed) return;
   epoll_ctl(epollFd_, EPOLL_CTL_DEL, it->second.fd, nullptr);
-  watches_.erase(it);
   // Events already fetched for this id by a running dispatch are skipped
-  // because the id is no longer in the map.
+  // because the id is no longer in the map, or is marked removed.
+  if (it->second.running > 0) {
+    it->second.removed = true;
+  } else {
+    watches_.erase(it);
+  }
+}
+
+void EventLoop::RunWatch(WatchId id, Entry& entry, std::uint32_t events) {
+  struct Running {
+    EventLoop& loop;
+    WatchId id;
+    Entry& entry;
+    ~Running() {
+      if (--entry.running == 0 && entry.removed) loop.watches_.erase(id);
+    }
+  } running{*this, id, entry};
+  ++entry.running;
+  entry.callback(events);
 }
 
 void EventLoop::RunInLoop(std::function<void()> task) {
@@ -124,10 +141,10 @@ int EventLoop::Dispatch(int firstWaitMs) {
         ran += RunPending();
       } else {
         const auto it = watches_.find(id);
-        if (it == watches_.end()) continue;
-        // Hold the callback: it may remove its own watch while it runs.
-        const std::shared_ptr<FdCallback> callback = it->second.callback;
-        (*callback)(events[i].events);
+        if (it == watches_.end() || it->second.removed) continue;
+        // The callback may remove its own watch while it runs; the entry
+        // stays until the call is over (a rehash moves no node).
+        RunWatch(id, it->second, events[i].events);
         ++ran;
       }
       // A nested dispatch inside that callback has already handled newer

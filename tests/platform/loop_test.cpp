@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -202,6 +203,25 @@ TEST_F(LoopTest, AWatchRemovedByAnEarlierCallbackOfTheSameBatchIsNotCalled) {
   EXPECT_EQ(calls, 1);
   close(a);
   close(b);
+}
+
+TEST_F(LoopTest, ACallbackThatRemovesItsOwnWatchKeepsItsStateUntilItReturns) {
+  int fd = eventfd(1, EFD_NONBLOCK);
+  platform::WatchId id = 0;
+  std::vector<int> seen;
+  // The capture by value lives in the loop's copy of the callback; it is
+  // used after the watch is gone (an address sanitizer build sees a freed
+  // callback).
+  const std::string tag(64, 'x');
+  id = platform::WatchFd(fd, EPOLLIN, [&seen, &id, tag](std::uint32_t) {
+    platform::UnwatchFd(id);
+    EXPECT_FALSE(platform::ModifyWatch(id, EPOLLIN));
+    seen.push_back(static_cast<int>(tag.size()));
+  });
+  DrainLoop();
+  DrainLoop();
+  EXPECT_EQ(seen, (std::vector<int>{64}));
+  close(fd);
 }
 
 TEST_F(LoopTest, PumpWaitsForWorkUpToItsTimeoutAndQuitWakesIt) {

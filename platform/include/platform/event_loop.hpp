@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -80,9 +79,15 @@ class PLAT_EXPORT EventLoop {
  private:
   friend void detail::EnqueuePosted(plat_hwnd, unsigned, uintptr_t, intptr_t);
 
+  // A watch removed while its callback runs (its own or one further out,
+  // in a nested dispatch) is only marked `removed` and erased once the last
+  // of those calls has returned, so that no callback is destroyed under
+  // itself; nodes of the map never move.
   struct Entry {
     int fd;
-    std::shared_ptr<FdCallback> callback;
+    std::uint32_t running = 0;
+    bool removed = false;
+    FdCallback callback;
   };
   // A window message (task empty) or a RunInLoop task.
   struct Pending {
@@ -93,6 +98,9 @@ class PLAT_EXPORT EventLoop {
     std::function<void()> task;
   };
 
+  // Calls a watch's callback; erases the entry afterwards if the watch was
+  // removed meanwhile.
+  void RunWatch(WatchId id, Entry& entry, std::uint32_t events);
   void Enqueue(Pending pending);
   void SignalLocked();
   void ClearSignalLocked();

@@ -16,10 +16,17 @@
 // filter and MAX=100 among 10,000 players, one that matches one player in
 // sixteen and one that matches nobody (a full scan); and the CPU time of one
 // PING sweep over 10,000 players, against a send and a receive of the same
-// frame per player on loopback in this process.
+// frame per player on loopback in this process. Then the query p99 again
+// over a window of --window seconds, once unscraped and once while a
+// scraper fetches /metrics from the server's HTTP side every second, which
+// must not move it.
 //
 //   server_load [--players N] [--small N] [--queries N] [--window SECONDS]
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -27,8 +34,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -73,16 +83,15 @@ const std::string kPingFrame = Frame("PING");
 
 class Server {
  public:
-  Server(const std::string& listFile, std::size_t maxPlayers, const char* pingInterval)
+  Server(const std::string& listFile, std::size_t maxPlayers, const char* pingInterval, bool http = false)
       // Every simulated agent is on loopback, and the query generator sends
       // as fast as it is answered: the per-address and per-line limits are
       // lifted so that the figures measure the server's work, not its guards.
-      : process_({"--quiet", "--servers", listFile, "--max-players", std::to_string(maxPlayers),
-                  "--max-per-address", std::to_string(maxPlayers), "--line-rate", "100000000",
-                  "--line-burst", "100000000", "--ping-interval", pingInterval, "--ping-timeout", "10"}) {
+      : process_(Arguments(listFile, maxPlayers, pingInterval, http)) {
     if (port() == 0) std::fprintf(stderr, "server_load: vossad did not start\n");
   }
   unsigned port() const { return static_cast<unsigned>(process_.port()); }
+  unsigned httpPort() const { return static_cast<unsigned>(process_.httpPort()); }
   pid_t pid() const { return process_.pid(); }
 
   // Closing the server first leaves the closed connections' TIME_WAIT on its
@@ -125,6 +134,16 @@ class Server {
   }
 
  private:
+  static std::vector<std::string> Arguments(const std::string& listFile, std::size_t maxPlayers,
+                                            const char* pingInterval, bool http) {
+    std::vector<std::string> args = {"--quiet", "--servers", listFile, "--max-players", std::to_string(maxPlayers),
+                                     "--max-per-address", std::to_string(maxPlayers), "--line-rate", "100000000",
+                                     "--line-burst", "100000000", "--ping-interval", pingInterval,
+                                     "--ping-timeout", "10"};
+    if (http) args.insert(args.end(), {"--http", "127.0.0.1:0"});
+    return args;
+  }
+
   testsupport::Vossad process_;
 };
 
@@ -421,6 +440,77 @@ bool MeasureQueries(Generator& gen, std::string_view filter, long count, long ex
   return true;
 }
 
+// Queries for a window of wall time instead of a count.
+bool MeasureQueriesFor(Generator& gen, std::string_view filter, double seconds, long expected,
+                       bench::Latencies* out) {
+  std::vector<double> micros;
+  const auto start = Clock::now();
+  while (bench::SecondsSince(start) < seconds) {
+    const auto sent = Clock::now();
+    if (gen.Query(filter, 100) != expected) return false;
+    micros.push_back(bench::MicrosSince(sent));
+  }
+  *out = bench::Summarize(std::move(micros), bench::SecondsSince(start));
+  return true;
+}
+
+// Fetches /metrics from the server's HTTP side once a second on a thread of
+// its own, as a Prometheus server would, until destroyed.
+class Scraper {
+ public:
+  explicit Scraper(unsigned port) : port_(port), thread_([this] { Run(); }) {}
+  ~Scraper() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  std::size_t scrapes() const { return scrapes_; }
+  std::size_t bytes() const { return bytes_; }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stop_) {
+      lock.unlock();
+      Scrape();
+      lock.lock();
+      wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; });
+    }
+  }
+  void Scrape() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port_));
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    const std::string request = "GET /metrics HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+      char chunk[16384];
+      pollfd p{fd, POLLIN, 0};
+      std::size_t got = 0;
+      ssize_t n = 0;
+      while (poll(&p, 1, kStepMs) > 0 && (n = recv(fd, chunk, sizeof chunk, 0)) > 0) got += static_cast<std::size_t>(n);
+      if (got > 0) {
+        ++scrapes_;
+        bytes_ += got;
+      }
+    }
+    close(fd);
+  }
+
+  const unsigned port_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::atomic<std::size_t> scrapes_{0};
+  std::atomic<std::size_t> bytes_{0};
+  std::thread thread_;
+};
+
 std::size_t FitPlayers(std::size_t wanted, std::string* note) {
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
@@ -463,7 +553,8 @@ int main(int argc, char** argv) {
 
   bool ok = true;
   Registration smallRun, fullRun;
-  bench::Latencies some, none;
+  bench::Latencies some, none, unscraped, scraped;
+  std::size_t scrapes = 0;
   double sweepCpu = 0, floorPerPlayer = 0;
   const std::string sizeText = std::to_string(players) + " players";
   {
@@ -475,13 +566,24 @@ int main(int argc, char** argv) {
   }
   if (ok) {
     Generator gen;
-    Server server(listFile, players + 16, "30");
+    Server server(listFile, players + 16, "30", true);
     ok = RegisterOnFreshServer(players, gen, server, &fullRun);
     // One player in sixteen (number 8 modulo 16) is a woman from Oslo, and
     // the asker (number 0) is not; nobody lives in Atlantis.
     const long expected = std::min<long>(100, static_cast<long>((players + 7) / 16));
     ok = ok && MeasureQueries(gen, "SEX=1;CITY=osl;", o.queries, expected, &some);
     ok = ok && MeasureQueries(gen, "CITY=Atlantis;", o.queries, 0, &none);
+    // The same queries over equal windows, unscraped, then scraped.
+    const double window = static_cast<double>(o.windowSeconds);
+    ok = ok && server.httpPort() != 0 && MeasureQueriesFor(gen, "SEX=1;CITY=osl;", window, expected, &unscraped);
+    if (ok) {
+      Scraper scraper(server.httpPort());
+      ok = MeasureQueriesFor(gen, "SEX=1;CITY=osl;", window, expected, &scraped);
+      scrapes = scraper.scrapes();
+      std::fprintf(stderr, "scraped window: %zu scrapes of %zu bytes on average, %zu queries\n", scrapes,
+                   scrapes > 0 ? scraper.bytes() / scrapes : 0, scraped.count);
+    }
+    ok = ok && scrapes > 0;
     server.Stop();
   }
   if (ok) {
@@ -533,6 +635,8 @@ int main(int argc, char** argv) {
                             none.median, "us", 5000, true);
   bench::PrintAgainstTarget("server query latency, p99 (filter matching nobody: full scan, " + sizeText + ")",
                             none.p99, "us", 1000, true);
+  bench::PrintFigure("server query latency, p99, /metrics scraped every second (" + sizeText + ")", scraped.p99,
+                     "us", "the same queries unscraped", unscraped.p99, "us");
   bench::PrintFigure("server CPU per PING sweep (" + sizeText + ")", sweepCpu * 1e3, "ms",
                      "one send and one receive of the frame per player", floorPerPlayer * static_cast<double>(players) * 1e3,
                      "ms");

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/command_line.hpp"
 #include "user_record.hpp"
 
 namespace lobbybot {
@@ -35,7 +36,7 @@ struct BotOptions {
 
 extern const char* const kHelpText;
 
-enum class ParseResult { kRun, kHelp, kError };
+using ParseResult = platform::CommandLineResult;
 
 // Parses argv into *options; on kError *error says what was wrong.
 ParseResult ParseCommandLine(int argc, const char* const* argv, BotOptions* options,

@@ -47,15 +47,10 @@ class ScratchDir {
 int main(int argc, char** argv) {
   lobbybot::BotOptions options;
   std::string error;
-  switch (lobbybot::ParseCommandLine(argc, argv, &options, &error)) {
-    case lobbybot::ParseResult::kHelp:
-      std::fputs(lobbybot::kHelpText, stdout);
-      return 0;
-    case lobbybot::ParseResult::kError:
-      std::fprintf(stderr, "lobbybot: %s\n", error.c_str());
-      return 2;
-    case lobbybot::ParseResult::kRun:
-      break;
+  if (const int status = platform::FinishCommandLine(
+          "lobbybot", lobbybot::ParseCommandLine(argc, argv, &options, &error), lobbybot::kHelpText, error);
+      status >= 0) {
+    return status;
   }
   if (options.seed == 0) options.seed = static_cast<std::uint32_t>(std::time(nullptr) ^ getpid());
 

@@ -1,7 +1,7 @@
 // lobby-setup - makes a per-user installation directory for the lobby
 // client and records it in WIN.INI, where the client looks for it.
 //
-//   lobby-setup [--dir DIR] [--data DIR] [--force]
+//   lobby-setup [--dir DIR] [--data DIR] [--force] [--if-missing]
 //
 // The client takes no argument and reads no variable of its own: it finds
 // its data files through WIN.INI, section QORGames, key CorvanePath. This
@@ -20,6 +20,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/command_line.hpp"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -27,19 +28,21 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: lobby-setup [--dir DIR] [--data DIR] [--force] [--if-missing]\n"
+    "Usage: lobby-setup [OPTION]...\n"
     "Copies the lobby client's data files into a per-user installation\n"
     "directory and records it in WIN.INI ([QORGames] CorvanePath).\n"
     "\n"
-    "  --dir DIR    the installation directory, Windows-style (C:\\Corvane) or an\n"
-    "               absolute path; at most 79 characters (default C:\\Corvane,\n"
-    "               which is the folder Corvane of the per-user drive C:)\n"
-    "  --data DIR   where the installed data files are (default: share/lobby\n"
-    "               beside the folder of this program)\n"
-    "  --force      replace the data files already there; the player's\n"
-    "               SERVERS.INI and VOSSA.INI are never replaced\n"
-    "  --if-missing do nothing when WIN.INI already names an installation\n"
-    "               directory that holds the client's bitmaps\n";
+    "  -d, --dir DIR    the installation directory, Windows-style (C:\\Corvane) or\n"
+    "                   an absolute path; at most 79 characters (default\n"
+    "                   C:\\Corvane, the folder Corvane of the per-user drive C:)\n"
+    "      --data DIR   where the installed data files are (default: share/lobby\n"
+    "                   beside the folder of this program)\n"
+    "  -f, --force      replace the data files already there; the player's\n"
+    "                   SERVERS.INI and VOSSA.INI are never replaced\n"
+    "      --if-missing do nothing when WIN.INI already names an installation\n"
+    "                   directory that holds the client's bitmaps\n"
+    "  -h, --help       show this text and exit\n"
+    "  -V, --version    show the version and exit\n";
 
 // The client reads the key into an 80-character buffer.
 constexpr std::size_t kMaxInstallDir = 79;
@@ -111,24 +114,25 @@ int main(int argc, char** argv) {
   fs::path data;
   bool force = false;
   bool ifMissing = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (arg == "--force") {
-      force = true;
-    } else if (arg == "--if-missing") {
-      ifMissing = true;
-    } else if (arg == "--dir" && i + 1 < argc) {
-      dir = argv[++i];
-    } else if (arg == "--data" && i + 1 < argc) {
-      data = argv[++i];
-    } else {
-      std::fprintf(stderr, "lobby-setup: unknown argument %s\n%s", arg.c_str(), kUsage);
-      return 2;
-    }
-  }
+  enum { kDir = 256, kData, kForce, kIfMissing };
+  static constexpr platform::CommandOption kOptions[] = {
+      {"dir", 'd', true, kDir}, {"data", 0, true, kData}, {"force", 'f', false, kForce},
+      {"if-missing", 0, false, kIfMissing}};
+  std::string error;
+  const platform::CommandLineResult result = platform::ParseCommandLine(
+      argc, argv, kOptions,
+      [&](int id, const std::string& value, std::string*) {
+        switch (id) {
+          case kDir: dir = value; break;
+          case kData: data = value; break;
+          case kForce: force = true; break;
+          case kIfMissing: ifMissing = true; break;
+        }
+        return true;
+      },
+      &error);
+  if (const int status = platform::FinishCommandLine("lobby-setup", result, kUsage, error); status >= 0)
+    return status;
   if (ifMissing && InstallationPresent()) return 0;
   if (data.empty()) data = DefaultDataDir();
   if (dir.empty()) {

@@ -8,11 +8,14 @@ set -euo pipefail
 # harnesses and the sanitizer build; openbox, x11-utils, imagemagick and
 # python3 for the whole-program tests on X displays of their own; dbus-daemon
 # (dbus-run-session) for the notification test on a private session bus; dpkg-dev
-# for the Debian package.
+# for the Debian package; systemd for systemd-analyze, which checks its unit;
+# prometheus for promtool, which checks the metrics
+# vossad serves (the tests never run its server).
 packages=(cmake make g++ pkg-config python3 dpkg-dev file libgtest-dev libgmock-dev libbenchmark-dev
           libx11-dev libxdamage-dev libfontconfig-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
           dbus-daemon dbus-session-bus-common
-          openbox x11-utils imagemagick clang libclang-rt-14-dev llvm)
+          openbox x11-utils imagemagick clang libclang-rt-14-dev llvm
+          prometheus-cpp-dev libcivetweb-dev libsystemd-dev prometheus systemd)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -34,6 +34,7 @@ void Connections::Insert(std::unique_ptr<Connection> connection) {
   ++perAddress_[connection->peer.s_addr];
   table_[fd] = std::move(connection);
   ++count_;
+  metrics_.openConnections.store(static_cast<std::int64_t>(count_), std::memory_order_relaxed);
 }
 
 std::size_t Connections::FromAddress(std::uint32_t source) const {
@@ -73,6 +74,8 @@ void Connections::Close(Connection& c, DropReason reason) {
   c.challengers.clear();
   c.StreamChannel::Close();
   --count_;
+  metrics_.openConnections.store(static_cast<std::int64_t>(count_), std::memory_order_relaxed);
+  metrics_.Dropped(reason);
   if (auto it = perAddress_.find(c.peer.s_addr); it != perAddress_.end() && --it->second == 0) {
     perAddress_.erase(it);
   }
@@ -91,6 +94,7 @@ std::size_t Connections::CloseAll() {
   }
   table_.clear();
   count_ = 0;
+  metrics_.openConnections.store(0, std::memory_order_relaxed);
   closed_.clear();
   perAddress_.clear();
   handovers_.clear();

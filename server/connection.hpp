@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/stream_channel.hpp"
+#include "lobby_metrics.hpp"
 #include "rate_limits.hpp"
 #include "registry.hpp"
 #include "server_log.hpp"
@@ -73,7 +74,8 @@ std::string Who(const Connection& c);
 
 class Connections {
  public:
-  Connections(Registry& registry, ServerLog& log) : registry_(registry), log_(log) {}
+  Connections(Registry& registry, ServerLog& log, LobbyMetrics& metrics)
+      : registry_(registry), log_(log), metrics_(metrics) {}
   Connections(const Connections&) = delete;
   Connections& operator=(const Connections&) = delete;
 
@@ -81,6 +83,8 @@ class Connections {
   Connection* Find(ConnectionRef ref) const;
   void Insert(std::unique_ptr<Connection> connection);
   std::size_t size() const { return count_; }
+  // What every module counts into.
+  LobbyMetrics& metrics() { return metrics_; }
   // Connections open from one address (network order).
   std::size_t FromAddress(std::uint32_t source) const;
   // Calls visit(Connection&) for every open connection.
@@ -113,6 +117,7 @@ class Connections {
  private:
   Registry& registry_;
   ServerLog& log_;
+  LobbyMetrics& metrics_;
   std::vector<std::unique_ptr<Connection>> table_;  // indexed by descriptor
   std::size_t count_ = 0;
   std::vector<std::unique_ptr<Connection>> closed_;

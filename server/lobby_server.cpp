@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "connection.hpp"
+#include "counted_registry.hpp"
 #include "lobby_protocol.hpp"
 #include "platform/listener.hpp"
 #include "platform/timer.hpp"
@@ -42,7 +43,7 @@ constexpr std::size_t kMaxHeldInput = 4 * LobbyServer::kMaxLineText;
 
 class LobbyServer::Impl final : private platform::StreamChannel::Handler {
  public:
-  explicit Impl(ServerOptions options);
+  Impl(ServerOptions options, std::shared_ptr<LobbyMetrics> metrics);
   ~Impl() { Stop(); }
 
   bool Start(std::string* error);
@@ -52,6 +53,7 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler {
   std::uint16_t port() const { return listener_.port(); }
   std::size_t connectionCount() const { return connections_.size(); }
   std::size_t playerCount() const { return registry_->size(); }
+  const std::shared_ptr<LobbyMetrics>& metrics() const { return metrics_; }
 
  private:
   // The connections' stream events.
@@ -68,8 +70,9 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler {
   ServerOptions options_;
   platform::EventLoop& loop_ = platform::EventLoop::Default();
   const platform::StreamChannel::Limits limits_{LobbyServer::kMaxPendingOutput, kReadChunk, kMaxHeldInput};
+  const std::shared_ptr<LobbyMetrics> metrics_;
   ServerLog log_;
-  std::unique_ptr<Registry> registry_ = std::make_unique<PlayerRegistry>();
+  const std::unique_ptr<CountedRegistry> registry_;
   Connections connections_;
   QueryRunner queries_;
   Probes probes_;
@@ -81,7 +84,9 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler {
   std::uint64_t nextSerial_ = 1;
 };
 
-LobbyServer::LobbyServer(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+LobbyServer::LobbyServer(ServerOptions options, std::shared_ptr<LobbyMetrics> metrics)
+    : impl_(std::make_unique<Impl>(std::move(options),
+                                   metrics ? std::move(metrics) : std::make_shared<LobbyMetrics>())) {}
 LobbyServer::~LobbyServer() = default;
 bool LobbyServer::Start(std::string* error) { return impl_->Start(error); }
 bool LobbyServer::Adopt(int fd, const sockaddr_in& peer) { return impl_->Adopt(fd, peer); }
@@ -89,11 +94,14 @@ void LobbyServer::Stop() { impl_->Stop(); }
 std::uint16_t LobbyServer::port() const { return impl_->port(); }
 std::size_t LobbyServer::connectionCount() const { return impl_->connectionCount(); }
 std::size_t LobbyServer::playerCount() const { return impl_->playerCount(); }
+const std::shared_ptr<LobbyMetrics>& LobbyServer::metrics() const { return impl_->metrics(); }
 
-LobbyServer::Impl::Impl(ServerOptions options)
+LobbyServer::Impl::Impl(ServerOptions options, std::shared_ptr<LobbyMetrics> metrics)
     : options_(std::move(options)),
+      metrics_(std::move(metrics)),
       log_(options_.quiet),
-      connections_(*registry_, log_),
+      registry_(std::make_unique<CountedRegistry>(std::make_unique<PlayerRegistry>(), *metrics_)),
+      connections_(*registry_, log_, *metrics_),
       queries_(loop_, *registry_, connections_, log_, [this] { Reap(); }),
       probes_(options_, *registry_, connections_, log_),
       protocol_(options_, *registry_, connections_, log_, queries_, probes_),
@@ -140,12 +148,14 @@ bool LobbyServer::Impl::Start(std::string* error) {
     return false;
   }
 
+  metrics_->listening.store(true);
   log_.Write(0, "-", "listening on %s:%u, at most %zu players", options_.bindAddress.c_str(), port(),
              options_.maxPlayers);
   return true;
 }
 
 void LobbyServer::Impl::Stop() {
+  metrics_->listening.store(false);
   const std::size_t players = registry_->size();
   const std::size_t closed = connections_.CloseAll();
   listener_.Close();
@@ -161,11 +171,13 @@ bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address, bool fromList
   const auto who = [&] { return AddressText(address.sin_addr) + "/" + std::to_string(ntohs(address.sin_port)); };
   if (connections_.size() >= options_.maxPlayers) {
     refusals_.Refuse(fd, "server full", Clock::now());
+    metrics_->Refused(RefusalCause::kServerFull);
     log_.Write(source, who(), "refused: the server is full (%zu connections)", connections_.size());
     return false;
   }
   if (const std::size_t fromThere = connections_.FromAddress(source); fromThere >= options_.maxPerAddress) {
     refusals_.Refuse(fd, "too many connections from this address", Clock::now());
+    metrics_->Refused(RefusalCause::kPerAddress);
     log_.Write(source, who(), "refused: %zu connections from this address already", fromThere);
     return false;
   }
@@ -238,7 +250,8 @@ void LobbyServer::Impl::OnWrote(platform::StreamChannel& channel) {
 void LobbyServer::Impl::OnTick() {
   const TimePoint now = Clock::now();
   refusals_.Expire(now);
-  log_.Summarise(now);
+  Increment(metrics_->logLinesSummarised, log_.Summarise(now));
+  registry_->Publish();
   probes_.Tick(now);
 }
 

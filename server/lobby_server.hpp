@@ -60,6 +60,7 @@
 
 #include <netinet/in.h>
 
+#include "lobby_metrics.hpp"
 #include "server_list.hpp"
 
 namespace vossad {
@@ -94,7 +95,9 @@ class LobbyServer {
   // arrives, so no connection holds more than this of an unfinished frame.
   static constexpr std::size_t kMaxLineText = 4096;
 
-  explicit LobbyServer(ServerOptions options);
+  // The server counts into `metrics` (a set of its own when null), which
+  // others may read from any thread.
+  explicit LobbyServer(ServerOptions options, std::shared_ptr<LobbyMetrics> metrics = nullptr);
   ~LobbyServer();
   LobbyServer(const LobbyServer&) = delete;
   LobbyServer& operator=(const LobbyServer&) = delete;
@@ -113,6 +116,7 @@ class LobbyServer {
   std::uint16_t port() const;
   std::size_t connectionCount() const;
   std::size_t playerCount() const;
+  const std::shared_ptr<LobbyMetrics>& metrics() const;
 
  private:
   class Impl;

@@ -1,6 +1,8 @@
-// vossad - the lobby server that agents register with: command line, signals
-// and the loop that drives the server (lobby_server.hpp).
+// vossad - the lobby server that agents register with: command line, signals,
+// the loop that drives the server (lobby_server.hpp), the optional HTTP side
+// (http_front.hpp) and the service manager's readiness notice.
 #include <sys/resource.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,9 +14,12 @@
 #include <string>
 #include <string_view>
 
+#include "http_front.hpp"
 #include "lobby_server.hpp"
+#include "platform/command_line.hpp"
 #include "platform/option_values.hpp"
 #include "platform/stop_signals.hpp"
+#include "platform/timer.hpp"
 #include "platform/platform.h"
 #include "server_list.hpp"
 
@@ -25,9 +30,9 @@ constexpr const char* kHelp =
     "The lobby server: agents register, list the players of their application\n"
     "and find partners; the server probes each of them to drop the dead ones.\n"
     "\n"
-    "  --port N             TCP port to listen on (default 2424; 0 picks a free one)\n"
-    "  --bind ADDRESS       IPv4 address to listen on (default 0.0.0.0)\n"
-    "  --servers FILE       server list file ([QORServers] section) sent to agents\n"
+    "  -p, --port N         TCP port to listen on (default 2424; 0 picks a free one)\n"
+    "  -b, --bind ADDRESS   IPv4 address to listen on (default 0.0.0.0)\n"
+    "  -s, --servers FILE   server list file ([QORServers] section) sent to agents\n"
     "                       whose list has another version; without it no list is sent\n"
     "  --list-version V     version of that list, instead of the file's Version key\n"
     "  --max-players N      most connections at once; a further one is closed at\n"
@@ -42,87 +47,154 @@ constexpr const char* kHelp =
     "                       allowed (default 30)\n"
     "  --ping-timeout S     seconds an agent has to answer a probe before it is\n"
     "                       dropped; fractions allowed (default 10)\n"
-    "  --quiet              no log on standard error\n"
-    "  --help               show this text and exit\n"
+    "  --http ADDRESS:PORT  serve /metrics (Prometheus), /healthz and a status page\n"
+    "                       at / over HTTP there (default: no HTTP)\n"
+    "  -q, --quiet          no log on standard error\n"
+    "  -h, --help           show this text and exit\n"
+    "  -V, --version        show the version and exit\n"
     "\n"
     "Once listening, the server writes one line \"listening on ADDRESS:PORT\" to\n"
-    "standard output. The log (one line per registration, query and removal) goes\n"
-    "to standard error; lines of one kind about one address beyond a burst of 50\n"
-    "(then 5 a second) are counted into one summary line. A frame over 4 KiB, or\n"
-    "not complete within the ping timeout, drops its connection. SIGINT or\n"
-    "SIGTERM stops the server.\n";
+    "standard output (then \"http on ADDRESS:PORT\" with --http) and tells a\n"
+    "service manager that it is ready. The log (one line per registration,\n"
+    "query and removal) goes to standard error; lines of one kind about one\n"
+    "address beyond a burst of 50 (then 5 a second) are counted into one\n"
+    "summary line. A frame over 4 KiB, or not complete within the ping timeout,\n"
+    "drops its connection. SIGINT or SIGTERM stops the server.\n";
 
 struct CommandLine {
   vossad::ServerOptions options;
   std::optional<std::string> serversFile;
   std::optional<std::string> listVersion;
+  std::optional<std::string> httpAddress;
 };
 
-// Returns 0 to run, 1 after --help, 2 on a usage error (message printed).
-int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kHelp, stdout);
-      return 1;
-    }
-    if (arg == "--quiet") {
-      cl->options.quiet = true;
-      continue;
-    }
-    std::string value;
-    const std::size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.resize(eq);
-    } else if (i + 1 < argc) {
-      value = argv[++i];
-    } else {
-      std::fprintf(stderr, "vossad: %s needs a value (see --help)\n", arg.c_str());
-      return 2;
-    }
+enum OptionId {
+  kPort = 256,
+  kBind,
+  kServers,
+  kListVersion,
+  kMaxPlayers,
+  kMaxPerAddress,
+  kLineRate,
+  kLineBurst,
+  kPingInterval,
+  kPingTimeout,
+  kQuiet,
+  kHttp,
+};
 
-    unsigned long count = 0;
-    bool ok = true;
-    if (arg == "--port") {
-      ok = platform::ParseCountOption(value, 65535, &count);
-      cl->options.port = static_cast<std::uint16_t>(count);
-    } else if (arg == "--bind") {
-      cl->options.bindAddress = value;
-    } else if (arg == "--servers") {
+constexpr platform::CommandOption kOptions[] = {
+    {"port", 'p', true, kPort},
+    {"bind", 'b', true, kBind},
+    {"servers", 's', true, kServers},
+    {"list-version", 0, true, kListVersion},
+    {"max-players", 0, true, kMaxPlayers},
+    {"max-per-address", 0, true, kMaxPerAddress},
+    {"line-rate", 0, true, kLineRate},
+    {"line-burst", 0, true, kLineBurst},
+    {"ping-interval", 0, true, kPingInterval},
+    {"ping-timeout", 0, true, kPingTimeout},
+    {"quiet", 'q', false, kQuiet},
+    {"http", 0, true, kHttp},
+};
+
+// A count option above 0 and at most max.
+bool PositiveCount(const std::string& value, unsigned long max, std::size_t* out) {
+  unsigned long count = 0;
+  if (!platform::ParseCountOption(value, max, &count) || count == 0) return false;
+  *out = count;
+  return true;
+}
+
+// One option into *cl; false for a value it refuses.
+bool TakeOption(CommandLine* cl, int id, const std::string& value) {
+  vossad::ServerOptions& o = cl->options;
+  unsigned long count = 0;
+  std::size_t size = 0;
+  switch (id) {
+    case kPort:
+      if (!platform::ParseCountOption(value, 65535, &count)) return false;
+      o.port = static_cast<std::uint16_t>(count);
+      return true;
+    case kBind:
+      o.bindAddress = value;
+      return true;
+    case kServers:
       cl->serversFile = value;
-    } else if (arg == "--list-version") {
+      return true;
+    case kListVersion:
       cl->listVersion = value;
-    } else if (arg == "--max-players") {
-      ok = platform::ParseCountOption(value, 1000000, &count) && count > 0;
-      cl->options.maxPlayers = count;
-    } else if (arg == "--max-per-address") {
-      ok = platform::ParseCountOption(value, 1000000, &count) && count > 0;
-      cl->options.maxPerAddress = count;
-    } else if (arg == "--line-rate") {
-      ok = platform::ParseCountOption(value, 100000000, &count) && count > 0;
-      cl->options.lineRate = static_cast<double>(count);
-    } else if (arg == "--line-burst") {
-      ok = platform::ParseCountOption(value, 100000000, &count) && count > 0;
-      cl->options.lineBurst = count;
-    } else if (arg == "--ping-interval") {
-      ok = platform::ParseSecondsOption(value, &cl->options.pingInterval);
-    } else if (arg == "--ping-timeout") {
-      ok = platform::ParseSecondsOption(value, &cl->options.pingTimeout);
-    } else {
-      std::fprintf(stderr, "vossad: unknown option %s (see --help)\n", arg.c_str());
-      return 2;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "vossad: bad value for %s: %s\n", arg.c_str(), value.c_str());
-      return 2;
-    }
+      return true;
+    case kMaxPlayers:
+      return PositiveCount(value, 1000000, &o.maxPlayers);
+    case kMaxPerAddress:
+      return PositiveCount(value, 1000000, &o.maxPerAddress);
+    case kLineRate:
+      if (!PositiveCount(value, 100000000, &size)) return false;
+      o.lineRate = static_cast<double>(size);
+      return true;
+    case kLineBurst:
+      return PositiveCount(value, 100000000, &o.lineBurst);
+    case kPingInterval:
+      return platform::ParseSecondsOption(value, &o.pingInterval);
+    case kPingTimeout:
+      return platform::ParseSecondsOption(value, &o.pingTimeout);
+    case kQuiet:
+      o.quiet = true;
+      return true;
+    case kHttp:
+      cl->httpAddress = value;
+      return vossad::IsHttpAddress(value);
   }
-  if (cl->listVersion && !cl->serversFile) {
-    std::fprintf(stderr, "vossad: --list-version needs --servers\n");
-    return 2;
+  return false;
+}
+
+// The exit status when the program stops here (help, version, a bad
+// command line); -1 when it runs.
+int ParseCommandLine(int argc, char** argv, CommandLine* cl) {
+  std::string error;
+  platform::CommandLineResult result = platform::ParseCommandLine(
+      argc, argv, kOptions, [cl](int id, const std::string& value, std::string*) { return TakeOption(cl, id, value); },
+      &error);
+  if (result == platform::CommandLineResult::kRun && cl->listVersion && !cl->serversFile) {
+    result = platform::CommandLineResult::kError;
+    error = "--list-version needs --servers";
   }
-  return 0;
+  return platform::FinishCommandLine("vossad", result, kHelp, error);
+}
+
+std::string HostName() {
+  char name[256] = "";
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "vossad";
+  return name;
+}
+
+std::string Seconds(std::chrono::milliseconds ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms.count()) / 1000);
+  return text;
+}
+
+// What the status page shows of this server: its name (host name and the
+// port agents use) and the limits in force.
+vossad::HttpStatus StatusOf(const vossad::ServerOptions& o, std::uint16_t port) {
+  vossad::HttpStatus status;
+  status.instance = HostName() + ":" + std::to_string(port);
+  status.limits = {
+      {"players", std::to_string(o.maxPlayers)},
+      {"connections per address", std::to_string(o.maxPerAddress)},
+      {"lines per second", std::to_string(static_cast<unsigned long>(o.lineRate))},
+      {"line burst", std::to_string(o.lineBurst)},
+      {"ping interval", Seconds(o.pingInterval)},
+      {"ping timeout", Seconds(o.pingTimeout)},
+      {"longest frame", std::to_string(vossad::LobbyServer::kMaxLineText) + " bytes"},
+  };
+  return status;
+}
+
+// What a service manager shows for the server (a no-op without one).
+void NotifyStatus(const vossad::LobbyServer& server, const char* state) {
+  sd_notifyf(0, "%sSTATUS=%zu players, %zu connections", state, server.playerCount(), server.connectionCount());
 }
 
 // Every agent holds a descriptor; the usual soft limit of 1024 would cap the
@@ -140,7 +212,7 @@ void RaiseDescriptorLimit(std::size_t players) {
 
 int main(int argc, char** argv) {
   CommandLine cl;
-  if (const int rc = ParseCommandLine(argc, argv, &cl); rc != 0) return rc == 1 ? 0 : 2;
+  if (const int status = ParseCommandLine(argc, argv, &cl); status >= 0) return status;
 
   if (cl.serversFile) {
     std::string error;
@@ -165,14 +237,29 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vossad: %s\n", !stopSignals.ok() ? stopSignals.error().c_str() : error.c_str());
     return 1;
   }
+  std::unique_ptr<vossad::HttpFront> http;
+  if (cl.httpAddress) {
+    http = std::make_unique<vossad::HttpFront>(server.metrics(), StatusOf(cl.options, server.port()));
+    if (!http->Start(*cl.httpAddress, &error)) {
+      std::fprintf(stderr, "vossad: %s\n", error.c_str());
+      return 1;
+    }
+  }
   std::fflush(stderr);
   std::printf("listening on %s:%u\n", cl.options.bindAddress.c_str(), server.port());
+  if (http) std::printf("http on %s:%u\n", cl.httpAddress->substr(0, cl.httpAddress->rfind(':')).c_str(), http->port());
   std::fflush(stdout);
+  NotifyStatus(server, "READY=1\n");
+  platform::Timer statusTimer([&server] { NotifyStatus(server, ""); });
+  statusTimer.Start(std::chrono::seconds(5), std::chrono::seconds(5));
 
   while (!plat_quit_requested()) {
     plat_pump(-1);
     std::fflush(stderr);
   }
+  sd_notify(0, "STOPPING=1");
+  statusTimer.Stop();
+  http.reset();
   server.Stop();
   std::fflush(stderr);
   return 0;

@@ -37,8 +37,11 @@ void Probes::Probe(Connection& c, TimePoint now) {
 void Probes::ProbeReported(Connection& target, const std::string& reporter, TimePoint now) {
   // Each probe costs the named agent an answer: once per ping interval is
   // enough to find a dead one, however many report it.
+  LobbyMetrics& metrics = connections_.metrics();
+  Increment(metrics.probeRequests);
   if (target.requestedProbe != TimePoint{} && now - target.requestedProbe < options_.pingInterval) return;
   target.requestedProbe = now;
+  Increment(metrics.probeRequestsSent);
   log_.Write(target.peer.s_addr, Who(target), "reported unreachable by %s; probing", reporter.c_str());
   Probe(target, now);
   connections_.Flush(target);

@@ -23,6 +23,8 @@ QueryRunner::QueryRunner(platform::EventLoop& loop, Registry& registry, Connecti
 QueryRunner::~QueryRunner() { *alive_ = false; }
 
 void QueryRunner::Start(Connection& c, std::unique_ptr<Query> query) {
+  Increment(connections_.metrics().queries);
+  query->started = Clock::now();
   c.query = std::move(query);
   Schedule(c);
 }
@@ -93,6 +95,7 @@ void QueryRunner::Slice(Connection& c) {
 void QueryRunner::Finish(Connection& c, bool complete, const char* how) {
   const std::unique_ptr<Query> query = std::move(c.query);
   connections_.Send(c, complete ? "QROK" : "QRFL");
+  connections_.metrics().queryLatency.Observe(Clock::now() - query->started);
   log_.Write(c.peer.s_addr, c.player != nullptr ? c.player->id : Who(c), "query for APP=%s %s: %zu listed, %s",
              Printable(query->app).c_str(), how, query->listed, complete ? "QROK" : "QRFL");
 }

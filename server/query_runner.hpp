@@ -26,6 +26,7 @@ struct Query {
   std::size_t listed = 0;
   std::uint64_t cursor = 0;  // registration number to continue from
   std::string standIn;       // listed_address.hpp
+  TimePoint started{};       // when it was taken on, for its latency
 };
 
 class QueryRunner {

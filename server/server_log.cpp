@@ -65,9 +65,11 @@ void ServerLog::Write(std::uint32_t source, const std::string& who, const char* 
   WriteLine(who, message);
 }
 
-void ServerLog::Summarise(Clock::time_point now) {
-  if (quiet_) return;
-  limiter_.Summarise(now, [this](std::uint32_t source, std::size_t count, const std::string& example) {
+std::size_t ServerLog::Summarise(Clock::time_point now) {
+  if (quiet_) return 0;
+  std::size_t summarised = 0;
+  limiter_.Summarise(now, [this, &summarised](std::uint32_t source, std::size_t count, const std::string& example) {
+    summarised += count;
     in_addr address{};
     address.s_addr = source;
     char message[640];
@@ -75,6 +77,7 @@ void ServerLog::Summarise(Clock::time_point now) {
                   example.c_str());
     WriteLine(source == 0 ? "-" : AddressText(address), message);
   });
+  return summarised;
 }
 
 void ServerLog::WriteLine(const std::string& who, const char* message) {

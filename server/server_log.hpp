@@ -56,8 +56,8 @@ class ServerLog {
   void Write(std::uint32_t source, const std::string& who, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
   // One summary line for each kind of line that was held back and may be
-  // logged again.
-  void Summarise(Clock::time_point now);
+  // logged again. Returns how many lines those summaries stand for.
+  std::size_t Summarise(Clock::time_point now);
 
  private:
   void WriteLine(const std::string& who, const char* message);

@@ -6,7 +6,7 @@
 # its programs find their libraries through their relative run path, the
 # launcher makes the per-user installation and WIN.INI, and the client's
 # splash window shows its drawn background.
-#   package_test.sh BUILD_DIR
+#   package_test.sh BUILD_DIR   (needs an X display: on_own_display.sh)
 set -euo pipefail
 build=$(cd "$1" && pwd)
 scratch=$(mktemp -d)
@@ -67,7 +67,19 @@ done
 unit="$root/usr/lib/systemd/system/vossad.service"
 grep -q '^Documentation=man:vossad(8)$' "$unit" || fail "the unit's Documentation"
 grep -q '^EnvironmentFile=-/etc/default/vossad$' "$unit" || fail "the unit's EnvironmentFile"
-grep -q '^ExecStart=/usr/bin/vossad --bind ${VOSSAD_BIND} ' "$unit" || fail "the unit's ExecStart"
+grep -q '^ExecStart=/usr/bin/vossad --bind ${VOSSAD_BIND} .*--http ${VOSSAD_HTTP} \$VOSSAD_OPTIONS$' "$unit" ||
+  fail "the unit's ExecStart"
+grep -q '^Type=notify$' "$unit" || fail "the unit is not Type=notify"
+for line in 'CapabilityBoundingSet=' 'RestrictAddressFamilies=AF_INET AF_UNIX' 'SystemCallFilter=@system-service'; do
+  grep -qx "$line" "$unit" || fail "the unit lacks $line"
+done
+grep -q '^VOSSAD_HTTP=127.0.0.1:2425$' "$root/etc/default/vossad" || fail "the service's default HTTP address"
+# systemd's own check of the unit, with its program in the unpacked tree
+# (the man page named in Documentation= is checked above).
+sed "s|^ExecStart=/usr/bin/|ExecStart=$root/usr/bin/|" "$unit" >"$scratch/vossad.service"
+systemd-analyze verify --man=no --recursive-errors=no "$scratch/vossad.service" >"$scratch/verify.log" 2>&1 ||
+  { cat "$scratch/verify.log"; fail "systemd-analyze verify"; }
+[ ! -s "$scratch/verify.log" ] || { cat "$scratch/verify.log"; fail "systemd-analyze verify warns about the unit"; }
 grep -q '^VOSSAD_BIND=127.0.0.1$' "$root/etc/default/vossad" || fail "the service's default address"
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/vossad || fail "no conffile"
 grep -q '^Exec=lobby-launch$' "$root/usr/share/applications/lobby.desktop" || fail "the desktop entry's Exec"
@@ -90,9 +102,12 @@ env -u LD_LIBRARY_PATH ldd "$root/usr/bin/vossad" | grep -q libX11 && fail "voss
   set -a && . "$root/etc/default/vossad" && set +a
   read -r -a argv <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
   argv=("${argv[@]//'${VOSSAD_BIND}'/$VOSSAD_BIND}")
+  argv=("${argv[@]//'${VOSSAD_HTTP}'/${VOSSAD_HTTP%:*}:0}")  # free ports here
+  read -r -a extra <<<"$VOSSAD_OPTIONS"
+  [ "${argv[-1]}" = '$VOSSAD_OPTIONS' ] && unset 'argv[-1]'
   argv[0]=$root${argv[0]}
-  [ "${argv[-1]}" = 2424 ] && argv[-1]=0
-  exec "${argv[@]}" >"$scratch/vossad.out" 2>/dev/null
+  for i in "${!argv[@]}"; do [ "${argv[$i]}" = 2424 ] && argv[$i]=0; done
+  exec "${argv[@]}" "${extra[@]}" >"$scratch/vossad.out" 2>/dev/null
 ) &
 vossad_pid=$!
 for _ in $(seq 1 100); do
@@ -101,19 +116,23 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 grep -q '^listening on 127\.0\.0\.1:' "$scratch/vossad.out" || fail "the service does not listen on loopback: $(cat "$scratch/vossad.out")"
+for _ in $(seq 1 100); do grep -q '^http on' "$scratch/vossad.out" && break; sleep 0.1; done
+grep -q '^http on 127\.0\.0\.1:' "$scratch/vossad.out" || fail "the service serves no HTTP on loopback"
 kill "$vossad_pid" && wait "$vossad_pid" 2>/dev/null || true
 vossad_pid=
 
-# --help and --version, without a display, and making nothing.
+# --help, --version and a bad option, without a display, and making
+# nothing: every program answers by the same convention.
 (
   export HOME="$scratch/nohome" XDG_CONFIG_HOME="$scratch/nohome/.config" LOBBY_WIN_INI="$scratch/nohome/WIN.INI"
   unset DISPLAY WAYLAND_DISPLAY
-  for p in lobby lobby-launch; do
+  for p in lobby lobby-launch lobby-setup lobbybot vossad; do
     "$root/usr/bin/$p" --help | grep -q "^Usage: $p " || fail "$p --help"
     [ "$("$root/usr/bin/$p" --version)" = "$p $version" ] || fail "$p --version"
     status=0
-    "$root/usr/bin/$p" --bogus 2>/dev/null || status=$?
-    [ "$status" = 2 ] || fail "$p takes a bad argument"
+    "$root/usr/bin/$p" --bogus 2>"$scratch/bogus.err" || status=$?
+    [ "$status" = 2 ] || fail "$p takes a bad option"
+    grep -q "^$p: .*--bogus" "$scratch/bogus.err" || fail "$p: no 'program: message' for a bad option"
   done
   [ ! -e "$scratch/nohome" ] || fail "--help or --version made files"
 )

@@ -7,17 +7,20 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "../support/lobby_client.hpp"
 #include "../support/vossad_process.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,176 +32,9 @@
 
 namespace {
 
-using testsupport::Vossad;
+using namespace testsupport;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-constexpr auto kPatience = 10s;  // bound of every wait; never a timing claim
-const std::string kSignature = "mR&2s7qV";
-const std::string kSep = "\x18";
-
-std::string Description(const std::string& real, const std::string& city = "Oslo",
-                        const std::string& age = "31", const std::string& sex = "1") {
-  return "VERSION=0.90b1;REAL=" + real + ";DESC=likes chess;CITY=" + city + ";COUNTRY=Norway;AGE=" + age +
-         ";SEX=" + sex + ";EMAIL=a@b.c;";
-}
-
-// A server frame: signature, length prefix, text (no close marker).
-std::string Frame(const std::string& text) {
-  std::string f = kSignature;
-  const std::size_t n = text.size();
-  auto le = [&](std::uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) f.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  };
-  if (n <= 254) {
-    le(n, 1);
-  } else if (n <= 65533) {
-    le(0xFF, 1), le(n, 2);
-  } else {
-    le(0xFFFFFF, 3), le(n, 4);
-  }
-  return f + text;
-}
-
-bool Eventually(const std::function<bool()>& condition) {
-  const auto deadline = Clock::now() + kPatience;
-  while (Clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return condition();
-}
-
-class Client {
- public:
-  // `from`: the address to connect from (127.0.0.0/8 is all local), `to`
-  // the server's.
-  Client(int serverPort, bool answersPings = true, const char* from = "127.0.0.1", const char* to = "127.0.0.1")
-      : answersPings_(answersPings) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &local.sin_addr);
-    bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(serverPort));
-    inet_pton(AF_INET, to, &a.sin_addr);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  }
-  ~Client() { Close(); }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
-  void SendRaw(const std::string& bytes) {
-    ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-  }
-  void Send(const std::string& text) { SendRaw(Frame(text)); }
-  void Join(int port, const std::string& description, const std::string& app = "Corva") {
-    Send("JOIN ID=" + std::to_string(port) + ";APP=" + app + ";OWN=1.1.1.1;" + kSep + description);
-  }
-  static std::string QueryLine(const std::string& filter, int max = 100, const std::string& app = "Corva") {
-    return "QUER APP=" + app + ";MAX=" + std::to_string(max) + ";" + kSep + filter;
-  }
-  // Sends a query and returns its answer: the USER lines, then QROK or QRFL.
-  std::vector<std::string> Query(const std::string& filter, int max = 100, const std::string& app = "Corva") {
-    Send(QueryLine(filter, max, app));
-    return Answer();
-  }
-  std::vector<std::string> Answer() {
-    std::vector<std::string> lines;
-    while (auto line = Next()) {
-      lines.push_back(*line);
-      if (*line == "QROK" || *line == "QRFL") break;
-    }
-    return lines;
-  }
-  // The next frame's text; nothing when the connection ended or kPatience ran out.
-  std::optional<std::string> Next() {
-    for (;;) {
-      if (auto text = TakeFrame()) {
-        if (*text == "PING" && answersPings_) {
-          Send("PING");
-          continue;
-        }
-        return text;
-      }
-      if (!Receive(kPatience)) return std::nullopt;
-    }
-  }
-  // Reads (and answers probes) until the server has closed the connection.
-  bool ClosedByServer() {
-    while (Next()) {
-    }
-    return eof_;
-  }
-  // Takes what has arrived without waiting, answering probes when this
-  // client does and dropping everything else. False once the server closed.
-  bool KeepAlive() {
-    while (Receive(0ms)) {
-      while (auto text = TakeFrame()) {
-        if (*text == "PING" && answersPings_) Send("PING");
-      }
-    }
-    return !eof_;
-  }
-  bool connected() const { return connected_; }
-  int fd() const { return fd_; }
-
- private:
-  bool Receive(std::chrono::milliseconds within) {
-    pollfd p{fd_, POLLIN, 0};
-    if (eof_ || poll(&p, 1, static_cast<int>(within.count())) <= 0) return false;
-    char chunk[65536];
-    const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
-    if (n <= 0) {
-      eof_ = true;
-      return false;
-    }
-    in_.append(chunk, static_cast<std::size_t>(n));
-    return true;
-  }
-  std::optional<std::string> TakeFrame() {
-    if (in_.size() < 9) return std::nullopt;
-    EXPECT_EQ(in_.substr(0, 8), kSignature);
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(in_[i])); };
-    std::size_t header = 9;
-    std::uint64_t n = byte(8);
-    if (n == 0xFF) {
-      if (in_.size() < 11) return std::nullopt;
-      header = 11;
-      n = byte(9) | byte(10) << 8;
-      EXPECT_NE(n, 0xFFFFu) << "no answer of the server needs the 32-bit form";
-    }
-    if (in_.size() < header + n) return std::nullopt;
-    std::string text = in_.substr(header, n);
-    in_.erase(0, header + n);
-    return text;
-  }
-
-  int fd_ = -1;
-  bool connected_ = false;
-  bool answersPings_;
-  bool eof_ = false;
-  std::string in_;
-};
-
-std::string User(int port, const std::string& description) {
-  return "USER ID=127.0.0.1:" + std::to_string(port) + ";OWN=1.1.1.1;" + description;
-}
-
-// Registers a player and waits until the server has taken the JOIN: a query
-// on the same connection is answered only after it.
-std::unique_ptr<Client> Registered(const Vossad& server, int port, const std::string& description,
-                                   const std::string& app = "Corva", bool answersPings = true,
-                                   const char* from = "127.0.0.1") {
-  auto client = std::make_unique<Client>(server.port(), answersPings, from);
-  client->Join(port, description, app);
-  EXPECT_EQ(client->Query(" ", 1, "sync").back(), "QROK");
-  return client;
-}
 
 std::vector<std::string> Ids(const std::vector<std::string>& answer) {
   std::vector<std::string> ids;
@@ -650,6 +486,34 @@ TEST_F(HostileClientTest, AHolderThatLeavesOrMovesToAnotherIdHandsTheWaitingJoin
   EXPECT_EQ(other.Query(" ", 1, "sync"), IdList{"QROK"});
 }
 
+// As systemd's Type=notify expects: READY=1 with a status line once it
+// listens, STOPPING=1 on the way out.
+TEST(LobbyServerProcess, TellsTheServiceManagerWhenItIsReadyAndWhenItStops) {
+  const int notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const std::string name = "vossad-notify-" + std::to_string(getpid());
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract: no file
+  const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), size), 0);
+  const auto message = [notify] {
+    pollfd p{notify, POLLIN, 0};
+    char text[512] = "";
+    if (poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <= 0) return std::string();
+    const ssize_t n = recv(notify, text, sizeof text - 1, 0);
+    return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+  };
+
+  setenv("NOTIFY_SOCKET", ("@" + name).c_str(), 1);
+  Vossad server;
+  unsetenv("NOTIFY_SOCKET");
+  ASSERT_NE(server.port(), 0);
+  EXPECT_EQ(message(), "READY=1\nSTATUS=0 players, 0 connections");
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_EQ(message(), "STOPPING=1");
+  close(notify);
+}
+
 TEST(LobbyServerProcess, SigtermStopsItCleanly) {
   Vossad server;
   ASSERT_NE(server.port(), 0);
@@ -668,7 +532,7 @@ TEST(LobbyServerProcess, HelpNamesEveryOption) {
   EXPECT_EQ(pclose(pipe), 0);
   for (const char* option : {"--port", "--bind", "--servers", "--list-version", "--max-players",
                              "--max-per-address", "--line-rate", "--line-burst", "--ping-interval",
-                             "--ping-timeout", "--quiet", "--help"}) {
+                             "--ping-timeout", "--quiet", "--help", "--version"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

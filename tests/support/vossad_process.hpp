@@ -1,5 +1,6 @@
 // vossad_process.hpp - the real lobby server started as a child process for
-// tests: on a free loopback port (it reports the port it took), stopped with
+// tests: on a free loopback port (it reports the port it took, and its HTTP
+// port when started with --http), stopped with
 // SIGTERM. Its log goes to a file when one is named, else to the test's
 // standard error.
 #pragma once
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -39,19 +41,15 @@ class Vossad {
       _exit(127);
     }
     close(out[1]);
-    std::string line;
-    pollfd p{out[0], POLLIN, 0};
-    char ch;
-    while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0 && read(out[0], &ch, 1) == 1) {
-      line += ch;
-    }
+    port_ = ReadPort(out[0], "listening on ");
+    // With --http a second line names the HTTP port.
+    if (std::find(extra.begin(), extra.end(), "--http") != extra.end()) httpPort_ = ReadPort(out[0], "http on ");
     close(out[0]);
-    const std::size_t colon = line.rfind(':');
-    if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) port_ = std::atoi(&line[colon + 1]);
   }
   ~Vossad() { Stop(); }
 
   int port() const { return port_; }
+  int httpPort() const { return httpPort_; }
   pid_t pid() const { return pid_; }
   // SIGTERM, then the exit status (-1 when it had to be killed).
   int Stop() {
@@ -73,8 +71,19 @@ class Vossad {
   }
 
  private:
+  // The port at the end of the next line of fd, when it starts with prefix.
+  static int ReadPort(int fd, const char* prefix) {
+    std::string line;
+    pollfd p{fd, POLLIN, 0};
+    char ch;
+    while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0 && read(fd, &ch, 1) == 1) line += ch;
+    const std::size_t colon = line.rfind(':');
+    return line.rfind(prefix, 0) == 0 && colon != std::string::npos ? std::atoi(&line[colon + 1]) : 0;
+  }
+
   pid_t pid_ = -1;
   int port_ = 0;
+  int httpPort_ = 0;
   int status_ = -1;
 };
 

@@ -1,0 +1,209 @@
+// vossad's HTTP side: real requests to a real vossad started with --http
+// (and to an HttpFront in this process where the store's health must be
+// steered), promtool on what /metrics serves, and hostile HTTP clients while
+// agents go on using the lobby.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../support/lobby_client.hpp"
+#include "http_front.hpp"
+#include "lobby_metrics.hpp"
+
+namespace {
+
+using namespace testsupport;
+
+// A socket to 127.0.0.1:port; non-blocking when asked, so that a connection
+// the server has not accepted yet costs no wait.
+int Connect(int port, bool nonBlocking = false) {
+  const int fd = socket(AF_INET, SOCK_STREAM | (nonBlocking ? SOCK_NONBLOCK : 0) | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+  const int rc = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  EXPECT_TRUE(rc == 0 || (nonBlocking && errno == EINPROGRESS)) << std::strerror(errno);
+  return fd;
+}
+
+// Sends a whole request and reads the answer until the server closes.
+std::string Http(int port, const std::string& request) {
+  const int fd = Connect(port);
+  EXPECT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  std::string answer;
+  pollfd p{fd, POLLIN, 0};
+  char chunk[16384];
+  while (poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) > 0) {
+    const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    if (n <= 0) break;
+    answer.append(chunk, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return answer;
+}
+
+std::string Get(int port, const std::string& path, const std::string& method = "GET") {
+  return Http(port, method + " " + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+}
+
+int StatusCode(const std::string& answer) {
+  return answer.rfind("HTTP/1.", 0) == 0 && answer.size() > 12 ? std::atoi(answer.c_str() + 9) : 0;
+}
+
+std::string Body(const std::string& answer) {
+  const std::size_t end = answer.find("\r\n\r\n");
+  return end == std::string::npos ? "" : answer.substr(end + 4);
+}
+
+// The value of one sample line ("name{labels} value") of /metrics.
+double Sample(const std::string& metrics, const std::string& series) {
+  const std::size_t at = metrics.find("\n" + series + " ");
+  return at == std::string::npos ? -1 : std::atof(metrics.c_str() + at + series.size() + 2);
+}
+
+TEST(HttpSide, EveryPathAnswersAndTheLobbyMovesTheFigures) {
+  Vossad server({"--http", "127.0.0.1:0", "--max-per-address", "100"});
+  ASSERT_NE(server.httpPort(), 0);
+  const int http = server.httpPort();
+
+  EXPECT_EQ(StatusCode(Get(http, "/healthz")), 200);
+  EXPECT_EQ(Body(Get(http, "/healthz")), "ok\n");
+  EXPECT_EQ(StatusCode(Get(http, "/healthz", "HEAD")), 200);
+  EXPECT_EQ(StatusCode(Get(http, "/healthz", "POST")), 405);
+  EXPECT_EQ(StatusCode(Get(http, "/no/such/page")), 404);
+  EXPECT_EQ(Sample(Body(Get(http, "/metrics")), "vossad_players"), 0);
+
+  auto a = Registered(server, 2001, Description("Ann"));
+  auto b = Registered(server, 2002, Description("Bob"), "Other");
+  EXPECT_EQ(a->Query(" ").back(), "QROK");
+  b->Send("LEAV");
+  EXPECT_TRUE(b->ClosedByServer());
+
+  std::string metrics;
+  ASSERT_TRUE(Eventually([&] {
+    metrics = Body(Get(http, "/metrics"));
+    return Sample(metrics, "vossad_application_players{application=\"Corva\"}") == 1 &&
+           Sample(metrics, "vossad_application_players{application=\"Other\"}") == -1;
+  })) << metrics;
+  EXPECT_EQ(Sample(metrics, "vossad_players"), 1);
+  EXPECT_EQ(Sample(metrics, "vossad_open_connections"), 1);
+  EXPECT_EQ(Sample(metrics, "vossad_registrations_total"), 2);
+  EXPECT_EQ(Sample(metrics, "vossad_removals_total"), 1);
+  EXPECT_EQ(Sample(metrics, "vossad_queries_total"), 3) << "two to sync, one asked";
+  EXPECT_EQ(Sample(metrics, "vossad_query_duration_seconds_count"), 3);
+  EXPECT_EQ(Sample(metrics, "vossad_connections_closed_total{reason=\"left\"}"), 1);
+  EXPECT_EQ(Sample(metrics, "vossad_store_up"), -1) << "no store, no store metrics";
+
+  const std::string page = Get(http, "/");
+  EXPECT_EQ(StatusCode(page), 200);
+  EXPECT_NE(page.find("Content-Type: text/html"), std::string::npos);
+  EXPECT_NE(page.find("<td>Corva</td><td>1</td>"), std::string::npos) << page;
+  EXPECT_NE(page.find("<td>players</td><td>10000</td>"), std::string::npos) << page;
+  for (const char* personal : {"a@b.c", "likes chess", "Ann", "127.0.0.1:2001", "Oslo"}) {
+    EXPECT_EQ(page.find(personal), std::string::npos) << personal;
+  }
+}
+
+TEST(HttpSide, MetricsPassPromtool) {
+  if (system("command -v promtool >/dev/null 2>&1") != 0) GTEST_SKIP() << "promtool is not installed";
+  Vossad server({"--http", "127.0.0.1:0"});
+  ASSERT_NE(server.httpPort(), 0);
+  auto a = Registered(server, 2001, Description("Ann"), "App \"quoted\" \\ name");
+  const std::string metrics = Body(Get(server.httpPort(), "/metrics"));
+  ASSERT_NE(metrics.find("vossad_query_duration_seconds_bucket"), std::string::npos);
+  FILE* check = popen("promtool check metrics >/dev/null 2>&1", "w");
+  ASSERT_NE(check, nullptr);
+  std::fwrite(metrics.data(), 1, metrics.size(), check);
+  EXPECT_EQ(pclose(check), 0) << metrics;
+}
+
+TEST(HttpSide, HostileClientsNeitherCrashItNorReachTheLobby) {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 4096);
+  setrlimit(RLIMIT_NOFILE, &limit);
+  ASSERT_GE(limit.rlim_cur, 1100u) << "not enough descriptors for 1000 idle connections";
+
+  Vossad server({"--http", "127.0.0.1:0"});
+  ASSERT_NE(server.httpPort(), 0);
+  const int http = server.httpPort();
+
+  // Headers far beyond the request size bound: refused, not served.
+  const std::string huge = "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Filler: " + std::string(64 * 1024, 'a') + "\r\n\r\n";
+  const int hugeStatus = StatusCode(Http(http, huge));
+  EXPECT_TRUE(hugeStatus == 0 || hugeStatus >= 400) << hugeStatus;
+
+  // A slowloris client (a request that never ends) and 1000 idle
+  // connections, all held while agents use the lobby.
+  std::vector<int> held;
+  const int slow = Connect(http);
+  ASSERT_EQ(send(slow, "GET /metrics HTTP/1.1\r\nHost: x\r\nX-A: ", 37, MSG_NOSIGNAL), 37);
+  held.push_back(slow);
+  for (int i = 0; i < 1000; ++i) held.push_back(Connect(http, true));
+
+  auto a = Registered(server, 2001, Description("Ann"));
+  auto b = Registered(server, 2002, Description("Bob"));
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(a->Query(" ").size(), 2u) << "one USER line and QROK";
+
+  // The slow request is cut off by the web server's request timeout.
+  pollfd p{slow, POLLIN, 0};
+  char chunk[4096];
+  bool cutOff = false;
+  while (!cutOff && poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) > 0) {
+    cutOff = recv(slow, chunk, sizeof chunk, 0) <= 0;
+  }
+  EXPECT_TRUE(cutOff) << "the slow client is still held";
+
+  for (const int fd : held) close(fd);
+  // Once they are gone the HTTP side answers again.
+  EXPECT_TRUE(Eventually([&] { return StatusCode(Get(http, "/healthz")) == 200; }));
+  EXPECT_EQ(b->Query(" ").size(), 2u);
+  EXPECT_EQ(server.Stop(), 0) << "it stops cleanly";
+}
+
+// The store's health comes from a hook the fleet's code sets; here it is
+// steered directly on a front in this process.
+TEST(HttpFront, HealthFollowsTheLobbyAndTheStore) {
+  auto metrics = std::make_shared<vossad::LobbyMetrics>();
+  metrics->listening = true;
+  std::atomic<bool> storeReachable{true};
+  vossad::HttpStatus status;
+  status.instance = "test";
+  status.storeReachable = [&storeReachable](std::string* reason) {
+    *reason = "connection refused\nby the store";
+    return storeReachable.load();
+  };
+  vossad::HttpFront front(metrics, status);
+  std::string error;
+  ASSERT_TRUE(front.Start("127.0.0.1:0", &error)) << error;
+
+  EXPECT_EQ(StatusCode(Get(front.port(), "/healthz")), 200);
+  storeReachable = false;
+  const std::string lost = Get(front.port(), "/healthz");
+  EXPECT_EQ(StatusCode(lost), 503);
+  EXPECT_EQ(Body(lost), "the store is not reachable: connection refused by the store\n");
+  storeReachable = true;
+  metrics->listening = false;
+  EXPECT_EQ(Body(Get(front.port(), "/healthz")), "the lobby is not listening\n");
+
+  vossad::HttpFront taken(metrics, status);
+  EXPECT_FALSE(taken.Start("127.0.0.1:" + std::to_string(front.port()), &error));
+  EXPECT_NE(error.find("cannot serve HTTP"), std::string::npos) << error;
+  EXPECT_FALSE(taken.Start("localhost:80", &error));
+}
+
+}  // namespace

@@ -18,7 +18,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "platform/ring.hpp"
 
 #include "zep/zep.h"
 
@@ -57,22 +58,17 @@ class CMessageQueue {
   // message waits: the client has read it already.
   bool ReplaceUnreadText(int type, std::string_view text, std::string_view moreInfo,
                          std::string_view newText);
-  bool IsEmpty() const { return size_ == 0; }
+  bool IsEmpty() const { return records_.empty(); }
   // Room for one more message caused by a peer.
-  bool HasRoomForPeerMessage() const { return size_ < kMaxPeerMessages; }
-  std::size_t Size() const { return size_; }
+  bool HasRoomForPeerMessage() const { return records_.size() < kMaxPeerMessages; }
+  std::size_t Size() const { return records_.size(); }
   void Clear();
 
  private:
   // Slots an empty queue keeps.
   static constexpr std::size_t kKeptSlots = 8;
 
-  CQueuedMessage& At(std::size_t i) { return slots_[(head_ + i) % slots_.size()]; }
-  void Grow();
-
-  std::vector<CQueuedMessage> slots_;
-  std::size_t head_ = 0;  // the oldest message
-  std::size_t size_ = 0;
+  platform::Ring<CQueuedMessage> records_;
 };
 
 // Copies `value` into a buffer of `size` bytes, cut to size - 1 characters

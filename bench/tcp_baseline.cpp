@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,29 +16,79 @@ namespace {
 
 constexpr int kStartupMs = 10000;
 
-// Echoes `bytes`-sized messages until the other side goes away.
-void Echo(int fd, std::size_t bytes) {
-  std::vector<char> buffer(bytes);
-  while (RecvFull(fd, buffer.data(), bytes) && SendFull(fd, buffer.data(), bytes)) {
+// Receives n bytes, first waiting in epoll_wait for them when `epollFd` is
+// a descriptor (the socket's own timeout bounds that wait too).
+bool Receive(int fd, int epollFd, char* p, std::size_t n) {
+  if (epollFd >= 0) {
+    epoll_event ready{};
+    int r;
+    do {
+      r = epoll_wait(epollFd, &ready, 1, kSocketTimeoutSeconds * 1000);
+    } while (r < 0 && errno == EINTR);
+    if (r != 1) return false;
   }
+  return RecvFull(fd, p, n);
+}
+
+// An epoll set watching fd for input, or -1 when not asked for.
+int EpollFor(int fd, bool wanted) {
+  if (!wanted) return -1;
+  const int ep = epoll_create1(EPOLL_CLOEXEC);
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.fd = fd;
+  if (ep >= 0 && epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) == 0) return ep;
+  if (ep >= 0) close(ep);
+  return -1;
+}
+
+// Echoes `bytes`-sized messages until the other side goes away. With a
+// report descriptor, counts what it asks of the kernel and the heap from the
+// first timed message (after `warmup`) to the last (`count` of them) and
+// writes the figure per round trip there.
+void Echo(int fd, std::size_t bytes, bool viaEpoll = false, long warmup = 0, long count = 0, int report = -1) {
+  std::vector<char> buffer(bytes);
+  const int ep = EpollFor(fd, viaEpoll);
+  if (viaEpoll && ep < 0) return;
+  long received = 0;
+  ProcessCounts first;
+  while (Receive(fd, ep, buffer.data(), bytes)) {
+    ++received;
+    if (report >= 0 && received == warmup + 1) first = CurrentCounts();
+    if (report >= 0 && received == warmup + count) {
+      const CountsPer per = Per(first, CurrentCounts(), static_cast<std::uint64_t>(count - 1));
+      SendValue(report, per);
+    }
+    if (!SendFull(fd, buffer.data(), bytes)) break;
+  }
+  if (ep >= 0) close(ep);
 }
 
 // The measuring end: sends, waits for the whole answer, notes the time.
-bool Drive(int fd, std::size_t bytes, long warmup, long count, Latencies* out) {
+bool Drive(int fd, std::size_t bytes, long warmup, long count, Latencies* out, CountsPer* counts = nullptr,
+           bool viaEpoll = false) {
   std::vector<char> message(bytes, 'x');
   std::vector<char> answer(bytes);
-  for (long i = 0; i < warmup; ++i) {
-    if (!SendFull(fd, message.data(), bytes) || !RecvFull(fd, answer.data(), bytes)) return false;
+  const int ep = EpollFor(fd, viaEpoll);
+  if (viaEpoll && ep < 0) return false;
+  bool ok = true;
+  for (long i = 0; i < warmup && ok; ++i) {
+    ok = SendFull(fd, message.data(), bytes) && Receive(fd, ep, answer.data(), bytes);
   }
   std::vector<double> micros;
   micros.reserve(static_cast<std::size_t>(count));
+  const ProcessCounts before = CurrentCounts();
   const auto start = Clock::now();
-  for (long i = 0; i < count; ++i) {
+  for (long i = 0; i < count && ok; ++i) {
     const auto sent = Clock::now();
-    if (!SendFull(fd, message.data(), bytes) || !RecvFull(fd, answer.data(), bytes)) return false;
+    ok = SendFull(fd, message.data(), bytes) && Receive(fd, ep, answer.data(), bytes);
     micros.push_back(MicrosSince(sent));
   }
-  *out = Summarize(std::move(micros), SecondsSince(start));
+  const double seconds = SecondsSince(start);
+  if (counts != nullptr) *counts = Per(before, CurrentCounts(), static_cast<std::uint64_t>(count));
+  if (ep >= 0) close(ep);
+  if (!ok) return false;
+  *out = Summarize(std::move(micros), seconds);
   return true;
 }
 
@@ -81,28 +132,28 @@ void ReapChild(pid_t pid, int timeoutMs) {
   }
 }
 
-bool TcpPingPong(std::size_t bytes, long warmup, long count, Latencies* out) {
-  int portPipe = -1;
-  const pid_t echo = Spawn("tcp-echo", &portPipe, [bytes](int report) {
+bool TcpPingPong(std::size_t bytes, long warmup, long count, Latencies* out, EndCounts* counts,
+                 bool viaEpoll) {
+  int pipeEnd = -1;
+  const pid_t echo = Spawn(viaEpoll ? "tcp-epoll-echo" : "tcp-echo", &pipeEnd, [=](int report) {
     unsigned port = 0;
     const int listener = ListenLoopback(&port);
     if (listener < 0 || !SendValue(report, port)) return;
     const int fd = AcceptOne(listener, kStartupMs);
     close(listener);
-    if (fd >= 0) Echo(fd, bytes);
+    if (fd >= 0) Echo(fd, bytes, viaEpoll, warmup, count, counts != nullptr ? report : -1);
   });
   if (echo < 0) return false;
   unsigned port = 0;
-  const bool started = ReceiveValue(portPipe, port, kStartupMs);
-  close(portPipe);
-  bool ok = false;
-  if (started) {
+  bool ok = ReceiveValue(pipeEnd, port, kStartupMs);
+  if (ok) {
     const int fd = ConnectLoopback(port);
-    if (fd >= 0) {
-      ok = Drive(fd, bytes, warmup, count, out);
-      close(fd);
-    }
+    ok = fd >= 0 && Drive(fd, bytes, warmup, count, out, counts ? &counts->measuring : nullptr, viaEpoll);
+    // The echo reports once it has had the last timed message.
+    if (ok && counts != nullptr) ok = ReceiveValue(pipeEnd, counts->answering, kStartupMs);
+    if (fd >= 0) close(fd);
   }
+  close(pipeEnd);
   ReapChild(echo);
   return ok;
 }

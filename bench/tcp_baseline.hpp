@@ -2,6 +2,11 @@
 // against: blocking loopback sockets with TCP_NODELAY, one process per end,
 // no framing, no event loop, no copies beyond the kernel's. Internal to
 // bench/.
+//
+// A second form of the ping-pong has each end wait in epoll_wait before it
+// reads, as a program driven by an event loop must: the same system calls
+// per message as the agent (wait, receive, send) and nothing else, the floor
+// of any loop-driven end.
 #pragma once
 
 #include <sys/types.h>
@@ -9,12 +14,22 @@
 #include <cstddef>
 
 #include "bench_support.hpp"
+#include "process_counters.hpp"
 
 namespace bench {
 
+// System calls and allocations per timed round trip at each end.
+struct EndCounts {
+  CountsPer measuring;
+  CountsPer answering;
+};
+
 // Round trips of `bytes` each way between this process and a forked echo
-// process: `warmup` untimed ones, then `count` timed one by one.
-bool TcpPingPong(std::size_t bytes, long warmup, long count, Latencies* out);
+// process: `warmup` untimed ones, then `count` timed one by one. With
+// viaEpoll, both ends wait in epoll_wait before each receive. `counts`,
+// when given, gets what each end asked of the kernel and the heap.
+bool TcpPingPong(std::size_t bytes, long warmup, long count, Latencies* out, EndCounts* counts = nullptr,
+                 bool viaEpoll = false);
 
 // The same route a relayed agent message takes: this process, a forked
 // relay that forwards each message, and a forked echo behind it (four

@@ -48,7 +48,7 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler, privat
 
   bool Start(std::string* error);
   void Stop();
-  bool Adopt(int fd, const sockaddr_in& peer) { return Accept(fd, peer); }
+  bool Adopt(int fd, const sockaddr_in& peer) { return Accept(fd, peer, false); }
 
   std::uint16_t port() const { return listener_.port(); }
   std::size_t connectionCount() const { return connections_.size(); }
@@ -72,7 +72,9 @@ class LobbyServer::Impl final : private platform::StreamChannel::Handler, privat
   // The own connection holding the player registered under id, if any.
   Connection* Holder(std::string_view id) const;
 
-  bool Accept(int fd, const sockaddr_in& address);
+  // `fromListener`: accepted by our own listener, whose options and
+  // address the connection shares.
+  bool Accept(int fd, const sockaddr_in& address, bool fromListener);
   void OnTick();
   void Reap();
 
@@ -141,7 +143,7 @@ bool LobbyServer::Impl::Start(std::string* error) {
     return false;
   }
   const char* failedCall = "listen";
-  if (!listener_.Listen(address, SOMAXCONN, [this](int fd, const sockaddr_in& peer) { Accept(fd, peer); },
+  if (!listener_.Listen(address, SOMAXCONN, [this](int fd, const sockaddr_in& peer) { Accept(fd, peer, true); },
                         &failedCall)) {
     const std::string what = std::strcmp(failedCall, "bind") == 0
                                  ? "cannot bind " + options_.bindAddress + ":" + std::to_string(options_.port)
@@ -150,6 +152,12 @@ bool LobbyServer::Impl::Start(std::string* error) {
     if (error != nullptr) *error = what + ": " + std::strerror(errno);
     return false;
   }
+  // Frames are gathered per loop turn and written at once; waiting for an
+  // acknowledgement before the next small write would only add delay.
+  // Linux gives the option of the listening socket to every connection it
+  // accepts, which saves a system call per connection.
+  const int one = 1;
+  setsockopt(listener_.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   listener_.SetShedCallback([this] { log_.Write(0, "-", "out of file descriptors: a new connection was closed"); });
 
   // Probes and their deadlines are checked on a tick fine enough for the
@@ -191,7 +199,7 @@ void LobbyServer::Impl::Stop() {
   }
 }
 
-bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
+bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address, bool fromListener) {
   const std::uint32_t source = address.sin_addr.s_addr;
   const auto who = [&] { return AddressText(address.sin_addr) + "/" + std::to_string(ntohs(address.sin_port)); };
   if (connections_.size() >= options_.maxPlayers) {
@@ -206,10 +214,10 @@ bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
     log_.Write(source, who(), "refused: %zu connections from this address already", fromThere);
     return false;
   }
-  const int one = 1;
-  // Frames are gathered per loop turn and written at once; waiting for an
-  // acknowledgement before the next small write would only add delay.
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (!fromListener) {
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // as the listener's have it
+  }
 
   const TimePoint now = Clock::now();
   platform::StreamChannel::Handler& handler = *this;
@@ -217,10 +225,17 @@ bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address) {
                                         TokenBucket(options_.lineRate, static_cast<double>(options_.lineBurst), now));
   if (!c->open()) return false;  // the loop would not watch it; the channel closed it
   c->nextProbe = now + options_.pingInterval;
-  sockaddr_in local{};
-  socklen_t localSize = sizeof local;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) == 0 && local.sin_family == AF_INET)
-    c->local = local.sin_addr;
+  probes_.Due(c->nextProbe);
+  // A listener bound to one address is reached on that one; the kernel is
+  // asked only when it listens on every address.
+  if (fromListener && listener_.address().s_addr != htonl(INADDR_ANY)) {
+    c->local = listener_.address();
+  } else {
+    sockaddr_in local{};
+    socklen_t localSize = sizeof local;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) == 0 && local.sin_family == AF_INET)
+      c->local = local.sin_addr;
+  }
   connections_.Insert(std::move(c));
   return true;
 }
@@ -237,6 +252,7 @@ void LobbyServer::Impl::OnReceived(platform::StreamChannel& channel, platform::B
       c.frameDue = kNoDeadline;
     } else if (frames > 0 || c.frameDue == kNoDeadline) {
       c.frameDue = now + options_.pingTimeout;
+      probes_.Due(c.frameDue);
     }
     connections_.Flush(c);
   }

@@ -6,22 +6,33 @@ namespace vossad {
 
 void Probes::Tick(TimePoint now) {
   if (!remoteWaits_.empty()) ExpireRemoteWaits(now);
+  if (now < nextDue_) return;
+  nextDue_ = kNoDeadline;
   connections_.ForEach([&](Connection& c) {
     if (now >= c.probeDeadline) {
       connections_.Close(c, DropReason::kNoPingAnswer);
-    } else if (now >= c.frameDue) {
+      return;
+    }
+    if (now >= c.frameDue) {
       connections_.Close(c, DropReason::kFrameStalled);
-    } else if (now >= c.nextProbe) {
+      return;
+    }
+    if (now >= c.nextProbe) {
       c.nextProbe = now + options_.pingInterval;
       Probe(c, now);
       connections_.Flush(c);
+      if (c.closed) return;
     }
+    Due(std::min({c.probeDeadline, c.frameDue, c.nextProbe}));
   });
 }
 
 void Probes::Probe(Connection& c, TimePoint now) {
   connections_.Send(c, "PING");
-  if (c.probeDeadline == kNoDeadline) c.probeDeadline = now + options_.pingTimeout;
+  if (c.probeDeadline == kNoDeadline) {
+    c.probeDeadline = now + options_.pingTimeout;
+    Due(c.probeDeadline);
+  }
 }
 
 void Probes::ProbeReported(Connection& target, const std::string& reporter, TimePoint now) {

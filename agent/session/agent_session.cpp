@@ -2,6 +2,8 @@
 // the status getters, the response status and the transport event handler.
 #include "agent_session.hpp"
 
+#include "msg.hpp"
+
 namespace zep {
 
 CAgentSession::CAgentSession() = default;
@@ -79,13 +81,7 @@ int CAgentSession::GetNextMessage(char* playerId, int* type, char* text, char* m
   if (!playerId || !text || !moreInfo) return ZEP_RET_INVALIDSTRING;
   if (!type) return ZEP_RET_INVALIDPOINTER;
   if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
-  CQueuedMessage m;
-  if (!queue_->Pop(m)) return ZEP_RET_NOMSG;
-  CopyField(playerId, CQueuedMessage::kPlayerIdSize, m.playerId);
-  *type = m.type;
-  CopyField(text, CQueuedMessage::kTextSize, m.text);
-  CopyField(moreInfo, CQueuedMessage::kTextSize, m.moreInfo);
-  return ZEP_RET_OK;
+  return queue_->PopInto(playerId, type, text, moreInfo) ? ZEP_RET_OK : ZEP_RET_NOMSG;
 }
 
 int CAgentSession::GetServerStatus(int* status) {
@@ -133,6 +129,11 @@ int CAgentSession::GetResponseStatus(int* status) {
 
 int CAgentSession::EventHandler(void* context, std::uint32_t event, std::uint32_t connectionId,
                                 std::string line) {
+  // The line's buffer goes back to the transport for the next line.
+  struct GiveBack {
+    std::string& line;
+    ~GiveBack() { ReturnSpareLine(std::move(line)); }
+  } giveBack{line};
   auto* session = static_cast<CAgentSession*>(static_cast<CAgent*>(context));
   if (!session->IsUsable()) return 0;
   // Called from the platform loop: nothing may be thrown back into it. A

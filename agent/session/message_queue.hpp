@@ -8,12 +8,18 @@
 // kMaxPeerMessages wait; the outcomes of the client's own calls and of its
 // connections (registration, a query's end, join answers, lost server or
 // owner) are always taken, and there are only ever a few of those.
+//
+// The records live in a ring whose slots are reused, strings included, so
+// that a message going through the queue costs no allocation once the ring
+// has room for what is waiting; after a burst, a queue that empties gives
+// back all but a few slots.
 #pragma once
 
-#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/ring.hpp"
 
 #include "zep/zep.h"
 
@@ -44,7 +50,9 @@ class CMessageQueue {
   // Copies each field, cut to its size. Returns true when the queue was
   // empty before.
   bool Push(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
-  bool Pop(CQueuedMessage& out);
+  // Copies the oldest message into the caller's buffers (of the sizes
+  // above) and drops it; false when the queue is empty.
+  bool PopInto(char* playerId, int* type, char* text, char* moreInfo);
   // Gives the oldest unread message of `type` with this text and moreInfo a
   // new text (cut to size) where it stands in the queue. False when no such
   // message waits: the client has read it already.
@@ -54,10 +62,13 @@ class CMessageQueue {
   // Room for one more message caused by a peer.
   bool HasRoomForPeerMessage() const { return records_.size() < kMaxPeerMessages; }
   std::size_t Size() const { return records_.size(); }
-  void Clear() { records_.clear(); }
+  void Clear();
 
  private:
-  std::deque<CQueuedMessage> records_;
+  // Slots an empty queue keeps.
+  static constexpr std::size_t kKeptSlots = 8;
+
+  platform::Ring<CQueuedMessage> records_;
 };
 
 // Copies `value` into a buffer of `size` bytes, cut to size - 1 characters

@@ -80,9 +80,10 @@ struct UserLine {
   std::string_view message;
 };
 
-// "<command> <id> <message>", built in one allocation.
+// "<command> <id> <message>", built in the spare line (no allocation once
+// lines have gone through).
 std::string Line(std::string_view command, std::string_view id, std::string_view message) {
-  std::string line;
+  std::string line = TakeSpareLine();
   line.reserve(command.size() + id.size() + message.size() + 2);
   line.append(command).append(1, ' ').append(id).append(1, ' ').append(message);
   return line;

@@ -55,7 +55,9 @@ int CAgent::AASend(std::uint32_t id, std::string text, int closeFlag) {
   zep::CClientSocket* socket = peers_->FindSocket(id);
   if (socket == nullptr) return 0;
   zep::CMsg record(std::move(text), closeFlag);
-  return peers_->Send(socket, record);
+  const int sent = peers_->Send(socket, record);
+  zep::ReturnSpareLine(std::move(record.text));
+  return sent;
 }
 
 int CAgent::ASSend(std::string text, int closeFlag) {

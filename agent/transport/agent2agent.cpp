@@ -236,6 +236,9 @@ void CAgent2Agent::HandleReceive(CClientSocket* socket) {
     }
     for (;;) {
       CMsg& record = AgentRecord();
+      // The text of the last line went to the session, which gives its
+      // buffer back once done with it.
+      if (record.text.capacity() <= std::string().capacity()) record.text = TakeSpareLine();
       if (!socket->ReceiveMsg(record)) {
         if (socket->status() == FrameStatus::kNeedMore) break;
         record.closeFlag = 1;  // bad signature or an oversized frame
@@ -245,8 +248,8 @@ void CAgent2Agent::HandleReceive(CClientSocket* socket) {
         return;
       }
       socket->frameDue = kNothingDue;
-      // The line is handed over, not copied; the record's text is assigned
-      // afresh by the next frame.
+      // The line is handed over, not copied; the record's text is read
+      // afresh into a spare buffer by the next frame.
       const int goOn = agent_ ? agent_->ClientCallBack(TE_PEER_MESSAGE, id, std::move(record.text)) : 1;
       // A callback that closed this connection should have returned 0; make
       // sure anyway before touching the socket again.

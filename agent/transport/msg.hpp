@@ -60,6 +60,15 @@ class FrameStream {
   std::size_t maxText_ = kMaxFrameText;
 };
 
+// One spare line buffer per thread. A line handed on (to the session by the
+// transport, to the transport by the session) comes back here once it has
+// been used, and the next line is read or built into it: a message going
+// through costs no allocation. TakeSpareLine gives an empty string (with the
+// capacity of the last line given back, if any); a line much longer than
+// the agents' lines is not kept.
+std::string TakeSpareLine();
+void ReturnSpareLine(std::string&& line);
+
 // One message: the unit that is written and read as a frame.
 class CMsg : public CObject {
   ZEP_DECLARE_RUNTIME_CLASS(CMsg)

@@ -44,6 +44,7 @@ bool Listener::Listen(const sockaddr_in& address, int backlog, AcceptCallback on
   detail::KeepDescriptorReserve();
   fd_ = fd;
   port_ = ntohs(bound.sin_port);
+  address_ = bound.sin_addr;
   onAccept_ = std::move(onAccept);
   return true;
 }

@@ -23,6 +23,8 @@ constexpr WatchId kPendingWatch = ~WatchId{0};
 // descriptor readable and is taken by the next dispatch.
 constexpr int kMaxRounds = 16;
 constexpr int kMaxEventsPerRound = 64;
+// Slots of the queue of posted work an empty queue keeps after a burst.
+constexpr std::size_t kKeptPendingSlots = 8;
 
 // The loop this thread is dispatching (the innermost one, when dispatches of
 // two loops nest).
@@ -108,7 +110,7 @@ void EventLoop::RunInLoop(std::function<void()> task) {
 
 void EventLoop::Enqueue(Pending pending) {
   std::lock_guard<std::mutex> lock(pendingMutex_);
-  pending_.push_back(std::move(pending));
+  pending_.PushSlot() = std::move(pending);
   // A callback of a running dispatch queues on the loop thread; that
   // dispatch runs the work before it returns, so waking the loop through
   // the eventfd would only cost system calls.
@@ -213,7 +215,10 @@ int EventLoop::RunPending() {
       }
       p = std::move(pending_.front());
       pending_.pop_front();
-      if (pending_.empty()) ClearSignalLocked();
+      if (pending_.empty()) {
+        ClearSignalLocked();
+        pending_.ShrinkIfEmpty(kKeptPendingSlots);
+      }
     }
     if (p.task) {
       p.task();

@@ -1,6 +1,7 @@
 // Asynchronous sockets over real loopback connections.
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/async_socket.hpp"
+#include "platform/listener.hpp"
 
 namespace {
 
@@ -352,6 +354,31 @@ TEST_F(SocketTest, OutOfDescriptorsAWaitingConnectionIsClosedAndTheListenerGoesQ
   EXPECT_TRUE(closedByListener) << "taken with the reserve descriptor and closed at once";
   EXPECT_EQ(later, 0) << "nothing is left waiting, so the listener is quiet";
   EXPECT_TRUE(listener.accepted.empty());
+}
+
+// The lobby server sets TCP_NODELAY once on its listener and relies on every
+// accepted connection having it.
+TEST(ListenerTest, AcceptedConnectionsHaveTheListenersAddressAndNoDelay) {
+  platform::Listener listener;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int accepted = -1;
+  ASSERT_TRUE(listener.Listen(a, 4, [&](int fd, const sockaddr_in&) { accepted = fd; }));
+  EXPECT_EQ(listener.address().s_addr, htonl(INADDR_LOOPBACK));
+  const int one = 1;
+  ASSERT_EQ(setsockopt(listener.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one), 0);
+
+  const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  a.sin_port = htons(listener.port());
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_TRUE(PumpUntil([&] { return accepted >= 0; }));
+  int noDelay = 0;
+  socklen_t size = sizeof noDelay;
+  ASSERT_EQ(getsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
+  EXPECT_NE(noDelay, 0);
+  close(accepted);
+  close(client);
 }
 
 TEST_F(SocketTest, CreateFailsOnAPortThatIsAlreadyListening) {

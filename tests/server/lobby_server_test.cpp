@@ -397,6 +397,10 @@ TEST_F(HostileClientTest, AFrameLongerThanAnyLineClosesItsConnectionBeforeItsTex
 TEST_F(HostileClientTest, AFrameThatNeverFinishesIsDroppedWithinThePingTimeout) {
   Vossad server({"--ping-interval", "60", "--ping-timeout", "0.5"});
   auto patient = Registered(server, 2001, Description("Patient"));
+  // Long enough for the probe tick (every 125 ms here) to have looked at
+  // the connections: nothing else is due for a minute, so only the frame's
+  // own deadline can bring the tick back.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
   Client trickle(server.port());
   const std::string frame = Frame("JOIN ID=2002;APP=Corva;OWN=1.1.1.1;" + kSep + std::string(3000, 'x'));
   std::size_t sent = 0;

@@ -16,12 +16,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <unordered_map>
 
 #include "platform/platform.h"
+#include "platform/ring.hpp"
 
 namespace platform {
 
@@ -114,7 +114,9 @@ class PLAT_EXPORT EventLoop {
   std::unordered_map<WatchId, Entry> watches_;
 
   std::mutex pendingMutex_;
-  std::deque<Pending> pending_;
+  // Its slots are reused: posting costs no allocation (a task's own
+  // captures aside).
+  Ring<Pending> pending_;
   bool signalled_ = false;
   std::atomic<bool> quit_{false};
 };

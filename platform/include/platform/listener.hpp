@@ -44,8 +44,13 @@ class PLAT_EXPORT Listener {
   void Close();
 
   bool listening() const { return fd_ >= 0; }
-  // The port bound (useful with port 0).
+  // The listening descriptor (-1 when not listening), for socket options
+  // that accepted connections inherit from it.
+  int fd() const { return fd_; }
+  // The port bound (useful with port 0) and the address (INADDR_ANY when
+  // bound to every address).
   std::uint16_t port() const { return port_; }
+  in_addr address() const { return address_; }
 
  private:
   void OnAcceptable();
@@ -53,6 +58,7 @@ class PLAT_EXPORT Listener {
   EventLoop& loop_;
   int fd_ = -1;
   std::uint16_t port_ = 0;
+  in_addr address_{};
   FdWatch watch_;
   AcceptCallback onAccept_;
   std::function<void()> onShed_;

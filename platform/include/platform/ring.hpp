@@ -1,0 +1,68 @@
+// ring.hpp - a first-in, first-out queue whose slots are reused (public; the
+// loop's queue of posted work and the agent's message queue are rings).
+//
+// A slot keeps what it last held when its item is taken, so an item type
+// that owns memory (a string) keeps that memory for the next item put there:
+// once the ring has room for what waits, going through it costs no
+// allocation. The ring doubles when full; an empty ring larger than `kept`
+// slots gives the rest back (ShrinkIfEmpty), so that a burst does not hold
+// its memory for good.
+#pragma once
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+template <typename T>
+class Ring {
+ public:
+  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return size_; }
+
+  // The slot after the last item, made part of the ring: assign every field
+  // of it (it holds whatever its last item left there).
+  T& PushSlot() {
+    if (size_ == slots_.size()) Grow();
+    return At(size_++);
+  }
+  // The oldest item; the ring must not be empty.
+  T& front() { return At(0); }
+  // Drops the oldest item, leaving its slot as it is for reuse.
+  void pop_front() {
+    head_ = (head_ + 1) % slots_.size();
+    --size_;
+  }
+  // The i-th oldest item.
+  T& At(std::size_t i) { return slots_[(head_ + i) % slots_.size()]; }
+
+  void clear() {
+    head_ = 0;
+    size_ = 0;
+  }
+  // When empty, keeps at most `kept` slots.
+  void ShrinkIfEmpty(std::size_t kept) {
+    if (size_ != 0 || slots_.size() <= kept) return;
+    head_ = 0;
+    slots_.resize(kept);
+    slots_.shrink_to_fit();
+  }
+
+ private:
+  static constexpr std::size_t kFirstSlots = 8;
+
+  // Twice the slots, the items moved to the front in order.
+  void Grow() {
+    std::vector<T> grown(slots_.empty() ? kFirstSlots : 2 * slots_.size());
+    for (std::size_t i = 0; i < size_; ++i) grown[i] = std::move(At(i));
+    slots_ = std::move(grown);
+    head_ = 0;
+  }
+
+  std::vector<T> slots_;
+  std::size_t head_ = 0;  // the oldest item
+  std::size_t size_ = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,44 @@
+// The client's message queue: first in, first out across the ring's wrap and
+// growth, fields cut to the caller's buffers, and an unread message's text
+// replaced where it stands.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "message_queue.hpp"
+
+namespace {
+
+struct Read {
+  char id[ZEP_PLAYERID_SIZE];
+  int type = 0;
+  char text[ZEP_TEXT_SIZE];
+  char more[ZEP_TEXT_SIZE];
+};
+
+TEST(MessageQueue, KeepsOrderAcrossWrapAndGrowthAndReplacesUnreadText) {
+  zep::CMessageQueue queue;
+  Read r;
+  int next = 0;
+  // Half full, then read, so that the ring's start has moved when it grows.
+  for (int i = 0; i < 5; ++i) queue.Push(std::to_string(i), i, "t", std::nullopt);
+  for (; next < 3; ++next) ASSERT_TRUE(queue.PopInto(r.id, &r.type, r.text, r.more));
+  for (int i = 5; i < 40; ++i) queue.Push(std::to_string(i), i, "t", std::nullopt);
+  EXPECT_TRUE(queue.ReplaceUnreadText(20, "t", "  ", "new"));
+  for (; queue.PopInto(r.id, &r.type, r.text, r.more); ++next) {
+    EXPECT_EQ(r.type, next);
+    EXPECT_EQ(std::string(r.id), std::to_string(next));
+    EXPECT_EQ(std::string(r.text), next == 20 ? "new" : "t");
+    EXPECT_EQ(std::string(r.more), "  ");
+  }
+  EXPECT_EQ(next, 40);
+  EXPECT_TRUE(queue.IsEmpty());
+
+  // Emptied after the burst, it takes messages as before.
+  EXPECT_TRUE(queue.Push(std::nullopt, 1, std::string(600, 'x'), "m"));
+  ASSERT_TRUE(queue.PopInto(r.id, &r.type, r.text, r.more));
+  EXPECT_EQ(std::string(r.id), "  ");
+  EXPECT_EQ(std::string(r.text), std::string(ZEP_TEXT_SIZE - 1, 'x'));
+}
+
+}  // namespace

@@ -14,6 +14,10 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// Bytes of one reply waiting to be whole. The fleet's largest replies (a
+// scan or a read of 512 records of at most a few KiB each) stay far below.
+constexpr std::size_t kMaxBufferedReply = 8 * 1024 * 1024;
+
 bool ParseNumber(std::string_view text, unsigned long max, unsigned long* out) {
   if (text.empty() || text.size() > 10) return false;
   unsigned long value = 0;
@@ -249,7 +253,16 @@ void RedisClient::UpdateWatch() {
     return;
   }
   watch_ = platform::FdWatch(loop_, ac_->c.fd, events, [this](std::uint32_t ready) {
-    if (ac_ != nullptr && (ready & (EPOLLIN | EPOLLERR | EPOLLHUP)) != 0) redisAsyncHandleRead(ac_);
+    if (ac_ != nullptr && (ready & (EPOLLIN | EPOLLERR | EPOLLHUP)) != 0) {
+      redisAsyncHandleRead(ac_);
+      // hiredis keeps a bulk reply's bytes until all of them are in: a
+      // store sending one far larger than anything the fleet asks for is
+      // cut off before it costs the server its memory.
+      if (ac_ != nullptr && ac_->c.reader != nullptr && ac_->c.reader->len - ac_->c.reader->pos > kMaxBufferedReply) {
+        Drop("the store sent an oversized reply");
+        return;
+      }
+    }
     if (ac_ != nullptr && (ready & EPOLLOUT) != 0) redisAsyncHandleWrite(ac_);
   });
   if (!watch_.active()) {

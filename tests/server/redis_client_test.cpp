@@ -88,6 +88,20 @@ TEST(RedisClient, ACommandWithoutAnswerTimesOutAndTheClientReconnects) {
   EXPECT_EQ(Ask(client, {"PING"}), "PONG");
 }
 
+TEST(RedisClient, AnOversizedReplyDropsTheConnectionAndTheClientReconnects) {
+  RedisServer server;
+  Probe probe;
+  RedisClient client(platform::EventLoop::Default(), At(server), Quick(), [&] { ++probe.ups; }, [&] { ++probe.downs; });
+  client.Start();
+  ASSERT_TRUE(PumpUntil([&] { return client.up(); }));
+  // A 9 MiB value, as a corrupt or hostile store could hold.
+  EXPECT_EQ(Ask(client, {"SETRANGE", "big", std::to_string(9 * 1024 * 1024), "x"}), std::to_string(9 * 1024 * 1024 + 1));
+  EXPECT_EQ(Ask(client, {"GET", "big"}), "(null)");
+  EXPECT_EQ(probe.downs, 1);
+  ASSERT_TRUE(PumpUntil([&] { return client.up(); }));
+  EXPECT_EQ(Ask(client, {"GETRANGE", "big", "-1", "-1"}), "x");
+}
+
 TEST(RedisClient, ServerStoppedAndStartedAgainIsFoundAgain) {
   RedisServer server;
   Probe probe;

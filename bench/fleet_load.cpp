@@ -149,7 +149,7 @@ double RunSetUp(const Options& o, std::size_t instances, bool fleet, double inMe
     std::vector<std::string> args = {"--quiet", "--max-players", "20000", "--max-per-address", "100000",
                                      "--ping-interval", "600", "--line-rate", "100000000", "--line-burst", "100000000"};
     if (fleet) {
-      args.insert(args.end(), {"--store", redis->url(), "--instance", "i" + std::to_string(i)});
+      args.insert(args.end(), {"--store", redis->url(), "--instance", std::string("i") + std::to_string(i)});
     }
     servers.push_back(std::make_unique<testsupport::Vossad>(args));
   }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -101,8 +102,13 @@ ServerList FleetServerList(const std::vector<std::string>& addresses) {
     }
   }
   ServerList list;
-  list.version = "f" + std::to_string(hash);
-  list.lines.push_back("ServerCount=" + std::to_string(addresses.size()));
+  // Formatted into a buffer: GCC 12 warns (-Wrestrict, wrongly) on a short
+  // literal put in front of a string.
+  char version[16];
+  std::snprintf(version, sizeof version, "f%u", static_cast<unsigned>(hash));
+  list.version = version;
+  const std::string count = std::to_string(addresses.size());
+  list.lines.push_back("ServerCount=" + count);
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     const std::string number = std::to_string(i + 1);
     list.lines.push_back("Server" + number + "=" + addresses[i]);

@@ -2,19 +2,16 @@
 // in its memory (internal to vossad): the Registry the server runs on when
 // it shares its list with no one.
 //
-// Order is a vector of slots sorted by registration number. Removing a player
-// leaves an empty slot behind (O(log n) to find it); slots are compacted once
-// more than half of them are empty, which keeps the numbers, so cursors stay
-// valid.
+// Players are numbered in the order they register and kept in that order
+// (serial_order.hpp), found by id through a hash map.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
 #include "registry.hpp"
+#include "serial_order.hpp"
 
 namespace vossad {
 
@@ -32,17 +29,9 @@ class PlayerRegistry final : public Registry {
   std::size_t ScanFrom(std::uint64_t from, std::span<const Player*> out) const override;
 
  private:
-  struct Slot {
-    std::uint64_t serial;
-    std::unique_ptr<Player> player;  // empty once removed
-  };
-
-  std::size_t LowerBound(std::uint64_t serial) const;
   Player* FindOwned(std::string_view id) const;
-  void Compact();
 
-  std::vector<Slot> slots_;
-  std::size_t emptySlots_ = 0;
+  SerialOrder<Player> order_;
   std::uint64_t nextSerial_ = 1;
   // Keys point into the players' own id strings.
   std::unordered_map<std::string_view, Player*> byId_;

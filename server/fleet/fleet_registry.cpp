@@ -80,46 +80,45 @@ FleetRegistry::Entry* FleetRegistry::Insert(Player player, const std::string* ow
   entry->player = std::move(player);
   entry->owner = owner;
   entry->token = nextToken_++;
-  Entry* raw = entry.get();
-  ClearNumber(raw->player.serial);
-  order_.emplace(raw->player.serial, std::move(entry));
+  const std::uint64_t serial = entry->player.serial;
+  ClearNumber(serial);
+  Entry* raw = order_.Insert(serial, std::move(entry));
   byId_[std::string_view(raw->player.id)] = raw;
   return raw;
 }
 
 void FleetRegistry::Erase(Entry* entry) {
-  const auto it = order_.find(entry->player.serial);
-  if (it == order_.end() || it->second.get() != entry) return;
+  const std::uint64_t serial = entry->player.serial;
+  if (order_.Find(serial) != entry) return;
   byId_.erase(std::string_view(entry->player.id));
-  order_.erase(it);
+  order_.Take(serial);
 }
 
 void FleetRegistry::Rekey(Entry* entry, std::uint64_t serial) {
   if (entry->player.serial == serial) return;
-  auto node = order_.extract(entry->player.serial);
-  if (node.empty()) return;
+  std::unique_ptr<Entry> moving = order_.Take(entry->player.serial);
+  if (moving == nullptr) return;
   ClearNumber(serial);
-  node.key() = serial;
-  entry->player.serial = serial;
-  order_.insert(std::move(node));
+  moving->player.serial = serial;
+  order_.Insert(serial, std::move(moving));
 }
 
 void FleetRegistry::ClearNumber(std::uint64_t serial) {
-  const auto clash = order_.find(serial);
-  if (clash == order_.end()) return;
-  Entry* other = clash->second.get();
+  Entry* other = order_.Find(serial);
+  if (other == nullptr) return;
   if (other->owner == nullptr) {
     // Our own, under a number of the store as it was before it restarted
     // empty: it goes to the end until its new number comes back.
-    auto node = order_.extract(clash);
-    node.key() = other->player.serial = nextProvisional_++;
-    order_.insert(std::move(node));
+    std::unique_ptr<Entry> moving = order_.Take(serial);
+    moving->player.serial = nextProvisional_++;
+    const std::uint64_t provisional = moving->player.serial;
+    order_.Insert(provisional, std::move(moving));
     return;
   }
   // Two players of others under one number: a store that restarted, or a
   // corrupt one; the later one stands.
   byId_.erase(std::string_view(other->player.id));
-  order_.erase(clash);
+  order_.Take(serial);
 }
 
 const std::string* FleetRegistry::Owner(std::string_view name) {
@@ -168,10 +167,7 @@ const Player* FleetRegistry::Find(std::string_view id) const {
 }
 
 std::size_t FleetRegistry::ScanFrom(std::uint64_t from, std::span<const Player*> out) const {
-  std::size_t filled = 0;
-  for (auto it = order_.lower_bound(from); it != order_.end() && filled < out.size(); ++it)
-    out[filled++] = &it->second->player;
-  return filled;
+  return order_.Scan(from, out, [](const Entry& entry) { return &entry.player; });
 }
 
 // ---- writing to the store ----------------------------------------------
@@ -224,10 +220,10 @@ void FleetRegistry::OnStoreUp() {
   reportedDown_ = false;
   std::vector<std::string> keep{options_.instance};
   std::vector<Entry*> own;
-  for (const auto& [serial, entry] : order_) {
+  for (Entry* entry : order_.From()) {
     if (entry->owner != nullptr) continue;
     keep.push_back(entry->player.id);
-    own.push_back(entry.get());
+    own.push_back(entry);
   }
   Script(scripts::kKeepOnly, std::move(keep));
   for (Entry* entry : own) {
@@ -250,8 +246,8 @@ void FleetRegistry::Heartbeat() {
   // Registrations the store refused to write (a broken store) are tried
   // again, each at most once a heartbeat.
   std::vector<Entry*> unwritten;
-  for (auto it = order_.lower_bound(kProvisionalSerials); it != order_.end(); ++it) {
-    if (it->second->owner == nullptr && !it->second->publishing) unwritten.push_back(it->second.get());
+  for (Entry* entry : order_.From(kProvisionalSerials)) {
+    if (entry->owner == nullptr && !entry->publishing) unwritten.push_back(entry);
   }
   for (Entry* entry : unwritten) Publish(entry, 0);
   Script(scripts::kHeartbeat,
@@ -363,9 +359,8 @@ void FleetRegistry::ScanSnapshot(std::uint64_t generation, std::string cursor) {
 
 void FleetRegistry::ApplySnapshot() {
   std::vector<std::string> gone;
-  for (auto it = order_.begin(); it != order_.end();) {
-    Entry& entry = *it->second;
-    ++it;
+  for (Entry* listed : order_.From()) {
+    Entry& entry = *listed;
     if (entry.owner == nullptr) continue;
     const auto stored = snapshot_.find(entry.player.id);
     if (stored != snapshot_.end() && stored->second.serial == entry.player.serial &&

@@ -25,7 +25,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -37,6 +36,7 @@
 #include "fleet/store_records.hpp"
 #include "platform/timer.hpp"
 #include "registry.hpp"
+#include "serial_order.hpp"
 #include "server_log.hpp"
 
 namespace vossad {
@@ -124,7 +124,7 @@ class FleetRegistry final : public Registry {
   // Says once when the store cannot be reached from the start.
   platform::Timer firstContact_;
 
-  std::map<std::uint64_t, std::unique_ptr<Entry>> order_;
+  SerialOrder<Entry> order_;
   // Keys point into the entries' own id strings.
   std::unordered_map<std::string_view, Entry*> byId_;
   std::set<std::string, std::less<>> owners_;

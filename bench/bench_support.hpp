@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,24 @@ inline long ResidentBytes(int pid) {
     status.ignore(1 << 16, '\n');
   }
   return 0;
+}
+
+// CPU time of a process's main thread in seconds, user and system:
+// nanoseconds from schedstat when the kernel keeps it, else utime + stime
+// of /proc/<pid>/stat (in ticks).
+inline double CpuSeconds(int pid) {
+  std::ifstream schedstat("/proc/" + std::to_string(pid) + "/schedstat");
+  unsigned long long ns = 0;
+  if (schedstat >> ns && ns > 0) return static_cast<double>(ns) / 1e9;
+  std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+  const std::size_t end = stat.rfind(')');
+  if (end == std::string::npos) return 0;
+  unsigned long long utime = 0, stime = 0;
+  if (std::sscanf(stat.c_str() + end + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime,
+                  &stime) != 2)
+    return 0;
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 inline std::string TargetNote(const std::string& what, bool met) {

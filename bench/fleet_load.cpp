@@ -157,6 +157,9 @@ double RunSetUp(const Options& o, std::size_t instances, bool fleet, double inMe
   std::vector<long> rssBefore;
   for (auto& s : servers) rssBefore.push_back(bench::ResidentBytes(s->pid()));
   const long redisBefore = fleet ? RedisMemory(*redis) : 0;
+  double cpuBefore = 0;
+  for (auto& s : servers) cpuBefore += bench::CpuSeconds(s->pid());
+  const double redisCpuBefore = fleet ? bench::CpuSeconds(redis->pid()) : 0;
 
   int report[2];
   int hold[2];
@@ -185,6 +188,9 @@ double RunSetUp(const Options& o, std::size_t instances, bool fleet, double inMe
     slowest = std::max(slowest, seconds);
   }
   const long players = share * static_cast<long>(kLoaders);
+  double cpuAfter = 0;
+  for (auto& s : servers) cpuAfter += bench::CpuSeconds(s->pid());
+  const double redisCpu = fleet ? bench::CpuSeconds(redis->pid()) - redisCpuBefore : 0;
   if (!ok) std::fprintf(stderr, "%s: a loader failed\n", label.c_str());
 
   // Every replica holds every player before anything else is measured.
@@ -213,6 +219,11 @@ double RunSetUp(const Options& o, std::size_t instances, bool fleet, double inMe
   } else {
     std::printf("%s: %s /s\n", rateFigure.c_str(), bench::Num(rate).c_str());
   }
+  // CPU is what a shared machine cannot blur: the rate above depends on
+  // what else runs, the work per registration does not.
+  std::printf("fleet %s: CPU per registration: %s us in the instances%s\n", label.c_str(),
+              bench::Num((cpuAfter - cpuBefore) * 1e6 / players).c_str(),
+              fleet ? (", " + bench::Num(redisCpu * 1e6 / players) + " us in Redis").c_str() : "");
   // Queries at the first instance.
   std::vector<double> micros;
   for (long i = 0; i < o.queries + 20; ++i) {

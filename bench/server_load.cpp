@@ -41,7 +41,6 @@
 #include <mutex>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -101,25 +100,7 @@ class Server {
   // Resident memory in bytes.
   long Rss() const { return bench::ResidentBytes(pid()); }
 
-  // CPU time in seconds, user and system: nanoseconds from schedstat when
-  // the kernel keeps it, else utime + stime of /proc/<pid>/stat (in ticks).
-  double CpuSeconds() const {
-    std::ifstream schedstat("/proc/" + std::to_string(pid()) + "/schedstat");
-    unsigned long long ns = 0;
-    if (schedstat >> ns && ns > 0) return static_cast<double>(ns) / 1e9;
-    std::ifstream statFile("/proc/" + std::to_string(pid()) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
-    const std::size_t end = stat.rfind(')');
-    if (end == std::string::npos) return 0;
-    std::istringstream fields(stat.substr(end + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-      if (i == 14) utime = std::stoull(field);
-      if (i == 15) stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-  }
+  double CpuSeconds() const { return bench::CpuSeconds(pid()); }
 
  private:
   static std::vector<std::string> Arguments(const std::string& listFile, std::size_t maxPlayers,

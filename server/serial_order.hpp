@@ -38,12 +38,16 @@ class SerialOrder {
       return slots_.back().item.get();
     }
     const std::size_t i = LowerBound(serial);
-    if (i < slots_.size() && slots_[i].serial == serial) {
-      if (slots_[i].item != nullptr) return nullptr;
+    if (i < slots_.size() && slots_[i].item == nullptr) {
+      // An empty slot where the number belongs takes it (the order holds:
+      // the slot before is lower, this one was at least as high). An item
+      // moved to a lower number usually lands in the slot it just left.
+      slots_[i].serial = serial;
       slots_[i].item = std::move(item);
       --emptySlots_;
       return slots_[i].item.get();
     }
+    if (i < slots_.size() && slots_[i].serial == serial) return nullptr;
     return slots_.insert(slots_.begin() + static_cast<std::ptrdiff_t>(i), Slot{serial, std::move(item)})
         ->item.get();
   }

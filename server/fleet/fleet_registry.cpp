@@ -18,6 +18,9 @@ constexpr std::chrono::milliseconds kReadBlock{1000};
 constexpr const char* kScanCount = "512";
 // Each event has a handful of fields; one with more is not ours.
 constexpr std::size_t kMaxEventFields = 16;
+// Changes carried by one script call: the store runs a call at a time, so
+// a long one would hold up every instance's commands.
+constexpr std::size_t kMaxChangesPerCall = 128;
 // Instance names a replica keeps apart; more are taken as corrupt.
 constexpr std::size_t kMaxOwners = 4096;
 
@@ -26,12 +29,17 @@ std::string_view Text(const redisReply& r) {
                                                                         : std::string_view();
 }
 
+std::string_view ErrorText(const redisReply& r) {
+  return r.type == REDIS_REPLY_ERROR ? std::string_view(r.str, r.len) : std::string_view();
+}
+
 bool IsArray(const redisReply* r) { return r != nullptr && r->type == REDIS_REPLY_ARRAY; }
 
 }  // namespace
 
 FleetRegistry::FleetRegistry(platform::EventLoop& loop, FleetOptions options, ServerLog& log)
-    : options_(std::move(options)),
+    : loop_(loop),
+      options_(std::move(options)),
       log_(log),
       store_(
           loop, options_.store, options_.timing, [this] { OnStoreUp(); }, [this] { OnStoreDown(); }),
@@ -148,8 +156,7 @@ void FleetRegistry::Remove(const Player* player) {
   const std::string id = player->id;
   Erase(entry);
   // A registration not written yet is removed when its number comes back.
-  if (own && serial < kProvisionalSerials)
-    Script(scripts::kRemove, {options_.instance, id, std::to_string(serial)});
+  if (own && serial < kProvisionalSerials) Change({"d", id, std::to_string(serial)});
 }
 
 void FleetRegistry::SetInGame(const Player* player) {
@@ -158,7 +165,7 @@ void FleetRegistry::SetInGame(const Player* player) {
   if (entry == nullptr || &entry->player != player) return;
   entry->player.inGame = true;
   if (entry->owner == nullptr && player->serial < kProvisionalSerials)
-    Script(scripts::kInGame, {options_.instance, player->id, std::to_string(player->serial)});
+    Change({"g", player->id, std::to_string(player->serial)});
 }
 
 const Player* FleetRegistry::Find(std::string_view id) const {
@@ -173,18 +180,91 @@ std::size_t FleetRegistry::ScanFrom(std::uint64_t from, std::span<const Player*>
 // ---- writing to the store ----------------------------------------------
 
 void FleetRegistry::Script(const char* script, std::vector<std::string> args, RedisClient::Callback done) {
+  FlushChanges();
   if (!store_.up()) {
     if (done) done(nullptr);
     return;
   }
-  std::vector<std::string> command{"EVAL", script, "0"};
+  SendScript(script, std::move(args), std::move(done));
+}
+
+void FleetRegistry::SendScript(const char* script, std::vector<std::string> args, RedisClient::Callback done) {
+  const auto digest = digests_.find(script);
+  const bool byDigest = digest != digests_.end();
+  std::vector<std::string> command;
+  command.reserve(args.size() + 3);
+  command.insert(command.end(), {byDigest ? "EVALSHA" : "EVAL", byDigest ? digest->second : script, "0"});
   for (std::string& a : args) command.push_back(std::move(a));
-  store_.Command(command, [this, done = std::move(done), alive = alive_](const redisReply* reply) {
+  store_.Command(command, [this, byDigest, done = std::move(done), alive = alive_](const redisReply* reply) {
     if (!*alive) return;
+    if (byDigest && reply != nullptr && ErrorText(*reply).starts_with("NOSCRIPT")) {
+      // The store's script cache was emptied under us. Calls sent since
+      // fail alike; sending them again could change their order, so the
+      // connection starts over as after a loss (the store is told again
+      // which players this instance holds).
+      if (done) done(nullptr);
+      store_.Reconnect("the store lost its scripts");
+      return;
+    }
     if (reply != nullptr && reply->type == REDIS_REPLY_ERROR) {
-      log_.Write(0, "-", "the store refused a change: %s", Printable(Text(*reply), 120).c_str());
+      log_.Write(0, "-", "the store refused a change: %s", Printable(ErrorText(*reply), 120).c_str());
     }
     if (done) done(reply);
+  });
+}
+
+void FleetRegistry::LoadScripts() {
+  for (const char* script : scripts::kAll) {
+    if (digests_.count(script) != 0) continue;
+    store_.Command({"SCRIPT", "LOAD", script}, [this, script, alive = alive_](const redisReply* reply) {
+      if (!*alive || reply == nullptr) return;
+      const std::string_view digest = Text(*reply);
+      if (reply->type == REDIS_REPLY_STRING && digest.size() == 40 &&
+          digest.find_first_not_of("0123456789abcdef") == std::string_view::npos)
+        digests_[script] = std::string(digest);
+    });
+  }
+}
+
+void FleetRegistry::Change(std::initializer_list<std::string_view> change, RedisClient::Callback done) {
+  if (!store_.up()) {
+    if (done) done(nullptr);
+    return;
+  }
+  if (changesDone_.empty()) changes_.push_back(options_.instance);
+  for (const std::string_view part : change) changes_.emplace_back(part);
+  changesDone_.push_back(std::move(done));
+  if (changesDone_.size() >= kMaxChangesPerCall) {
+    FlushChanges();
+  } else if (!flushQueued_) {
+    flushQueued_ = true;
+    loop_.RunInLoop([this, alive = alive_] {
+      if (!*alive) return;
+      flushQueued_ = false;
+      FlushChanges();
+    });
+  }
+}
+
+void FleetRegistry::FlushChanges() {
+  if (changesDone_.empty()) return;
+  std::vector<std::string> args;
+  args.swap(changes_);
+  std::vector<RedisClient::Callback> done;
+  done.swap(changesDone_);
+  if (!store_.up()) {
+    for (RedisClient::Callback& d : done) {
+      if (d) d(nullptr);
+    }
+    return;
+  }
+  SendScript(scripts::kApply, std::move(args), [done = std::move(done)](const redisReply* reply) {
+    // Each change gets its own answer; an error or a lost call is the
+    // answer of all of them.
+    const bool each = IsArray(reply) && reply->elements == done.size();
+    for (std::size_t i = 0; i < done.size(); ++i) {
+      if (done[i]) done[i](each ? reply->element[i] : reply);
+    }
   });
 }
 
@@ -193,8 +273,7 @@ void FleetRegistry::Publish(Entry* entry, std::uint64_t previous) {
   const std::string id = p.id;
   const std::uint64_t token = entry->token;
   entry->publishing = true;
-  Script(scripts::kRegister,
-         {options_.instance, id, EncodeRecord(p.app, p.own, p.description.text()), std::to_string(previous),
+  Change({"r", id, EncodeRecord(p.app, p.own, p.description.text()), std::to_string(previous),
           p.inGame ? "1" : "0"},
          [this, id, token](const redisReply* reply) {
            if (Entry* now = FindEntry(id); now != nullptr && now->token == token) now->publishing = false;
@@ -205,17 +284,18 @@ void FleetRegistry::Publish(Entry* entry, std::uint64_t previous) {
            Entry* now = FindEntry(id);
            if (now == nullptr || now->token != token) {
              // Removed while the write was on its way.
-             Script(scripts::kRemove, {options_.instance, id, std::to_string(serial)});
+             Change({"d", id, std::to_string(serial)});
              return;
            }
            const bool wasProvisional = now->player.serial >= kProvisionalSerials;
            Rekey(now, serial);
            if (wasProvisional && now->player.inGame)
-             Script(scripts::kInGame, {options_.instance, id, std::to_string(serial)});
+             Change({"g", id, std::to_string(serial)});
          });
 }
 
 void FleetRegistry::OnStoreUp() {
+  LoadScripts();
   if (reportedDown_) log_.Write(0, "-", "the store is back: writing this instance's %s", "players again");
   reportedDown_ = false;
   std::vector<std::string> keep{options_.instance};
@@ -234,6 +314,7 @@ void FleetRegistry::OnStoreUp() {
 }
 
 void FleetRegistry::OnStoreDown() {
+  digests_.clear();  // the store that comes back may be another
   heartbeat_.Stop();
   if (!reportedDown_) {
     log_.Write(0, "-", "lost the store: serving this instance's players, reconnecting");
@@ -484,12 +565,12 @@ bool FleetRegistry::ApplyEvent(const redisReply& entry) {
 }
 
 void FleetRegistry::ApplyRegistration(std::string_view id, std::string_view value) {
+  if (StoredOwner(value) == options_.instance) return;  // the echo of our own
   std::optional<StoredPlayer> stored = DecodeValue(value);
   if (!stored) {
     Corrupt("a registration");
     return;
   }
-  if (stored->owner == options_.instance) return;  // the echo of our own
   if (Entry* present = FindEntry(id); present != nullptr && present->owner == nullptr) {
     // Another instance took the id (its take-over was decided there).
     const ConnectionRef connection = present->player.connection;

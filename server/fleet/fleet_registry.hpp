@@ -24,6 +24,7 @@
 #pragma once
 
 #include <chrono>
+#include <initializer_list>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -97,7 +98,17 @@ class FleetRegistry final : public Registry {
   void OnStoreUp();
   void OnStoreDown();
   void Publish(Entry* entry, std::uint64_t previous);
+  // Runs a script in the store, after every change queued before it.
   void Script(const char* script, std::vector<std::string> args, RedisClient::Callback done = {});
+  // Calls it by its digest once the store has it cached, by its text
+  // until then.
+  void SendScript(const char* script, std::vector<std::string> args, RedisClient::Callback done);
+  void LoadScripts();
+  // Queues a change for the next kApply call (store_scripts.hpp): the
+  // changes of one turn of the loop go in one call. `done` gets that
+  // change's own answer.
+  void Change(std::initializer_list<std::string_view> change, RedisClient::Callback done = {});
+  void FlushChanges();
   void Heartbeat();
 
   // The reader connection.
@@ -114,6 +125,7 @@ class FleetRegistry final : public Registry {
   // a command a second, not a busy loop.
   void RetryLater(std::uint64_t generation, const char* what);
 
+  platform::EventLoop& loop_;
   FleetOptions options_;
   ServerLog& log_;
   FleetEvents* events_ = nullptr;
@@ -130,6 +142,13 @@ class FleetRegistry final : public Registry {
   std::set<std::string, std::less<>> owners_;
   std::uint64_t nextProvisional_ = kProvisionalSerials;
   std::uint64_t nextToken_ = 1;
+
+  // Changes queued this turn: kApply's arguments and each one's callback.
+  std::vector<std::string> changes_;
+  std::vector<RedisClient::Callback> changesDone_;
+  bool flushQueued_ = false;
+  // Script text -> digest in the store's cache, for this connection.
+  std::unordered_map<const char*, std::string> digests_;
 
   std::uint64_t readerGeneration_ = 0;
   std::string lastId_ = "0-0";

@@ -64,6 +64,11 @@ class RedisClient {
   // Starts connecting (and reconnecting for as long as the client lives).
   void Start();
   bool up() const { return up_; }
+  // Drops the connection as if it had failed (waiting commands answered
+  // with null, onDown) and connects again after the backoff.
+  void Reconnect(const char* why) {
+    if (ac_ != nullptr) Drop(why);
+  }
 
   // Sends a command of binary-safe arguments; the callback runs exactly
   // once, later, on the loop. `timeout` (zero: the default) bounds the wait

@@ -100,4 +100,12 @@ std::optional<StoredPlayer> DecodeValue(std::string_view value) {
   return player;
 }
 
+std::string_view StoredOwner(std::string_view value) {
+  const std::size_t first = value.find('\n');
+  if (first == std::string_view::npos) return {};
+  const std::size_t second = value.find('\n', first + 1);
+  if (second == std::string_view::npos) return {};
+  return value.substr(first + 1, second - first - 1);
+}
+
 }  // namespace vossad

@@ -44,5 +44,8 @@ std::optional<std::uint64_t> ParseSerial(std::string_view text);
 
 std::string EncodeRecord(std::string_view app, std::string_view own, std::string_view description);
 std::optional<StoredPlayer> DecodeValue(std::string_view value);
+// The owner named in a value, unchecked: enough to pass over an instance's
+// own registrations without decoding them; empty when there is none.
+std::string_view StoredOwner(std::string_view value);
 
 }  // namespace vossad

@@ -33,37 +33,55 @@ namespace vossad::scripts {
   "  emit('t', 'del', 'id', id, 'n', on)\n"                                                     \
   "end\n"
 
-// ARGV: me, id, record, previous number ("0": none), in game ("0"/"1").
-// Keeps a registration this instance still holds under that number;
-// otherwise takes the id (from whoever held it) under a new number.
-// Returns the number.
-inline constexpr const char* kRegister = VOSSAD_SCRIPT_HEAD
-    "local me, id = ARGV[1], ARGV[2]\n"
-    "local old = redis.call('HGET', 'vossad:players', id)\n"
-    "if old then\n"
-    "  local on, oo = string.match(old, '^(%d+)\\n([^\\n]*)\\n')\n"
-    "  if oo == me and on == ARGV[4] then return tonumber(on) end\n"
-    "  if oo then drop(id, oo, nil) else redis.call('HDEL', 'vossad:players', id) end\n"
+// ARGV: me, then changes, each a letter and its arguments, applied in
+// order; returns one integer per change.
+//   r id record previous in-game   register: keeps a registration this
+//       instance still holds under `previous` ("0": none); otherwise takes
+//       the id (from whoever held it) under a new number. Returns the number.
+//   d id number                    remove. Returns 1.
+//   g id number                    in a game. Returns 1, or 0 when that
+//       registration is not this instance's.
+// One call carries the changes of one turn of the server's loop, so their
+// events reach every reader in one wake-up.
+inline constexpr const char* kApply = VOSSAD_SCRIPT_HEAD
+    "local me = ARGV[1]\n"
+    "local function register(id, record, previous, game)\n"
+    "  local old = redis.call('HGET', 'vossad:players', id)\n"
+    "  if old then\n"
+    "    local on, oo = string.match(old, '^(%d+)\\n([^\\n]*)\\n')\n"
+    "    if oo == me and on == previous then return tonumber(on) end\n"
+    "    if oo then drop(id, oo, nil) else redis.call('HDEL', 'vossad:players', id) end\n"
+    "  end\n"
+    "  local n = redis.call('INCR', 'vossad:seq')\n"
+    "  local v = n .. '\\n' .. me .. '\\n' .. game .. '\\n' .. record\n"
+    "  redis.call('HSET', 'vossad:players', id, v)\n"
+    "  redis.call('SADD', 'vossad:owned:' .. me, id)\n"
+    "  emit('t', 'reg', 'id', id, 'v', v)\n"
+    "  return n\n"
     "end\n"
-    "local n = redis.call('INCR', 'vossad:seq')\n"
-    "local v = n .. '\\n' .. me .. '\\n' .. ARGV[5] .. '\\n' .. ARGV[3]\n"
-    "redis.call('HSET', 'vossad:players', id, v)\n"
-    "redis.call('SADD', 'vossad:owned:' .. me, id)\n"
-    "emit('t', 'reg', 'id', id, 'v', v)\n"
-    "return n\n";
-
-// ARGV: me, id, number.
-inline constexpr const char* kRemove = VOSSAD_SCRIPT_HEAD "drop(ARGV[2], ARGV[1], ARGV[3])\nreturn 1\n";
-
-// ARGV: me, id, number.
-inline constexpr const char* kInGame = VOSSAD_SCRIPT_HEAD
-    "local old = redis.call('HGET', 'vossad:players', ARGV[2])\n"
-    "if not old then return 0 end\n"
-    "local on, oo, rest = string.match(old, '^(%d+)\\n([^\\n]*)\\n%d\\n(.*)$')\n"
-    "if oo ~= ARGV[1] or on ~= ARGV[3] then return 0 end\n"
-    "redis.call('HSET', 'vossad:players', ARGV[2], on .. '\\n' .. oo .. '\\n1\\n' .. rest)\n"
-    "emit('t', 'game', 'id', ARGV[2], 'n', on)\n"
-    "return 1\n";
+    "local function ingame(id, n)\n"
+    "  local old = redis.call('HGET', 'vossad:players', id)\n"
+    "  if not old then return 0 end\n"
+    "  local on, oo, rest = string.match(old, '^(%d+)\\n([^\\n]*)\\n%d\\n(.*)$')\n"
+    "  if oo ~= me or on ~= n then return 0 end\n"
+    "  redis.call('HSET', 'vossad:players', id, on .. '\\n' .. oo .. '\\n1\\n' .. rest)\n"
+    "  emit('t', 'game', 'id', id, 'n', on)\n"
+    "  return 1\n"
+    "end\n"
+    "local out, i = {}, 2\n"
+    "while i <= #ARGV do\n"
+    "  local op = ARGV[i]\n"
+    "  if op == 'r' then\n"
+    "    out[#out + 1] = register(ARGV[i + 1], ARGV[i + 2], ARGV[i + 3], ARGV[i + 4]); i = i + 5\n"
+    "  elseif op == 'd' then\n"
+    "    drop(ARGV[i + 1], me, ARGV[i + 2]); out[#out + 1] = 1; i = i + 3\n"
+    "  elseif op == 'g' then\n"
+    "    out[#out + 1] = ingame(ARGV[i + 1], ARGV[i + 2]); i = i + 3\n"
+    "  else\n"
+    "    return redis.error_reply('unknown change ' .. tostring(op))\n"
+    "  end\n"
+    "end\n"
+    "return out\n";
 
 // ARGV: type, id, from, to.
 inline constexpr const char* kMessage = VOSSAD_SCRIPT_HEAD
@@ -97,6 +115,10 @@ inline constexpr const char* kHeartbeat = VOSSAD_SCRIPT_HEAD
     "  end\n"
     "end\n"
     "return live\n";
+
+// Loaded into the store's script cache once a connection is up, then
+// called by their digests.
+inline constexpr const char* kAll[] = {kApply, kMessage, kKeepOnly, kHeartbeat};
 
 #undef VOSSAD_SCRIPT_HEAD
 

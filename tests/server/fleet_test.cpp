@@ -1,7 +1,8 @@
 // Several vossad processes on one real redis-server, spoken to by scripted
 // agents: one list in one order everywhere, a killed instance's players
 // gone, probes and take-overs across instances, the server list of the
-// live instances, the store lost and back empty, and corrupt entries.
+// live instances, the store lost and back empty or without its scripts,
+// and corrupt entries.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -228,6 +229,21 @@ TEST_F(Fleet, StoreLostKeepsOwnPlayersAndTheListIsRebuiltWhenItComesBackEmpty) {
       return now == IdList{Id(3001), Id(3003)};
     })) << now.size();
   }
+}
+
+TEST_F(Fleet, AStoreThatForgetsItsScriptsStillGetsEveryChange) {
+  Vossad& a = Instance("a");
+  Vossad& b = Instance("b");
+  auto atA = Registered(a, 3001, Description("A"));
+  auto askB = Registered(b, 4002, "", "Other");
+  ASSERT_TRUE(Eventually([&] { return Listed(*askB) == IdList{Id(3001)}; }));
+  redis.Cli({"SCRIPT", "FLUSH"});
+  auto lateA = Registered(a, 3003, Description("Late"));
+  atA.reset();
+  EXPECT_TRUE(Eventually([&] {
+    lateA->KeepAlive();
+    return Listed(*askB) == IdList{Id(3003)};
+  }));
 }
 
 TEST_F(Fleet, CorruptEntriesInTheStoreAreSkipped) {

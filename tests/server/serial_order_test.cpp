@@ -33,6 +33,12 @@ TEST(SerialOrder, KeepsNumberOrderWhateverOrderTheyCameIn) {
   ASSERT_NE(order.Insert(20, std::make_unique<int>(20)), nullptr) << "an emptied slot is filled again";
   EXPECT_EQ(ScanAll(order, 11), (std::vector<int>{20, 30, 40, 50}));
   EXPECT_EQ(order.size(), 6u);
+
+  // An item moved to a lower number, as a provisional one given its own.
+  order.Insert(35, order.Take(40));
+  EXPECT_EQ(ScanAll(order, 0), (std::vector<int>{5, 10, 20, 30, 40, 50}));
+  EXPECT_NE(order.Find(35), nullptr);
+  EXPECT_EQ(order.Find(40), nullptr);
 }
 
 TEST(SerialOrder, ACursorSurvivesTheCompactionOfManyRemovals) {

@@ -33,6 +33,7 @@ class RedisServer {
   int port() const { return port_; }
   std::string url() const { return "redis://127.0.0.1:" + std::to_string(port_); }
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
   // Starts on the same port; true once it accepts connections.
   bool Start() {

@@ -12,6 +12,15 @@
 namespace vossad {
 namespace {
 
+// "<marker><n>\r\n", as the protocol heads an array or a bulk string.
+void AppendLength(std::string& out, char marker, std::size_t n) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  out += marker;
+  out.append(digits, end);
+  out += "\r\n";
+}
+
 using SteadyClock = std::chrono::steady_clock;
 
 // Bytes of one reply waiting to be whole. The fleet's largest replies (a
@@ -106,6 +115,7 @@ void RedisClient::Connect() {
     return;
   }
   ac_ = ac;
+  arena_.Serve(ac->c.reader);
   ac->data = this;
   ac->ev.data = this;
   ac->ev.addRead = &RedisClient::AddRead;
@@ -195,20 +205,23 @@ struct RedisClient::Pending {
 bool RedisClient::Send(const std::vector<std::string>& args, Callback callback, std::chrono::milliseconds timeout,
                        bool /*handshake*/) {
   if (ac_ == nullptr) return false;
-  std::vector<const char*> argv;
-  std::vector<std::size_t> lengths;
-  argv.reserve(args.size());
-  lengths.reserve(args.size());
+  // The protocol's framing is written here, in one buffer used again for
+  // every command; hiredis's own formatting goes through a printf-like
+  // routine for each argument.
+  formatted_.clear();
+  AppendLength(formatted_, '*', args.size());
   for (const std::string& a : args) {
-    argv.push_back(a.data());
-    lengths.push_back(a.size());
+    AppendLength(formatted_, '$', a.size());
+    formatted_ += a;
+    formatted_ += "\r\n";
   }
   auto* pending = new Pending{this, std::move(callback)};
-  if (redisAsyncCommandArgv(ac_, &RedisClient::OnReply, pending, static_cast<int>(args.size()), argv.data(),
-                            lengths.data()) != REDIS_OK) {
+  if (redisAsyncFormattedCommand(ac_, &RedisClient::OnReply, pending, formatted_.data(), formatted_.size()) !=
+      REDIS_OK) {
     delete pending;
     return false;
   }
+  if (formatted_.capacity() > 65536) std::string().swap(formatted_);  // after a rare big one
   deadlines_.push_back(SteadyClock::now() + timeout);
   if (deadlines_.size() == 1) ArmDeadline();
   return true;

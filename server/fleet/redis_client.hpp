@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fleet/reply_arena.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/timer.hpp"
 
@@ -105,6 +106,8 @@ class RedisClient {
   const Timing timing_;
   std::function<void()> onUp_;
   std::function<void()> onDown_;
+  // Declared before the context it serves, which is freed first.
+  ReplyArena arena_;
   redisAsyncContext* ac_ = nullptr;
   platform::FdWatch watch_;
   bool wantRead_ = false;
@@ -115,6 +118,7 @@ class RedisClient {
   // Deadlines of the commands sent, oldest first: Redis answers in order.
   std::deque<std::chrono::steady_clock::time_point> deadlines_;
   std::chrono::steady_clock::time_point connectDeadline_{};
+  std::string formatted_;  // the command being sent, in the protocol's framing
   platform::Timer deadline_;
   platform::Timer reconnect_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

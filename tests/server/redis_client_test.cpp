@@ -102,6 +102,53 @@ TEST(RedisClient, AnOversizedReplyDropsTheConnectionAndTheClientReconnects) {
   EXPECT_EQ(Ask(client, {"GETRANGE", "big", "-1", "-1"}), "x");
 }
 
+TEST(RedisClient, RepliesOfManyAndLargeElementsReadIntactAndAHugeCountDropsTheConnection) {
+  RedisServer server;
+  RedisClient client(platform::EventLoop::Default(), At(server), Quick(), [] {}, [] {});
+  client.Start();
+  ASSERT_TRUE(PumpUntil([&] { return client.up(); }));
+  // Small and large strings, nested: a reply is built in blocks of the
+  // connection's, a large string in one of its own.
+  const std::string large(100 * 1024, 'L');
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(Ask(client, {"DEL", "l"}), round == 0 ? "0" : "1");
+    for (int i = 0; i < 3000; ++i) Ask(client, {"RPUSH", "l", i == 1500 ? large : "v" + std::to_string(i)});
+    std::optional<bool> intact;
+    client.Command({"EVAL", "return {redis.call('LRANGE', 'l', 0, -1), 7, {'x'}}", "0"}, [&](const redisReply* r) {
+      bool ok = r != nullptr && r->type == REDIS_REPLY_ARRAY && r->elements == 3;
+      const redisReply* list = ok ? r->element[0] : nullptr;
+      ok = ok && list->type == REDIS_REPLY_ARRAY && list->elements == 3000 && r->element[1]->integer == 7 &&
+           r->element[2]->elements == 1 && std::string(r->element[2]->element[0]->str) == "x";
+      for (std::size_t i = 0; ok && i < 3000; ++i) {
+        const std::string want = i == 1500 ? large : "v" + std::to_string(i);
+        ok = std::string(list->element[i]->str, list->element[i]->len) == want;
+      }
+      intact = ok;
+    });
+    ASSERT_TRUE(PumpUntil([&] { return intact.has_value(); }));
+    EXPECT_TRUE(*intact) << "round " << round;
+  }
+
+  // A store that announces an array of two thousand million elements.
+  testsupport::RawPeer fake;
+  RedisAddress address;
+  address.port = static_cast<std::uint16_t>(fake.Listen());
+  Probe probe;
+  RedisClient victim(platform::EventLoop::Default(), address, Quick(), [&] { ++probe.ups; }, [&] { ++probe.downs; });
+  victim.Start();
+  ASSERT_TRUE(fake.Accept());
+  ASSERT_TRUE(fake.WaitForBytes(14));  // the handshake's PING
+  fake.Send("+PONG\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return victim.up(); }));
+  std::optional<bool> answered;
+  victim.Command({"GET", "k"}, [&](const redisReply* r) { answered = r != nullptr; });
+  ASSERT_TRUE(fake.WaitForBytes(14 + 20));  // and the GET
+  fake.Send("*2000000000\r\n:1\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return answered.has_value(); }));
+  EXPECT_FALSE(*answered);
+  EXPECT_EQ(probe.downs, 1);
+}
+
 TEST(RedisClient, ServerStoppedAndStartedAgainIsFoundAgain) {
   RedisServer server;
   Probe probe;

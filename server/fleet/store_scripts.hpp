@@ -16,12 +16,24 @@
 
 namespace vossad::scripts {
 
-// Shared head: emit(...) appends an event, drop(id, owner) removes a
-// registration if that owner holds it.
+// Shared head: emit(...) appends an event, number() hands out the next
+// registration number, drop(id, owner) removes a registration if that owner
+// holds it, and finish(result) returns after writing back the counters
+// (read once a call, counted in the script).
 #define VOSSAD_SCRIPT_HEAD                                                                      \
+  "local eseq, seq\n"                                                                           \
   "local function emit(...)\n"                                                                  \
-  "  local e = redis.call('INCR', 'vossad:eseq')\n"                                             \
-  "  redis.call('XADD', 'vossad:events', 'MAXLEN', '~', '100000', '*', 'e', e, ...)\n"          \
+  "  eseq = (eseq or tonumber(redis.call('GET', 'vossad:eseq')) or 0) + 1\n"                    \
+  "  redis.call('XADD', 'vossad:events', 'MAXLEN', '~', '100000', '*', 'e', eseq, ...)\n"       \
+  "end\n"                                                                                       \
+  "local function number()\n"                                                                   \
+  "  seq = (seq or tonumber(redis.call('GET', 'vossad:seq')) or 0) + 1\n"                       \
+  "  return seq\n"                                                                              \
+  "end\n"                                                                                       \
+  "local function finish(result)\n"                                                             \
+  "  if eseq then redis.call('SET', 'vossad:eseq', eseq) end\n"                                 \
+  "  if seq then redis.call('SET', 'vossad:seq', seq) end\n"                                    \
+  "  return result\n"                                                                           \
   "end\n"                                                                                       \
   "local function drop(id, owner, n)\n"                                                         \
   "  local old = redis.call('HGET', 'vossad:players', id)\n"                                    \
@@ -52,7 +64,7 @@ inline constexpr const char* kApply = VOSSAD_SCRIPT_HEAD
     "    if oo == me and on == previous then return tonumber(on) end\n"
     "    if oo then drop(id, oo, nil) else redis.call('HDEL', 'vossad:players', id) end\n"
     "  end\n"
-    "  local n = redis.call('INCR', 'vossad:seq')\n"
+    "  local n = number()\n"
     "  local v = n .. '\\n' .. me .. '\\n' .. game .. '\\n' .. record\n"
     "  redis.call('HSET', 'vossad:players', id, v)\n"
     "  redis.call('SADD', 'vossad:owned:' .. me, id)\n"
@@ -78,14 +90,14 @@ inline constexpr const char* kApply = VOSSAD_SCRIPT_HEAD
     "  elseif op == 'g' then\n"
     "    out[#out + 1] = ingame(ARGV[i + 1], ARGV[i + 2]); i = i + 3\n"
     "  else\n"
-    "    return redis.error_reply('unknown change ' .. tostring(op))\n"
+    "    return finish(redis.error_reply('unknown change ' .. tostring(op)))\n"
     "  end\n"
     "end\n"
-    "return out\n";
+    "return finish(out)\n";
 
 // ARGV: type, id, from, to.
 inline constexpr const char* kMessage = VOSSAD_SCRIPT_HEAD
-    "emit('t', ARGV[1], 'id', ARGV[2], 'from', ARGV[3], 'to', ARGV[4])\nreturn 1\n";
+    "emit('t', ARGV[1], 'id', ARGV[2], 'from', ARGV[3], 'to', ARGV[4])\nreturn finish(1)\n";
 
 // ARGV: me, then the ids this instance holds: every other registration
 // the store lists for it is removed.
@@ -95,7 +107,7 @@ inline constexpr const char* kKeepOnly = VOSSAD_SCRIPT_HEAD
     "for _, id in ipairs(redis.call('SMEMBERS', 'vossad:owned:' .. ARGV[1])) do\n"
     "  if not keep[id] then drop(id, ARGV[1], nil); redis.call('SREM', 'vossad:owned:' .. ARGV[1], id) end\n"
     "end\n"
-    "return 1\n";
+    "return finish(1)\n";
 
 // ARGV: me, advertised address, expiry in ms. Renews this instance's
 // heartbeat, removes the registrations of every instance whose heartbeat
@@ -114,7 +126,7 @@ inline constexpr const char* kHeartbeat = VOSSAD_SCRIPT_HEAD
     "    redis.call('SREM', 'vossad:instances', name)\n"
     "  end\n"
     "end\n"
-    "return live\n";
+    "return finish(live)\n";
 
 // Loaded into the store's script cache once a connection is up, then
 // called by their digests.

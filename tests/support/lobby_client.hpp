@@ -50,7 +50,8 @@ inline std::string Frame(const std::string& text) {
   } else {
     le(0xFFFFFF, 3), le(n, 4);
   }
-  return f + text;
+  f.append(text);
+  return f;
 }
 
 inline bool Eventually(const std::function<bool()>& condition) {

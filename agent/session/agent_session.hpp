@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "membership_record.hpp"
 #include "message_queue.hpp"
@@ -113,6 +114,10 @@ class CAgentSession : public CAgent {
   // the other end: the connection's own copy, formatted once, or else one
   // formatted into `scratch` from whatever the kernel says (":0" for nothing).
   std::string_view ConnectionPlayerId(std::uint32_t connectionId, bool ownEnd, std::string& scratch);
+  // Both at once: {own end, other end}.
+  std::pair<std::string_view, std::string_view> ConnectionPlayerIds(std::uint32_t connectionId,
+                                                                    std::string& ownScratch,
+                                                                    std::string& peerScratch);
 
   std::unique_ptr<PlayerTable> players_;
   std::unique_ptr<MembershipRecord> membership_;

@@ -88,8 +88,16 @@ struct UserLine {
 // lines have gone through).
 std::string Line(std::string_view command, std::string_view id, std::string_view message) {
   std::string line = TakeSpareLine();
-  line.reserve(command.size() + id.size() + message.size() + 2);
-  line.append(command).append(1, ' ').append(id).append(1, ' ').append(message);
+  // Sized once and filled in place: five appends each checked the room.
+  line.resize(command.size() + id.size() + message.size() + 2);
+  char* out = line.data();
+  std::memcpy(out, command.data(), command.size());
+  out += command.size();
+  *out++ = ' ';
+  std::memcpy(out, id.data(), id.size());
+  out += id.size();
+  *out++ = ' ';
+  std::memcpy(out, message.data(), message.size());
   return line;
 }
 
@@ -436,8 +444,7 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
     // Views of this connection's names, which live as long as it does: the
     // only connection a send below may close is the target's.
     std::string selfScratch, senderScratch;
-    const std::string_view self = ConnectionPlayerId(connectionId, true, selfScratch);
-    const std::string_view sender = ConnectionPlayerId(connectionId, false, senderScratch);
+    const auto [self, sender] = ConnectionPlayerIds(connectionId, selfScratch, senderScratch);
 
     // Addressed to us (by our end of this connection) from a member.
     if (parsed.id == self && players_->FindPlayer(sender) != nullptr) {
@@ -571,6 +578,18 @@ std::string_view CAgentSession::ConnectionPlayerId(std::uint32_t connectionId, b
     GetPeerName(connectionId, address, port);
   scratch = FormatPlayerId(address, port);
   return scratch;
+}
+
+std::pair<std::string_view, std::string_view> CAgentSession::ConnectionPlayerIds(std::uint32_t connectionId,
+                                                                               std::string& ownScratch,
+                                                                               std::string& peerScratch) {
+  if (CAgent2Agent* peers = PeerManager()) {
+    if (const CClientSocket* socket = peers->FindSocket(connectionId)) {
+      const std::string* own = socket->SockId();
+      if (const std::string* peer = own != nullptr ? socket->PeerId() : nullptr) return {*own, *peer};
+    }
+  }
+  return {ConnectionPlayerId(connectionId, true, ownScratch), ConnectionPlayerId(connectionId, false, peerScratch)};
 }
 
 void CAgentSession::SendGameToServer() {

@@ -111,6 +111,21 @@ void EventLoop::RunInLoop(std::function<void()> task) {
 void EventLoop::Enqueue(Pending pending) {
   std::lock_guard<std::mutex> lock(pendingMutex_);
   pending_.PushSlot() = std::move(pending);
+  PushedLocked();
+}
+
+void EventLoop::EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+  std::lock_guard<std::mutex> lock(pendingMutex_);
+  Pending& slot = pending_.PushSlot();
+  slot.hwnd = hwnd;
+  slot.msg = msg;
+  slot.wparam = wparam;
+  slot.lparam = lparam;
+  slot.task = nullptr;  // a reused slot's task was moved out: empty, nothing runs here
+  PushedLocked();
+}
+
+void EventLoop::PushedLocked() {
   pendingCount_.store(pending_.size(), std::memory_order_relaxed);
   // A callback of a running dispatch queues on the loop thread; that
   // dispatch runs the work before it returns, so waking the loop through
@@ -249,12 +264,7 @@ void UnwatchFd(WatchId id) { EventLoop::Default().Unwatch(id); }
 
 namespace detail {
 void EnqueuePosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  EventLoop::Pending p;
-  p.hwnd = hwnd;
-  p.msg = msg;
-  p.wparam = wparam;
-  p.lparam = lparam;
-  EventLoop::Default().Enqueue(std::move(p));
+  EventLoop::Default().EnqueueMessage(hwnd, msg, wparam, lparam);
 }
 }  // namespace detail
 

@@ -102,6 +102,11 @@ class PLAT_EXPORT EventLoop {
   // removed meanwhile.
   void RunWatch(WatchId id, Entry& entry, std::uint32_t events);
   void Enqueue(Pending pending);
+  // The same for a window message, written straight into its slot.
+  void EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam);
+  // After an item went in, under the lock: the count, and the eventfd unless
+  // a running dispatch of this thread will take the item.
+  void PushedLocked();
   void SignalLocked();
   void ClearSignalLocked();
   bool HasPending() const;

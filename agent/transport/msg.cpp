@@ -32,7 +32,7 @@ std::string& SpareLine() {
 std::string TakeSpareLine() {
   std::string& spare = SpareLine();
   std::string line = std::move(spare);
-  spare = std::string();
+  spare.clear();  // moved from: made empty, not a new string
   line.clear();
   return line;
 }

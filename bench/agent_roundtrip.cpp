@@ -305,8 +305,21 @@ struct Child {
   int stop = -1;    // write end: closing it ends the child
 };
 
+// This program's own file, read before any fork. Exec'ing it by name rather
+// than through /proc/self/exe lets tools that follow exec (valgrind's
+// --trace-children) follow the children too.
+const std::string& OwnProgram() {
+  static const std::string path = [] {
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string("/proc/self/exe");
+  }();
+  return path;
+}
+
 Child Spawn(const Options& o, const std::string& role, unsigned ownerPort = 0) {
   Child c;
+  const std::string& program = OwnProgram();
   int r[2], s[2];
   if (pipe2(r, O_CLOEXEC) != 0) return c;
   if (pipe2(s, O_CLOEXEC) != 0) {
@@ -332,7 +345,7 @@ Child Spawn(const Options& o, const std::string& role, unsigned ownerPort = 0) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    execv("/proc/self/exe", argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   close(r[1]);

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "membership_record.hpp"
 #include "message_queue.hpp"
@@ -108,6 +110,14 @@ class CAgentSession : public CAgent {
   // listening port, application name and description.
   std::string BuildRequestLine(const char* command, std::uint32_t connectionId);
   void SendGameToServer();
+  // The player id of this agent's end of an agent connection (ownEnd), or of
+  // the other end: the connection's own copy, formatted once, or else one
+  // formatted into `scratch` from whatever the kernel says (":0" for nothing).
+  std::string_view ConnectionPlayerId(std::uint32_t connectionId, bool ownEnd, std::string& scratch);
+  // Both at once: {own end, other end}.
+  std::pair<std::string_view, std::string_view> ConnectionPlayerIds(std::uint32_t connectionId,
+                                                                    std::string& ownScratch,
+                                                                    std::string& peerScratch);
 
   std::unique_ptr<PlayerTable> players_;
   std::unique_ptr<MembershipRecord> membership_;

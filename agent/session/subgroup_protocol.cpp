@@ -13,9 +13,11 @@
 // waits on a peer (connects and sends are bounded by the transport).
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "agent2agent.hpp"
 #include "agent_session.hpp"
 #include "peer_limits.hpp"
 #include "player_id.hpp"
@@ -43,8 +45,10 @@ constexpr std::size_t kMaxAnnouncedPlayers = 256;
 // this session could no longer write to.
 constexpr const char* kNoOwner = "   ";
 
-bool StartsWith(const std::string& line, std::string_view command) {
-  return line.compare(0, command.size(), command) == 0;
+// Inlined, the commands being literals: a compare of four bytes, where a
+// call to std::string::compare cost a call to memcmp for each command tried.
+inline bool StartsWith(const std::string& line, std::string_view command) {
+  return line.size() >= command.size() && std::memcmp(line.data(), command.data(), command.size()) == 0;
 }
 
 // `line` from character `pos` on; empty when the line is shorter.
@@ -84,8 +88,16 @@ struct UserLine {
 // lines have gone through).
 std::string Line(std::string_view command, std::string_view id, std::string_view message) {
   std::string line = TakeSpareLine();
-  line.reserve(command.size() + id.size() + message.size() + 2);
-  line.append(command).append(1, ' ').append(id).append(1, ' ').append(message);
+  // Sized once and filled in place: five appends each checked the room.
+  line.resize(command.size() + id.size() + message.size() + 2);
+  char* out = line.data();
+  std::memcpy(out, command.data(), command.size());
+  out += command.size();
+  *out++ = ' ';
+  std::memcpy(out, id.data(), id.size());
+  out += id.size();
+  *out++ = ' ';
+  std::memcpy(out, message.data(), message.size());
   return line;
 }
 
@@ -390,10 +402,9 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
     if (member == nullptr) return ZEP_RET_INVALIDPLAYERID;
     // The owner signs with its own end of that member's connection: that is
     // the id under which the member knows its owner.
-    std::string address;
-    unsigned port = 0;
-    GetSockName(member->connectionId, address, port);
-    if (!AASend(member->connectionId, Line("OWNS", FormatPlayerId(address, port), text), kKeepOpen)) {
+    std::string scratch;
+    const std::string_view self = ConnectionPlayerId(member->connectionId, true, scratch);
+    if (!AASend(member->connectionId, Line("OWNS", self, text), kKeepOpen)) {
       players_->RemovePlayer(target);
       owner_ = players_->PlayerCount() != 0;
       QueueMessage(target.c_str(), ZEP_MT_NODELIVERY, target.c_str(), message);
@@ -430,14 +441,10 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
     // An owner only ever receives PLRS; anything else is dropped, and the
     // rest of what that connection sent waits for its next notification.
     if (!StartsWith(line, "PLRS")) return 0;
-    std::string address;
-    unsigned port = 0;
-    GetSockName(connectionId, address, port);
-    const std::string self = FormatPlayerId(address, port);
-    address.clear();
-    port = 0;
-    GetPeerName(connectionId, address, port);
-    const std::string sender = FormatPlayerId(address, port);
+    // Views of this connection's names, which live as long as it does: the
+    // only connection a send below may close is the target's.
+    std::string selfScratch, senderScratch;
+    const auto [self, sender] = ConnectionPlayerIds(connectionId, selfScratch, senderScratch);
 
     // Addressed to us (by our end of this connection) from a member.
     if (parsed.id == self && players_->FindPlayer(sender) != nullptr) {
@@ -554,6 +561,35 @@ int CAgentSession::OnAgentLine(std::uint32_t connectionId, const std::string& li
   if (StartsWith(line, "OWNS") || StartsWith(line, "PLRS") || StartsWith(line, "DLVF"))
     return UserMessageStep(connectionId, line);
   return 1;
+}
+
+std::string_view CAgentSession::ConnectionPlayerId(std::uint32_t connectionId, bool ownEnd,
+                                                  std::string& scratch) {
+  if (CAgent2Agent* peers = PeerManager()) {
+    if (const CClientSocket* socket = peers->FindSocket(connectionId)) {
+      if (const std::string* id = ownEnd ? socket->SockId() : socket->PeerId()) return *id;
+    }
+  }
+  std::string address;
+  unsigned port = 0;
+  if (ownEnd)
+    GetSockName(connectionId, address, port);
+  else
+    GetPeerName(connectionId, address, port);
+  scratch = FormatPlayerId(address, port);
+  return scratch;
+}
+
+std::pair<std::string_view, std::string_view> CAgentSession::ConnectionPlayerIds(std::uint32_t connectionId,
+                                                                               std::string& ownScratch,
+                                                                               std::string& peerScratch) {
+  if (CAgent2Agent* peers = PeerManager()) {
+    if (const CClientSocket* socket = peers->FindSocket(connectionId)) {
+      const std::string* own = socket->SockId();
+      if (const std::string* peer = own != nullptr ? socket->PeerId() : nullptr) return {*own, *peer};
+    }
+  }
+  return {ConnectionPlayerId(connectionId, true, ownScratch), ConnectionPlayerId(connectionId, false, peerScratch)};
 }
 
 void CAgentSession::SendGameToServer() {

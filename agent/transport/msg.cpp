@@ -10,20 +10,37 @@ namespace {
 // ones come from the server's answers and are rare.
 constexpr std::size_t kMaxSpareCapacity = 2048;
 
-thread_local std::string t_spareLine;
+// This thread's spare line. A thread_local string (it has a destructor) is
+// reached through a wrapper that asks __tls_get_addr for its guard and for
+// itself at every mention; a plain pointer costs one lookup a function, and
+// the string it points to is made on the thread's first use.
+thread_local std::string* t_spareLine = nullptr;
+
+std::string& SpareLine() {
+  if (std::string* line = t_spareLine) return *line;
+  struct Holder {
+    std::string line;
+    ~Holder() { t_spareLine = nullptr; }
+  };
+  thread_local Holder holder;
+  t_spareLine = &holder.line;
+  return holder.line;
+}
 
 }  // namespace
 
 std::string TakeSpareLine() {
-  std::string line = std::move(t_spareLine);
-  t_spareLine = std::string();
+  std::string& spare = SpareLine();
+  std::string line = std::move(spare);
+  spare.clear();  // moved from: made empty, not a new string
   line.clear();
   return line;
 }
 
 void ReturnSpareLine(std::string&& line) {
-  if (line.capacity() <= t_spareLine.capacity() || line.capacity() > kMaxSpareCapacity) return;
-  t_spareLine = std::move(line);
+  std::string& spare = SpareLine();
+  if (line.capacity() <= spare.capacity() || line.capacity() > kMaxSpareCapacity) return;
+  spare = std::move(line);
 }
 
 bool CMsg::SerializeFrame(FrameStream& stream, bool withMarker) {

@@ -18,8 +18,7 @@ struct MemberView {
   std::string description;
 };
 
-std::vector<MemberView> Snapshot(
-    const std::map<std::string, std::unique_ptr<CPlayerObject>>& members) {
+std::vector<MemberView> Snapshot(const PlayerTable::Members& members) {
   std::vector<MemberView> views;
   views.reserve(members.size());
   for (const auto& [id, record] : members)
@@ -106,7 +105,7 @@ int PlayerTable::RemoveFailedPlayers() {
   return 1;
 }
 
-CPlayerObject* PlayerTable::FindPlayer(const std::string& playerId) const {
+CPlayerObject* PlayerTable::FindPlayer(std::string_view playerId) const {
   auto it = members.find(playerId);
   return it == members.end() ? nullptr : it->second.get();
 }

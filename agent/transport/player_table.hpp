@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "player_object.hpp"
@@ -74,7 +75,7 @@ class PlayerTable {
   // RemovePlayer for each id in failedIds, in order, then empties it.
   int RemoveFailedPlayers();
 
-  CPlayerObject* FindPlayer(const std::string& playerId) const;
+  CPlayerObject* FindPlayer(std::string_view playerId) const;
   // The first member (in map order) on that connection, or null.
   CPlayerObject* FindPlayerByConnection(std::uint32_t connectionId) const;
   std::size_t PlayerCount() const { return members.size(); }
@@ -107,8 +108,10 @@ class PlayerTable {
   // Read and written directly by the session.
   std::int32_t responseStatus = 1;
   std::string refusalReason = "GAME";
-  // Keyed by player id; the table owns the records.
-  std::map<std::string, std::unique_ptr<CPlayerObject>> members;
+  // Keyed by player id (looked up by views of ids too); the table owns the
+  // records.
+  using Members = std::map<std::string, std::unique_ptr<CPlayerObject>, std::less<>>;
+  Members members;
   // Members whose ADDP announcement failed, waiting for RemoveFailedPlayers.
   std::vector<std::string> failedIds;
   // Requests waiting for the client's answer, oldest first; the session

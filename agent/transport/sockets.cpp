@@ -4,6 +4,7 @@
 
 #include "agent2agent.hpp"
 #include "agent2server.hpp"
+#include "player_id.hpp"
 
 namespace zep {
 
@@ -74,6 +75,8 @@ bool CClientSocket::LearnNames() const {
         !AsyncSocket::GetSockName(learnt.sockAddress, learnt.sockPort))
       return false;
     learnt.fd = fd;
+    learnt.sockId = FormatPlayerId(learnt.sockAddress, learnt.sockPort);
+    learnt.peerId = FormatPlayerId(learnt.peerAddress, learnt.peerPort);
     names_ = std::move(learnt);
   }
   return true;

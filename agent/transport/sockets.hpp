@@ -81,6 +81,10 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
   // message it receives or sends.
   bool GetSockName(std::string& address, unsigned& port) const;
   bool GetPeerName(std::string& address, unsigned& port) const;
+  // The same names as player ids ("address:port"), formatted once with
+  // them; null while they cannot be learnt.
+  const std::string* SockId() const { return LearnNames() ? &names_.sockId : nullptr; }
+  const std::string* PeerId() const { return LearnNames() ? &names_.peerId : nullptr; }
 
  protected:
   void OnReceive(int error) override;
@@ -91,6 +95,7 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
     int fd = -1;  // the descriptor they were learnt for
     std::string sockAddress, peerAddress;
     unsigned sockPort = 0, peerPort = 0;
+    std::string sockId, peerId;
   };
   bool LearnNames() const;
 

@@ -111,6 +111,22 @@ void EventLoop::RunInLoop(std::function<void()> task) {
 void EventLoop::Enqueue(Pending pending) {
   std::lock_guard<std::mutex> lock(pendingMutex_);
   pending_.PushSlot() = std::move(pending);
+  PushedLocked();
+}
+
+void EventLoop::EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+  std::lock_guard<std::mutex> lock(pendingMutex_);
+  Pending& slot = pending_.PushSlot();
+  slot.hwnd = hwnd;
+  slot.msg = msg;
+  slot.wparam = wparam;
+  slot.lparam = lparam;
+  slot.task = nullptr;  // a reused slot's task was moved out: empty, nothing runs here
+  PushedLocked();
+}
+
+void EventLoop::PushedLocked() {
+  pendingCount_.store(pending_.size(), std::memory_order_relaxed);
   // A callback of a running dispatch queues on the loop thread; that
   // dispatch runs the work before it returns, so waking the loop through
   // the eventfd would only cost system calls.
@@ -166,8 +182,12 @@ int EventLoop::Dispatch(int firstWaitMs) {
     if ((n < kMaxEventsPerRound && !stale) || quit_.load()) break;
   }
   t_running = outer;
-  std::lock_guard<std::mutex> lock(pendingMutex_);
-  if (!pending_.empty()) SignalLocked();  // left over: the host must come back
+  // Left over: the host must come back. Work other threads post meanwhile
+  // signals by itself, so only this thread's needs the look (and the lock).
+  if (HasPending()) {
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    if (!pending_.empty()) SignalLocked();
+  }
   return ran;
 }
 
@@ -190,42 +210,46 @@ void EventLoop::ClearSignalLocked() {
   signalled_ = false;
 }
 
-bool EventLoop::HasPending() {
-  std::lock_guard<std::mutex> lock(pendingMutex_);
-  return !pending_.empty();
+bool EventLoop::HasPending() const { return pendingCount_.load(std::memory_order_relaxed) != 0; }
+
+bool EventLoop::PopPendingLocked(Pending& out) {
+  if (pending_.empty()) {
+    ClearSignalLocked();
+    return false;
+  }
+  out = std::move(pending_.front());
+  pending_.pop_front();
+  if (pending_.empty()) {
+    ClearSignalLocked();
+    pending_.ShrinkIfEmpty(kKeptPendingSlots);
+  }
+  pendingCount_.store(pending_.size(), std::memory_order_relaxed);
+  return true;
 }
 
 // Runs the work that was queued when it started, one item at a time,
 // popping each under the lock so that a nested dispatch continues in order.
+// The first item is taken with the count.
 int EventLoop::RunPending() {
   std::size_t budget;
+  Pending p;
   {
     std::lock_guard<std::mutex> lock(pendingMutex_);
     budget = pending_.size();
-    if (budget == 0) ClearSignalLocked();
+    if (!PopPendingLocked(p)) return 0;
   }
   int ran = 0;
-  while (budget-- > 0) {
-    Pending p;
-    {
-      std::lock_guard<std::mutex> lock(pendingMutex_);
-      if (pending_.empty()) {
-        ClearSignalLocked();
-        break;
-      }
-      p = std::move(pending_.front());
-      pending_.pop_front();
-      if (pending_.empty()) {
-        ClearSignalLocked();
-        pending_.ShrinkIfEmpty(kKeptPendingSlots);
-      }
-    }
+  for (;;) {
     if (p.task) {
       p.task();
+      p.task = nullptr;  // its captures go now, not under the lock below
     } else {
       detail::DeliverPosted(p.hwnd, p.msg, p.wparam, p.lparam);
     }
     ++ran;
+    if (--budget == 0) break;
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    if (!PopPendingLocked(p)) break;
   }
   return ran;
 }
@@ -240,12 +264,7 @@ void UnwatchFd(WatchId id) { EventLoop::Default().Unwatch(id); }
 
 namespace detail {
 void EnqueuePosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  EventLoop::Pending p;
-  p.hwnd = hwnd;
-  p.msg = msg;
-  p.wparam = wparam;
-  p.lparam = lparam;
-  EventLoop::Default().Enqueue(std::move(p));
+  EventLoop::Default().EnqueueMessage(hwnd, msg, wparam, lparam);
 }
 }  // namespace detail
 

@@ -64,8 +64,8 @@ class PLAT_EXPORT AsyncSocket {
   // Sends every byte, waiting while the peer's window is full, but fails
   // when the io timeout passes without progress or on any error.
   bool SendAll(const void* data, std::size_t length);
-  // The same for two pieces sent as one stream (a header and its body),
-  // without copying them together first.
+  // The same for two pieces sent as one stream (a header and its body):
+  // short ones are copied together and sent as one, longer ones gathered.
   bool SendAll(const void* head, std::size_t headLength, const void* body, std::size_t bodyLength);
   // What has arrived, never blocking: a byte count, kPeerClosed, kWouldBlock
   // or kError.

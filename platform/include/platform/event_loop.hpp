@@ -102,10 +102,17 @@ class PLAT_EXPORT EventLoop {
   // removed meanwhile.
   void RunWatch(WatchId id, Entry& entry, std::uint32_t events);
   void Enqueue(Pending pending);
+  // The same for a window message, written straight into its slot.
+  void EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam);
+  // After an item went in, under the lock: the count, and the eventfd unless
+  // a running dispatch of this thread will take the item.
+  void PushedLocked();
   void SignalLocked();
   void ClearSignalLocked();
-  bool HasPending();
+  bool HasPending() const;
   int RunPending();
+  // Takes the oldest pending item into `out`; false when there is none.
+  bool PopPendingLocked(Pending& out);
 
   int epollFd_ = -1;
   int eventFd_ = -1;
@@ -117,6 +124,9 @@ class PLAT_EXPORT EventLoop {
   // Its slots are reused: posting costs no allocation (a task's own
   // captures aside).
   Ring<Pending> pending_;
+  // pending_.size(), written under the lock and read without it by the loop
+  // thread: a post from another thread that this misses signals the eventfd.
+  std::atomic<std::size_t> pendingCount_{0};
   bool signalled_ = false;
   std::atomic<bool> quit_{false};
 };

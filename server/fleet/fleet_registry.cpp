@@ -236,7 +236,9 @@ void FleetRegistry::Change(std::initializer_list<std::string_view> change, Redis
   changesDone_.push_back(std::move(done));
   if (changesDone_.size() >= kMaxChangesPerCall) {
     FlushChanges();
-  } else if (!flushQueued_) {
+  } else if (!flushQueued_ && applying_ == 0) {
+    // Sent at the end of this turn; while a call is on its way, the
+    // changes wait for its answer and go together in the next one.
     flushQueued_ = true;
     loop_.RunInLoop([this, alive = alive_] {
       if (!*alive) return;
@@ -258,13 +260,17 @@ void FleetRegistry::FlushChanges() {
     }
     return;
   }
-  SendScript(scripts::kApply, std::move(args), [done = std::move(done)](const redisReply* reply) {
+  ++applying_;
+  SendScript(scripts::kApply, std::move(args), [this, done = std::move(done), alive = alive_](const redisReply* reply) {
+    if (!*alive) return;
+    --applying_;
     // Each change gets its own answer; an error or a lost call is the
     // answer of all of them.
     const bool each = IsArray(reply) && reply->elements == done.size();
     for (std::size_t i = 0; i < done.size(); ++i) {
       if (done[i]) done[i](each ? reply->element[i] : reply);
     }
+    if (applying_ == 0) FlushChanges();
   });
 }
 

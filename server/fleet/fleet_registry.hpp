@@ -105,8 +105,9 @@ class FleetRegistry final : public Registry {
   void SendScript(const char* script, std::vector<std::string> args, RedisClient::Callback done);
   void LoadScripts();
   // Queues a change for the next kApply call (store_scripts.hpp): the
-  // changes of one turn of the loop go in one call. `done` gets that
-  // change's own answer.
+  // changes of one turn of the loop go in one call, and while a call is on
+  // its way, those that come meanwhile wait to go in the next (the store
+  // busy, the calls grow). `done` gets that change's own answer.
   void Change(std::initializer_list<std::string_view> change, RedisClient::Callback done = {});
   void FlushChanges();
   void Heartbeat();
@@ -147,6 +148,7 @@ class FleetRegistry final : public Registry {
   std::vector<std::string> changes_;
   std::vector<RedisClient::Callback> changesDone_;
   bool flushQueued_ = false;
+  int applying_ = 0;  // kApply calls waiting for their answers
   // Script text -> digest in the store's cache, for this connection.
   std::unordered_map<const char*, std::string> digests_;
 

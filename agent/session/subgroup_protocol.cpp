@@ -90,14 +90,12 @@ std::string Line(std::string_view command, std::string_view id, std::string_view
   std::string line = TakeSpareLine();
   // Sized once and filled in place: five appends each checked the room.
   line.resize(command.size() + id.size() + message.size() + 2);
-  char* out = line.data();
-  std::memcpy(out, command.data(), command.size());
-  out += command.size();
+  // copy_n, not memcpy: an empty view may hold a null pointer.
+  char* out = std::copy_n(command.data(), command.size(), line.data());
   *out++ = ' ';
-  std::memcpy(out, id.data(), id.size());
-  out += id.size();
+  out = std::copy_n(id.data(), id.size(), out);
   *out++ = ' ';
-  std::memcpy(out, message.data(), message.size());
+  std::copy_n(message.data(), message.size(), out);
   return line;
 }
 

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "../tests/support/listening_ports.hpp"
+#include "api_floor.hpp"
 #include "platform/loop.hpp"
 #include "platform/platform.h"
 #include "process_counters.hpp"
@@ -520,17 +521,23 @@ int main(int argc, char** argv) {
   // The same ping-pong with both ends waiting in epoll_wait is the floor of
   // any end driven by an event loop. The counts are the same in every
   // round; the last round's are printed.
+  // The least any agent can do per message on the same wire behind the
+  // same API (api_floor.hpp) is the floor of the agent's own work.
   Report bestDirect, bestRelay;
-  bench::Latencies tcpDirect, tcpRelay, tcpEpoll;
+  bench::Latencies tcpDirect, tcpRelay, tcpEpoll, apiFloor;
+  std::size_t apiFloorBytes = 0;
   bench::CountsPer ownerCounts;
   bench::EndCounts tcpCounts, epollCounts;
   bool ok = true;
   for (long round = 0; round < o.repeat && ok; ++round) {
     const Report direct = RunDirect(o, &ownerCounts);
-    bench::Latencies tcp, viaEpoll;
+    bench::Latencies tcp, viaEpoll, least;
     ok = direct.ok && bench::TcpPingPong(direct.wireBytes, o.warmup, o.count, &tcp, &tcpCounts) &&
-         bench::TcpPingPong(direct.wireBytes, o.warmup, o.count, &viaEpoll, &epollCounts, true);
+         bench::TcpPingPong(direct.wireBytes, o.warmup, o.count, &viaEpoll, &epollCounts, true) &&
+         bench::ApiFloorPingPong(static_cast<std::size_t>(o.messageBytes), o.warmup, o.count, &least,
+                                 &apiFloorBytes);
     if (!ok) break;
+    if (apiFloor.count == 0 || least.median < apiFloor.median) apiFloor = least;
     if (!bestDirect.ok || direct.median < bestDirect.median) bestDirect = direct;
     if (tcpDirect.count == 0 || tcp.median < tcpDirect.median) tcpDirect = tcp;
     if (tcpEpoll.count == 0 || viaEpoll.median < tcpEpoll.median) tcpEpoll = viaEpoll;
@@ -542,9 +549,9 @@ int main(int argc, char** argv) {
     if (!bestRelay.ok || relay.median < bestRelay.median) bestRelay = relay;
     if (tcpRelay.count == 0 || tcp3.median < tcpRelay.median) tcpRelay = tcp3;
     std::fprintf(stderr,
-                 "round %ld: direct agent %.1f us / tcp %.1f us / tcp via epoll %.1f us median; relay agent "
-                 "%.1f us / tcp %.1f us\n",
-                 round + 1, direct.median, tcp.median, viaEpoll.median, relay.median, tcp3.median);
+                 "round %ld: direct agent %.1f us / tcp %.1f us / tcp via epoll %.1f us / least agent %.1f us "
+                 "median; relay agent %.1f us / tcp %.1f us\n",
+                 round + 1, direct.median, tcp.median, viaEpoll.median, least.median, relay.median, tcp3.median);
   }
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
@@ -561,6 +568,16 @@ int main(int argc, char** argv) {
                      "tcp ping-pong waiting in epoll_wait " + bytes + ", median", tcpEpoll.median, "us");
   bench::PrintFigure("agent round trip latency against a loop's floor, p99", bestDirect.p99, "us",
                      "tcp ping-pong waiting in epoll_wait " + bytes + ", p99", tcpEpoll.p99, "us");
+  const std::string least = "the least an agent can do on this wire and API, " +
+                            std::to_string(apiFloorBytes) + " B";
+  bench::PrintFigure(least + ", round trip median", apiFloor.median, "us", "tcp ping-pong " + bytes + ", median",
+                     tcpDirect.median, "us");
+  bench::PrintFigure(least + ", round trip p99", apiFloor.p99, "us", "tcp ping-pong " + bytes + ", p99",
+                     tcpDirect.p99, "us");
+  bench::PrintFigure("agent round trip latency against the least an agent can do, median", bestDirect.median,
+                     "us", least + ", median", apiFloor.median, "us");
+  bench::PrintFigure("agent round trip latency against the least an agent can do, p99", bestDirect.p99, "us",
+                     least + ", p99", apiFloor.p99, "us");
   // Both ends together; a round trip is two messages, each sent by one end
   // and received by the other.
   const auto both = [](const bench::CountsPer& a, const bench::CountsPer& b) {

@@ -92,30 +92,6 @@ bool Drive(int fd, std::size_t bytes, long warmup, long count, Latencies* out, C
   return true;
 }
 
-// Forks a child that runs body(pipeWriteEnd) and exits; returns its pid and
-// the read end of its pipe.
-template <typename Body>
-pid_t Spawn(const char* name, int* readEnd, Body body) {
-  int p[2];
-  if (pipe2(p, O_CLOEXEC) != 0) return -1;
-  std::fflush(stdout);
-  std::fflush(stderr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(p[0]);
-    prctl(PR_SET_NAME, name);
-    body(p[1]);
-    _exit(0);
-  }
-  close(p[1]);
-  if (pid < 0) {
-    close(p[0]);
-    return -1;
-  }
-  *readEnd = p[0];
-  return pid;
-}
-
 }  // namespace
 
 void ReapChild(pid_t pid, int timeoutMs) {
@@ -135,7 +111,7 @@ void ReapChild(pid_t pid, int timeoutMs) {
 bool TcpPingPong(std::size_t bytes, long warmup, long count, Latencies* out, EndCounts* counts,
                  bool viaEpoll) {
   int pipeEnd = -1;
-  const pid_t echo = Spawn(viaEpoll ? "tcp-epoll-echo" : "tcp-echo", &pipeEnd, [=](int report) {
+  const pid_t echo = SpawnChild(viaEpoll ? "tcp-epoll-echo" : "tcp-echo", &pipeEnd, [=](int report) {
     unsigned port = 0;
     const int listener = ListenLoopback(&port);
     if (listener < 0 || !SendValue(report, port)) return;
@@ -160,7 +136,7 @@ bool TcpPingPong(std::size_t bytes, long warmup, long count, Latencies* out, End
 
 bool TcpRelayPingPong(std::size_t bytes, long warmup, long count, Latencies* out) {
   int relayPipe = -1;
-  const pid_t relay = Spawn("tcp-relay", &relayPipe, [bytes](int report) {
+  const pid_t relay = SpawnChild("tcp-relay", &relayPipe, [bytes](int report) {
     unsigned port = 0;
     const int listener = ListenLoopback(&port);
     if (listener < 0 || !SendValue(report, port)) return;
@@ -189,7 +165,7 @@ bool TcpRelayPingPong(std::size_t bytes, long warmup, long count, Latencies* out
   }
 
   int echoPipe = -1;
-  const pid_t echo = Spawn("tcp-echo", &echoPipe, [bytes, port](int report) {
+  const pid_t echo = SpawnChild("tcp-echo", &echoPipe, [bytes, port](int report) {
     const int fd = ConnectLoopback(port);
     const char role = 'B';
     const bool ready = fd >= 0 && SendFull(fd, &role, 1);

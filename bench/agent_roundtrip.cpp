@@ -172,10 +172,19 @@ class Owner : public Agent {
             if (ZEPAcceptSubGroupJoinRequest(handle_, requests_.front().first.c_str(), 1, "") != ZEP_RET_OK)
               Fail("cannot accept a join request");
             requests_.erase(requests_.begin());
+            if (++accepted_ == 2) relayStart_ = bench::CurrentCounts();
           }
           return false;
         },
         kRunMs);
+  }
+
+  // Relay: what the owner asked of the kernel and the heap from the second
+  // member's joining to now, per round trip of the run (two relayed
+  // messages each; the joins' and leaves' few are spread over them).
+  bench::CountsPer RelayCounts() const {
+    return bench::Per(relayStart_, bench::CurrentCounts(),
+                      static_cast<std::uint64_t>(options_.warmup + options_.count));
   }
 
  private:
@@ -204,6 +213,8 @@ class Owner : public Agent {
   int countsReport_;
   long received_ = 0;
   bench::ProcessCounts first_;
+  int accepted_ = 0;
+  bench::ProcessCounts relayStart_;
 };
 
 // A member. As the measuring end it sends, waits for the answer and sends
@@ -372,6 +383,7 @@ int RunRole(const Options& o, const std::string& role, int report, int stop, uns
     Owner agent(o, stop, role == "owner" ? report : -1);
     if (!bench::SendValue(report, agent.port()) || agent.failed()) return 1;
     agent.Serve();
+    if (role == "relay-owner") bench::SendValue(report, agent.RelayCounts());
     return 0;
   }
   if (role == "echo") {
@@ -421,8 +433,9 @@ Report RunDirect(const Options& o, bench::CountsPer* ownerCounts) {
   return r;
 }
 
-// Relay: an echoing member joins first, then the measuring one.
-Report RunRelay(const Options& o) {
+// Relay: an echoing member joins first, then the measuring one. The owner
+// reports its counts per round trip once stopped.
+Report RunRelay(const Options& o, bench::CountsPer* ownerCounts) {
   unsigned ownerPort = 0;
   Child owner = StartOwner(o, &ownerPort, false);
   Report r;
@@ -435,6 +448,9 @@ Report RunRelay(const Options& o) {
     Finish(member);
   }
   Finish(echo);
+  close(owner.stop);
+  owner.stop = -1;
+  if (r.ok && !bench::ReceiveValue(owner.report, *ownerCounts, kSetupMs)) r = Report{};
   Finish(owner);
   return r;
 }
@@ -526,7 +542,7 @@ int main(int argc, char** argv) {
   Report bestDirect, bestRelay;
   bench::Latencies tcpDirect, tcpRelay, tcpEpoll, apiFloor;
   std::size_t apiFloorBytes = 0;
-  bench::CountsPer ownerCounts;
+  bench::CountsPer ownerCounts, relayOwnerCounts;
   bench::EndCounts tcpCounts, epollCounts;
   bool ok = true;
   for (long round = 0; round < o.repeat && ok; ++round) {
@@ -542,7 +558,7 @@ int main(int argc, char** argv) {
     if (tcpDirect.count == 0 || tcp.median < tcpDirect.median) tcpDirect = tcp;
     if (tcpEpoll.count == 0 || viaEpoll.median < tcpEpoll.median) tcpEpoll = viaEpoll;
 
-    const Report relay = RunRelay(o);
+    const Report relay = RunRelay(o, &relayOwnerCounts);
     bench::Latencies tcp3;
     ok = relay.ok && bench::TcpRelayPingPong(relay.wireBytes, o.warmup, o.count, &tcp3);
     if (!ok) break;
@@ -592,11 +608,14 @@ int main(int argc, char** argv) {
                      "calls", "tcp ping-pong waiting in epoll_wait " + bytes, epoll.syscalls, "calls");
   bench::PrintFigure("agent allocations per message", agent.allocations / 2, "allocations",
                      "tcp ping-pong " + bytes, tcp.allocations / 2, "allocations");
+  bench::PrintFigure("agent allocations per relayed message (owner)", relayOwnerCounts.allocations / 2,
+                     "allocations", "tcp relay process", 0, "allocations");
   std::fprintf(stderr,
                "per round trip: member %.2f system calls, %.2f allocations; owner %.2f, %.2f; tcp %.2f + %.2f "
-               "system calls; tcp via epoll %.2f + %.2f\n",
+               "system calls; tcp via epoll %.2f + %.2f; relaying owner %.2f, %.2f\n",
                bestDirect.counts.syscalls, bestDirect.counts.allocations, ownerCounts.syscalls,
                ownerCounts.allocations, tcpCounts.measuring.syscalls, tcpCounts.answering.syscalls,
-               epollCounts.measuring.syscalls, epollCounts.answering.syscalls);
+               epollCounts.measuring.syscalls, epollCounts.answering.syscalls, relayOwnerCounts.syscalls,
+               relayOwnerCounts.allocations);
   return 0;
 }

@@ -540,8 +540,8 @@ int main(int argc, char** argv) {
   // The least any agent can do per message on the same wire behind the
   // same API (api_floor.hpp) is the floor of the agent's own work.
   Report bestDirect, bestRelay;
-  bench::Latencies tcpDirect, tcpRelay, tcpEpoll, apiFloor;
-  std::size_t apiFloorBytes = 0;
+  bench::Latencies tcpDirect, tcpRelay, tcpEpoll, apiFloor, apiFloorRelay;
+  std::size_t apiFloorBytes = 0, apiFloorRelayBytes = 0;
   bench::CountsPer ownerCounts, relayOwnerCounts;
   bench::EndCounts tcpCounts, epollCounts;
   bool ok = true;
@@ -559,15 +559,19 @@ int main(int argc, char** argv) {
     if (tcpEpoll.count == 0 || viaEpoll.median < tcpEpoll.median) tcpEpoll = viaEpoll;
 
     const Report relay = RunRelay(o, &relayOwnerCounts);
-    bench::Latencies tcp3;
-    ok = relay.ok && bench::TcpRelayPingPong(relay.wireBytes, o.warmup, o.count, &tcp3);
+    bench::Latencies tcp3, leastRelay;
+    ok = relay.ok && bench::TcpRelayPingPong(relay.wireBytes, o.warmup, o.count, &tcp3) &&
+         bench::ApiFloorRelayPingPong(static_cast<std::size_t>(o.messageBytes), o.warmup, o.count, &leastRelay,
+                                      &apiFloorRelayBytes);
     if (!ok) break;
+    if (apiFloorRelay.count == 0 || leastRelay.median < apiFloorRelay.median) apiFloorRelay = leastRelay;
     if (!bestRelay.ok || relay.median < bestRelay.median) bestRelay = relay;
     if (tcpRelay.count == 0 || tcp3.median < tcpRelay.median) tcpRelay = tcp3;
     std::fprintf(stderr,
                  "round %ld: direct agent %.1f us / tcp %.1f us / tcp via epoll %.1f us / least agent %.1f us "
-                 "median; relay agent %.1f us / tcp %.1f us\n",
-                 round + 1, direct.median, tcp.median, viaEpoll.median, least.median, relay.median, tcp3.median);
+                 "median; relay agent %.1f us / tcp %.1f us / least agent %.1f us\n",
+                 round + 1, direct.median, tcp.median, viaEpoll.median, least.median, relay.median, tcp3.median,
+                 leastRelay.median);
   }
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
@@ -594,6 +598,17 @@ int main(int argc, char** argv) {
                      "us", least + ", median", apiFloor.median, "us");
   bench::PrintFigure("agent round trip latency against the least an agent can do, p99", bestDirect.p99, "us",
                      least + ", p99", apiFloor.p99, "us");
+  const std::string leastRelay = "the least agents can do on this wire and API, relayed, " +
+                                 std::to_string(apiFloorRelayBytes) + " B";
+  const std::string relayBytes = std::to_string(bestRelay.wireBytes) + " B";
+  bench::PrintFigure(leastRelay + ", round trip median", apiFloorRelay.median, "us",
+                     "tcp ping-pong via relay process " + relayBytes + ", median", tcpRelay.median, "us");
+  bench::PrintFigure(leastRelay + ", round trip p99", apiFloorRelay.p99, "us",
+                     "tcp ping-pong via relay process " + relayBytes + ", p99", tcpRelay.p99, "us");
+  bench::PrintFigure("agent relay round trip latency against the least agents can do, median", bestRelay.median,
+                     "us", leastRelay + ", median", apiFloorRelay.median, "us");
+  bench::PrintFigure("agent relay round trip latency against the least agents can do, p99", bestRelay.p99, "us",
+                     leastRelay + ", p99", apiFloorRelay.p99, "us");
   // Both ends together; a round trip is two messages, each sent by one end
   // and received by the other.
   const auto both = [](const bench::CountsPer& a, const bench::CountsPer& b) {

@@ -9,7 +9,8 @@
 // the length prefix and its bound checked as the agents' reader checks
 // them. A line is split into its command, its id and its message, each read
 // to at most 499 characters; the owner checks that the target is its own
-// end of the connection. The message is copied into a ring of fixed records
+// end of the connection (or, relaying, the other member's id, and sends the
+// message on as OWNS without its client). The message is copied into a ring of fixed records
 // (the queue), a notification is posted to the "window" and delivered by
 // the same turn of the loop, whose handler reads records until the queue is
 // empty (the second read answering "no message"), copying each into the
@@ -35,5 +36,11 @@ namespace bench {
 // then `count` timed one by one. *wireBytes gets the size of one frame.
 bool ApiFloorPingPong(std::size_t messageBytes, long warmup, long count, Latencies* out,
                       std::size_t* wireBytes = nullptr);
+
+// The relay: this process (a member, measuring) sends a forked member's id
+// a message through a forked owner, which relays it (PLRS in, OWNS out,
+// without its client); that member answers the same way back.
+bool ApiFloorRelayPingPong(std::size_t messageBytes, long warmup, long count, Latencies* out,
+                           std::size_t* wireBytes = nullptr);
 
 }  // namespace bench

@@ -14,12 +14,15 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +36,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace bench {
@@ -285,6 +289,48 @@ inline bool SendFull(int fd, const char* p, std::size_t n) {
     n -= static_cast<std::size_t>(put);
   }
   return true;
+}
+
+// ---- child processes -------------------------------------------------------
+
+// Forks a child (named `name`) that runs body(pipeWriteEnd) and exits; returns its pid and
+// the read end of its pipe.
+template <typename Body>
+pid_t SpawnChild(const char* name, int* readEnd, Body body) {
+  int p[2];
+  if (pipe2(p, O_CLOEXEC) != 0) return -1;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(p[0]);
+    prctl(PR_SET_NAME, name);
+    body(p[1]);
+    _exit(0);
+  }
+  close(p[1]);
+  if (pid < 0) {
+    close(p[0]);
+    return -1;
+  }
+  *readEnd = p[0];
+  return pid;
+}
+
+// Waits for a child this benchmark started, killing it if it has not ended
+// within timeoutMs.
+inline void ReapChild(pid_t pid, int timeoutMs = 5000) {
+  if (pid <= 0) return;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 // Reads "--name value" style options; anything unknown is an error.

@@ -49,6 +49,7 @@
 #include "../tests/support/vossad_process.hpp"
 #include "platform/byte_buffer.hpp"
 #include "platform/frame_codec.hpp"
+#include "registration_floor.hpp"
 #include "tcp_baseline.hpp"
 
 namespace {
@@ -376,17 +377,49 @@ bool RegisterOnFreshServer(std::size_t players, Generator& gen, Server& server, 
   // baseline the players are measured against.
   const long rssBefore = server.Rss();
   const double cpuBefore = server.CpuSeconds();
+  const double ownBefore = bench::CpuSeconds(getpid());
   const auto start = Clock::now();
   if (!gen.Register(server.port(), players)) return false;
   const double seconds = bench::SecondsSince(start);
   const double cpu = server.CpuSeconds() - cpuBefore;
+  const double own = bench::CpuSeconds(getpid()) - ownBefore;
   const long rssAfter = server.Rss();
   out->rate = static_cast<double>(players) / seconds;
   out->bytesPerPlayer = static_cast<double>(rssAfter - rssBefore) / static_cast<double>(players);
   out->cpuPerPlayer = cpu / static_cast<double>(players);
   std::fprintf(stderr,
-               "%zu players: registered in %.3f s, server CPU %.3f s (%.1f us each), RSS %ld -> %ld KiB\n",
-               players, seconds, cpu, out->cpuPerPlayer * 1e6, rssBefore / 1024, rssAfter / 1024);
+               "%zu players: registered in %.3f s, server CPU %.3f s (%.1f us each), the generator's %.3f s "
+               "(%.1f us each), RSS %ld -> %ld KiB\n",
+               players, seconds, cpu, out->cpuPerPlayer * 1e6, own, own / static_cast<double>(players) * 1e6,
+               rssBefore / 1024, rssAfter / 1024);
+  return true;
+}
+
+// The server's answer to a fresh agent's CINI with the benchmark's list
+// file, as the least server sends it.
+std::string ListAnswer() {
+  return Frame("CINI START") + Frame("CINI ServerCount=1\r\n") + Frame("CINI Server1=127.0.0.1\r\n") +
+         Frame("CINI Version=2\r\n") + Frame("CINI END");
+}
+
+// The same registrations against the least a server can do.
+bool RegisterOnFloor(std::size_t players, Registration* out) {
+  Generator gen;
+  bench::RegistrationFloor floor(ListAnswer());
+  if (floor.port() == 0) return false;
+  const double cpuBefore = floor.CpuSeconds();
+  const double ownBefore = bench::CpuSeconds(getpid());
+  const auto start = Clock::now();
+  if (!gen.Register(floor.port(), players)) return false;
+  const double seconds = bench::SecondsSince(start);
+  const double cpu = floor.CpuSeconds() - cpuBefore;
+  const double own = bench::CpuSeconds(getpid()) - ownBefore;
+  out->rate = static_cast<double>(players) / seconds;
+  out->cpuPerPlayer = cpu / static_cast<double>(players);
+  std::fprintf(stderr,
+               "%zu players on the least server: registered in %.3f s, its CPU %.3f s (%.1f us each), the "
+               "generator's %.3f s (%.1f us each)\n",
+               players, seconds, cpu, out->cpuPerPlayer * 1e6, own, own / static_cast<double>(players) * 1e6);
   return true;
 }
 
@@ -521,7 +554,7 @@ int main(int argc, char** argv) {
   std::ofstream(listFile) << "[QORServers]\nServerCount=1\nServer1=127.0.0.1\nVersion=2\n";
 
   bool ok = true;
-  Registration smallRun, fullRun;
+  Registration smallRun, fullRun, floorRun;
   bench::Latencies some, none, unscraped, scraped;
   std::size_t scrapes = 0;
   double sweepCpu = 0, floorPerPlayer = 0;
@@ -555,6 +588,8 @@ int main(int argc, char** argv) {
     ok = ok && scrapes > 0;
     server.Stop();
   }
+  // Right after the server's, on the same machine in the same state.
+  ok = ok && RegisterOnFloor(players, &floorRun);
   if (ok) {
     floorPerPlayer = SendReceiveFloor(std::min<std::size_t>(1000, players), 20);
     ok = floorPerPlayer > 0;
@@ -588,6 +623,10 @@ int main(int argc, char** argv) {
                             smallRun.rate, "/s", 20000, false);
   bench::PrintAgainstTarget("server registrations per second (" + sizeText + ")", fullRun.rate, "/s", 40000,
                             false, note);
+  bench::PrintFigure("server registrations per second (" + sizeText + ") against the least a server can do",
+                     fullRun.rate, "/s", "the least server (accept, watch, read, answer)", floorRun.rate, "/s");
+  bench::PrintFigure("server CPU per registration (" + sizeText + ") against the least a server can do",
+                     fullRun.cpuPerPlayer * 1e6, "us", "the least server's", floorRun.cpuPerPlayer * 1e6, "us");
   // Less than 25 us of the server's CPU per registration is what 40,000 a
   // second take on one CPU, whatever else the machine is doing.
   bench::PrintAgainstTarget("server CPU per registration (" + sizeText + ")", fullRun.cpuPerPlayer * 1e6, "us", 25,

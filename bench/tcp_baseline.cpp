@@ -94,20 +94,6 @@ bool Drive(int fd, std::size_t bytes, long warmup, long count, Latencies* out, C
 
 }  // namespace
 
-void ReapChild(pid_t pid, int timeoutMs) {
-  if (pid <= 0) return;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
 bool TcpPingPong(std::size_t bytes, long warmup, long count, Latencies* out, EndCounts* counts,
                  bool viaEpoll) {
   int pipeEnd = -1;

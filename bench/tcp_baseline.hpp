@@ -9,13 +9,9 @@
 // of any loop-driven end.
 #pragma once
 
-#include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <cstddef>
-#include <cstdio>
 
 #include "bench_support.hpp"
 #include "process_counters.hpp"
@@ -39,33 +35,5 @@ bool TcpPingPong(std::size_t bytes, long warmup, long count, Latencies* out, End
 // relay that forwards each message, and a forked echo behind it (four
 // loopback hops per round trip).
 bool TcpRelayPingPong(std::size_t bytes, long warmup, long count, Latencies* out);
-
-// Forks a child (named `name`) that runs body(pipeWriteEnd) and exits; returns its pid and
-// the read end of its pipe.
-template <typename Body>
-pid_t SpawnChild(const char* name, int* readEnd, Body body) {
-  int p[2];
-  if (pipe2(p, O_CLOEXEC) != 0) return -1;
-  std::fflush(stdout);
-  std::fflush(stderr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(p[0]);
-    prctl(PR_SET_NAME, name);
-    body(p[1]);
-    _exit(0);
-  }
-  close(p[1]);
-  if (pid < 0) {
-    close(p[0]);
-    return -1;
-  }
-  *readEnd = p[0];
-  return pid;
-}
-
-// Waits for a child this benchmark started, killing it if it has not ended
-// within timeoutMs.
-void ReapChild(pid_t pid, int timeoutMs = 5000);
 
 }  // namespace bench

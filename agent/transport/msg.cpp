@@ -12,9 +12,10 @@ constexpr std::size_t kMaxSpareCapacity = 2048;
 
 // This thread's spare line. A thread_local string (it has a destructor) is
 // reached through a wrapper that asks __tls_get_addr for its guard and for
-// itself at every mention; a plain pointer costs one lookup a function, and
-// the string it points to is made on the thread's first use.
-thread_local std::string* t_spareLine = nullptr;
+// itself at every mention; a plain pointer in the initial-exec model is one
+// load from the thread pointer (see t_running in the platform's loop.cpp),
+// and the string it points to is made on the thread's first use.
+__attribute__((tls_model("initial-exec"))) thread_local std::string* t_spareLine = nullptr;
 
 std::string& SpareLine() {
   if (std::string* line = t_spareLine) return *line;

@@ -103,6 +103,21 @@ TEST_F(LoopTest, PostToADestroyedWindowIsDropped) {
   EXPECT_TRUE(r.messages.empty()) << "a message queued before the destroy is dropped too";
 }
 
+TEST_F(LoopTest, AWindowDestroyedByAnotherThreadIsGoneForThisOneAtOnce) {
+  Recorder r;
+  plat_hwnd h = MakeWindow(r);
+  plat_hwnd other = MakeWindow(r);
+  // This thread has just found both; the destroys come from elsewhere.
+  ASSERT_TRUE(plat_post_message(other, 1, 0, 0));
+  ASSERT_TRUE(plat_post_message(h, 2, 0, 0));
+  std::thread([h] { plat_window_destroy(h); }).join();
+  EXPECT_FALSE(plat_is_window(h));
+  EXPECT_FALSE(plat_post_message(h, 3, 0, 0));
+  EXPECT_TRUE(plat_post_message(other, 4, 0, 0)) << "the other window is still there";
+  DrainLoop();
+  EXPECT_EQ(r.messages, (std::vector<unsigned>{1, 4})) << "the destroyed window's queued message is dropped";
+}
+
 TEST_F(LoopTest, PostsFromOtherThreadsAreDeliveredOnTheLoopThreadInPerThreadOrder) {
   struct PerThread {
     std::vector<std::vector<unsigned>> seen{4};

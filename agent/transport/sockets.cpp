@@ -64,21 +64,17 @@ bool SendFrame(platform::AsyncSocket& socket, std::string_view text, bool withMa
   return socket.SendAll(header, headerSize, text.data(), text.size());
 }
 
-bool CClientSocket::LearnNames() const {
-  const int fd = Descriptor();
-  if (fd < 0) return false;
-  if (names_.fd != fd) {
-    Names learnt;
-    // The peer's name exists only once connected; from then on neither name
-    // changes for this descriptor.
-    if (!AsyncSocket::GetPeerName(learnt.peerAddress, learnt.peerPort) ||
-        !AsyncSocket::GetSockName(learnt.sockAddress, learnt.sockPort))
-      return false;
-    learnt.fd = fd;
-    learnt.sockId = FormatPlayerId(learnt.sockAddress, learnt.sockPort);
-    learnt.peerId = FormatPlayerId(learnt.peerAddress, learnt.peerPort);
-    names_ = std::move(learnt);
-  }
+bool CClientSocket::LearnNamesOf(int fd) const {
+  Names learnt;
+  // The peer's name exists only once connected; from then on neither name
+  // changes for this descriptor.
+  if (!AsyncSocket::GetPeerName(learnt.peerAddress, learnt.peerPort) ||
+      !AsyncSocket::GetSockName(learnt.sockAddress, learnt.sockPort))
+    return false;
+  learnt.fd = fd;
+  learnt.sockId = FormatPlayerId(learnt.sockAddress, learnt.sockPort);
+  learnt.peerId = FormatPlayerId(learnt.peerAddress, learnt.peerPort);
+  names_ = std::move(learnt);
   return true;
 }
 

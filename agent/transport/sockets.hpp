@@ -97,7 +97,13 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
     unsigned sockPort = 0, peerPort = 0;
     std::string sockId, peerId;
   };
-  bool LearnNames() const;
+  // True once the names of the present descriptor are known: a compare
+  // here, as every user message asks, and the kernel only the first time.
+  bool LearnNames() const {
+    const int fd = Descriptor();
+    return fd >= 0 && (names_.fd == fd || LearnNamesOf(fd));
+  }
+  bool LearnNamesOf(int fd) const;
 
   CAgent2Agent* owner_;
   mutable Names names_;

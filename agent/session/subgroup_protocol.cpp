@@ -391,7 +391,9 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
   if (playerId == nullptr || message == nullptr) return ZEP_RET_INVALIDSTRING;
   if (!owner_ && memberState_ == MemberState::kNotMember) return ZEP_RET_NOTINSUBGROUP;
 
-  const std::string target = playerId;
+  // The caller's text: nothing below runs the caller's code before the
+  // call returns (notifications are posted), so it stays as it is.
+  const std::string_view target = playerId;
   // The receiving agent reads a message to kMaxField characters and no
   // further; sending more would only risk a frame over what agents take.
   const std::string_view text = std::string_view(message).substr(0, kMaxField);
@@ -403,9 +405,9 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
     std::string scratch;
     const std::string_view self = ConnectionPlayerId(member->connectionId, true, scratch);
     if (!AASend(member->connectionId, Line("OWNS", self, text), kKeepOpen)) {
-      players_->RemovePlayer(target);
+      players_->RemovePlayer(std::string(target));
       owner_ = players_->PlayerCount() != 0;
-      QueueMessage(target.c_str(), ZEP_MT_NODELIVERY, target.c_str(), message);
+      QueueMessage(playerId, ZEP_MT_NODELIVERY, playerId, message);
     }
     return ZEP_RET_OK;
   }
@@ -450,16 +452,15 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
       return 1;
     }
     // Otherwise relay it to the member it names, signed with the sender's id.
-    const std::string targetId(parsed.id);
-    const CPlayerObject* target = players_->FindPlayer(targetId);
+    const CPlayerObject* target = players_->FindPlayer(parsed.id);
     if (target == nullptr) {
       AASend(connectionId, "DLVF " + From(line, kCommandPrefix), kKeepOpen);
       return 1;
     }
     if (!AASend(target->connectionId, Line("OWNS", sender, parsed.message), kKeepOpen)) {
-      // `target` may not outlive the removal: work on the copy of its id.
-      AASend(connectionId, Line("DLVF", targetId, parsed.message), kKeepOpen);
-      players_->RemovePlayer(targetId);
+      // `target` may not outlive the removal: the id is read from the line.
+      AASend(connectionId, Line("DLVF", parsed.id, parsed.message), kKeepOpen);
+      players_->RemovePlayer(std::string(parsed.id));
       owner_ = players_->PlayerCount() != 0;
     }
     return 1;
@@ -468,7 +469,7 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
   // Member.
   if (StartsWith(line, "OWNS")) {
     // Only players of this subgroup (and its owner) may speak here.
-    if (membership_->FindMember(std::string(parsed.id)) != nullptr || parsed.id == membership_->owner.playerId)
+    if (membership_->FindMember(parsed.id) != nullptr || parsed.id == membership_->owner.playerId)
       QueuePeerMessage(parsed.id, ZEP_MT_USERMSG, parsed.message, std::nullopt);
   } else if (StartsWith(line, "DLVF")) {
     QueuePeerMessage(parsed.id, ZEP_MT_NODELIVERY, parsed.message, std::string_view("MSGFAIL"));

@@ -111,13 +111,22 @@ class PlayerTable {
   // Keyed by player id (looked up by views of ids too); the table owns the
   // records.
   using Members = std::map<std::string, std::unique_ptr<CPlayerObject>, std::less<>>;
-  Members members;
   // Members whose ADDP announcement failed, waiting for RemoveFailedPlayers.
   std::vector<std::string> failedIds;
   // Requests waiting for the client's answer, oldest first; the session
   // keeps at most kMaxPendingRequests, and one per requester.
   std::list<PendingRequest> pending;
   CAgent& agent;
+
+ private:
+  // Erases a member's entry; every erasure goes through here or clears
+  // lastFound_ itself.
+  void Erase(Members::iterator it);
+
+  Members members;
+  // The entry FindPlayer found last (null: none). An owner looks the same
+  // member up for every message in and out; the map's nodes never move.
+  mutable const Members::value_type* lastFound_ = nullptr;
 };
 
 }  // namespace zep

@@ -112,20 +112,39 @@ void EventLoop::RunInLoop(std::function<void()> task) {
   Enqueue(std::move(pending));
 }
 
+bool EventLoop::OnOwnTurn() const {
+  // Only this thread takes items out, so a count of 0 read here is not
+  // stale about anything queued before this call in its own order.
+  return t_running == this && pendingCount_.load(std::memory_order_relaxed) == 0;
+}
+
 void EventLoop::Enqueue(Pending pending) {
+  if (OnOwnTurn()) {
+    own_.PushSlot() = std::move(pending);
+    return;
+  }
   std::lock_guard<std::mutex> lock(pendingMutex_);
   pending_.PushSlot() = std::move(pending);
   PushedLocked();
 }
 
-void EventLoop::EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  std::lock_guard<std::mutex> lock(pendingMutex_);
-  Pending& slot = pending_.PushSlot();
+namespace {
+void FillMessage(auto& slot, plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
   slot.hwnd = hwnd;
   slot.msg = msg;
   slot.wparam = wparam;
   slot.lparam = lparam;
   slot.task = nullptr;  // a reused slot's task was moved out: empty, nothing runs here
+}
+}  // namespace
+
+void EventLoop::EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+  if (OnOwnTurn()) {
+    FillMessage(own_.PushSlot(), hwnd, msg, wparam, lparam);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(pendingMutex_);
+  FillMessage(pending_.PushSlot(), hwnd, msg, wparam, lparam);
   PushedLocked();
 }
 
@@ -188,7 +207,11 @@ int EventLoop::Dispatch(int firstWaitMs) {
   t_running = outer;
   // Left over: the host must come back. Work other threads post meanwhile
   // signals by itself, so only this thread's needs the look (and the lock).
-  if (HasPending()) {
+  if (!own_.empty()) {
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    SignalLocked();
+    ownSignalled_ = true;
+  } else if (HasPending()) {
     std::lock_guard<std::mutex> lock(pendingMutex_);
     if (!pending_.empty()) SignalLocked();
   }
@@ -214,7 +237,30 @@ void EventLoop::ClearSignalLocked() {
   signalled_ = false;
 }
 
-bool EventLoop::HasPending() const { return pendingCount_.load(std::memory_order_relaxed) != 0; }
+bool EventLoop::HasPending() const {
+  return !own_.empty() || pendingCount_.load(std::memory_order_relaxed) != 0;
+}
+
+bool EventLoop::PopOwn(Pending& out) {
+  out = std::move(own_.front());
+  own_.pop_front();
+  if (own_.empty()) {
+    own_.ShrinkIfEmpty(kKeptPendingSlots);
+    if (ownSignalled_) {
+      // The eventfd told of what own_ held; it stays only for pending_.
+      ownSignalled_ = false;
+      std::lock_guard<std::mutex> lock(pendingMutex_);
+      if (pending_.empty()) ClearSignalLocked();
+    }
+  }
+  return true;
+}
+
+bool EventLoop::PopPending(Pending& out) {
+  if (!own_.empty()) return PopOwn(out);
+  std::lock_guard<std::mutex> lock(pendingMutex_);
+  return PopPendingLocked(out);
+}
 
 bool EventLoop::PopPendingLocked(Pending& out) {
   if (pending_.empty()) {
@@ -232,12 +278,16 @@ bool EventLoop::PopPendingLocked(Pending& out) {
 }
 
 // Runs the work that was queued when it started, one item at a time,
-// popping each under the lock so that a nested dispatch continues in order.
+// popping each as it goes so that a nested dispatch continues in order.
 // The first item is taken with the count.
 int EventLoop::RunPending() {
-  std::size_t budget;
+  std::size_t budget = own_.size();
   Pending p;
-  {
+  if (budget > 0) {
+    // A post from another thread that this count misses signals by itself.
+    budget += pendingCount_.load(std::memory_order_relaxed);
+    PopOwn(p);
+  } else {
     std::lock_guard<std::mutex> lock(pendingMutex_);
     budget = pending_.size();
     if (!PopPendingLocked(p)) return 0;
@@ -252,8 +302,7 @@ int EventLoop::RunPending() {
     }
     ++ran;
     if (--budget == 0) break;
-    std::lock_guard<std::mutex> lock(pendingMutex_);
-    if (!PopPendingLocked(p)) break;
+    if (!PopPending(p)) break;
   }
   return ran;
 }

@@ -101,6 +101,9 @@ class PLAT_EXPORT EventLoop {
   // Calls a watch's callback; erases the entry afterwards if the watch was
   // removed meanwhile.
   void RunWatch(WatchId id, Entry& entry, std::uint32_t events);
+  // True on this loop's thread inside its dispatch while the shared queue
+  // is empty: a new item then goes into own_ (see there).
+  bool OnOwnTurn() const;
   void Enqueue(Pending pending);
   // The same for a window message, written straight into its slot.
   void EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam);
@@ -111,7 +114,10 @@ class PLAT_EXPORT EventLoop {
   void ClearSignalLocked();
   bool HasPending() const;
   int RunPending();
-  // Takes the oldest pending item into `out`; false when there is none.
+  // Takes the oldest pending item into `out`, from own_ first; false when
+  // there is none.
+  bool PopPending(Pending& out);
+  bool PopOwn(Pending& out);
   bool PopPendingLocked(Pending& out);
 
   int epollFd_ = -1;
@@ -128,6 +134,15 @@ class PLAT_EXPORT EventLoop {
   // thread: a post from another thread that this misses signals the eventfd.
   std::atomic<std::size_t> pendingCount_{0};
   bool signalled_ = false;
+  // Items the loop's own callbacks queued while pending_ was empty, touched
+  // by the loop thread alone and so without the lock. Everything in it was
+  // queued before everything in pending_: an item goes here only while
+  // pending_ is empty (a post from another thread that the look at the
+  // count misses was concurrent with it, so either order is theirs), and
+  // own_ is taken first.
+  Ring<Pending> own_;
+  // The eventfd was written for what own_ held when a dispatch returned.
+  bool ownSignalled_ = false;
   std::atomic<bool> quit_{false};
 };
 

@@ -93,9 +93,9 @@ class CAgent2Agent : public CObject {
   std::chrono::steady_clock::time_point armedFor_ = std::chrono::steady_clock::time_point::max();
   // Player id -> when it was last reported unreachable.
   std::map<std::string, std::chrono::steady_clock::time_point> reported_;
-  // Set false by the destructor: lets a handler notice that a callback
-  // deleted this manager under it.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // Lets a handler notice that a callback deleted this manager under it
+  // (platform/liveness_guard.hpp).
+  bool* gone_ = nullptr;
 };
 
 }  // namespace zep

@@ -138,10 +138,10 @@ namespace platform {
 
 constexpr std::uint32_t kReadEvents = EPOLLIN | EPOLLRDHUP;
 
-AsyncSocket::AsyncSocket() : alive_(std::make_shared<bool>(true)) {}
+AsyncSocket::AsyncSocket() = default;
 
 AsyncSocket::~AsyncSocket() {
-  *alive_ = false;
+  LivenessGuard::MarkGone(gone_);
   Close();
 }
 
@@ -387,7 +387,7 @@ void AsyncSocket::Attach(int fd, bool listening) {
 }
 
 void AsyncSocket::HandleEvents(std::uint32_t events) {
-  std::shared_ptr<bool> alive = alive_;
+  LivenessGuard guard(gone_);
   if (listening_) {
     OnAccept(0);
     return;
@@ -399,7 +399,7 @@ void AsyncSocket::HandleEvents(std::uint32_t events) {
   }
   receiveCalled_ = false;
   OnReceive(error);
-  if (!*alive || fd_ < 0) return;  // destroyed or closed inside the handler
+  if (guard.gone() || fd_ < 0) return;  // destroyed or closed inside the handler
   if (!sawEnd_ && (events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP))) {
     // The end has been signalled; once nothing is left to read it is final.
     int pending = 0;

@@ -237,12 +237,22 @@ void EventLoop::ClearSignalLocked() {
   signalled_ = false;
 }
 
+void EventLoop::TakeItem(Pending& from, Pending& out) {
+  out.hwnd = from.hwnd;
+  out.msg = from.msg;
+  out.wparam = from.wparam;
+  out.lparam = from.lparam;
+  // `out` comes empty (RunPending empties it after each task); a window
+  // message has no task to move.
+  if (from.task) out.task = std::move(from.task);
+}
+
 bool EventLoop::HasPending() const {
   return !own_.empty() || pendingCount_.load(std::memory_order_relaxed) != 0;
 }
 
 bool EventLoop::PopOwn(Pending& out) {
-  out = std::move(own_.front());
+  TakeItem(own_.front(), out);
   own_.pop_front();
   if (own_.empty()) {
     own_.ShrinkIfEmpty(kKeptPendingSlots);
@@ -267,7 +277,7 @@ bool EventLoop::PopPendingLocked(Pending& out) {
     ClearSignalLocked();
     return false;
   }
-  out = std::move(pending_.front());
+  TakeItem(pending_.front(), out);
   pending_.pop_front();
   if (pending_.empty()) {
     ClearSignalLocked();

@@ -117,6 +117,8 @@ class PLAT_EXPORT EventLoop {
   // Takes the oldest pending item into `out`, from own_ first; false when
   // there is none.
   bool PopPending(Pending& out);
+  // Moves a queued item into an empty `out`.
+  static void TakeItem(Pending& from, Pending& out);
   bool PopOwn(Pending& out);
   bool PopPendingLocked(Pending& out);
 

@@ -290,17 +290,18 @@ bool AsyncSocket::SendAll(const void* data, std::size_t length) {
 bool AsyncSocket::SendAll(const void* head, std::size_t headLength, const void* body,
                           std::size_t bodyLength) {
   if (fd_ < 0 || listening_) return false;
+  iovec pieces[2] = {{const_cast<void*>(head), headLength}, {const_cast<void*>(body), bodyLength}};
+  int count = bodyLength > 0 ? 2 : 1;
+  char joined[kJoinedSendBytes];
   if (headLength > 0 && bodyLength > 0 && headLength + bodyLength <= kJoinedSendBytes) {
     // A short message goes out as one piece: copying it together here costs
     // less than the kernel's taking a second piece into the segment.
-    char joined[kJoinedSendBytes];
     std::memcpy(joined, head, headLength);
     std::memcpy(joined + headLength, body, bodyLength);
-    return SendAll(joined, headLength + bodyLength, nullptr, 0);
+    pieces[0] = {joined, headLength + bodyLength};
+    count = 1;
   }
-  iovec pieces[2] = {{const_cast<void*>(head), headLength}, {const_cast<void*>(body), bodyLength}};
   iovec* next = pieces;
-  int count = bodyLength > 0 ? 2 : 1;
   while (count > 0 && next->iov_len == 0) ++next, --count;
   while (count > 0) {
     ssize_t n;

@@ -110,6 +110,11 @@ class CAgentSession : public CAgent {
   // listening port, application name and description.
   std::string BuildRequestLine(const char* command, std::uint32_t connectionId);
   void SendGameToServer();
+  // Sends "<command> <id> <message>" on an agent connection, as AASend
+  // sends a line: 1 when sent, 0 for an unknown connection or a failed send
+  // (the connection is then closed and TE_PEER_SEND_FAILED raised).
+  int SendUserLine(std::uint32_t connectionId, std::string_view command, std::string_view id,
+                   std::string_view message);
   // The player id of this agent's end of an agent connection (ownEnd), or of
   // the other end: the connection's own copy, formatted once, or else one
   // formatted into `scratch` from whatever the kernel says (":0" for nothing).

@@ -84,21 +84,6 @@ struct UserLine {
   std::string_view message;
 };
 
-// "<command> <id> <message>", built in the spare line (no allocation once
-// lines have gone through).
-std::string Line(std::string_view command, std::string_view id, std::string_view message) {
-  std::string line = TakeSpareLine();
-  // Sized once and filled in place: five appends each checked the room.
-  line.resize(command.size() + id.size() + message.size() + 2);
-  // copy_n, not memcpy: an empty view may hold a null pointer.
-  char* out = std::copy_n(command.data(), command.size(), line.data());
-  *out++ = ' ';
-  out = std::copy_n(id.data(), id.size(), out);
-  *out++ = ' ';
-  std::copy_n(message.data(), message.size(), out);
-  return line;
-}
-
 UserLine SplitUserLine(const std::string& line) {
   std::size_t pos = line.find(' ');  // end of the command word
   pos = line.find_first_not_of(' ', pos == std::string::npos ? line.size() : pos);
@@ -404,7 +389,7 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
     // the id under which the member knows its owner.
     std::string scratch;
     const std::string_view self = ConnectionPlayerId(member->connectionId, true, scratch);
-    if (!AASend(member->connectionId, Line("OWNS", self, text), kKeepOpen)) {
+    if (!SendUserLine(member->connectionId, "OWNS", self, text)) {
       players_->RemovePlayer(std::string(target));
       owner_ = players_->PlayerCount() != 0;
       QueueMessage(playerId, ZEP_MT_NODELIVERY, playerId, message);
@@ -415,7 +400,7 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
   if (memberState_ == MemberState::kMember) {
     if (membership_->FindMember(target) == nullptr && target != membership_->owner.playerId)
       return ZEP_RET_INVALIDPLAYERID;
-    if (!AASend(membership_->owner.connectionId, Line("PLRS", target, text), kKeepOpen)) {
+    if (!SendUserLine(membership_->owner.connectionId, "PLRS", target, text)) {
       // The owner's connection is gone with the failed send. The players it
       // announced are forgotten too, so that a later subgroup starts clean.
       memberState_ = MemberState::kNotMember;
@@ -457,9 +442,9 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
       AASend(connectionId, "DLVF " + From(line, kCommandPrefix), kKeepOpen);
       return 1;
     }
-    if (!AASend(target->connectionId, Line("OWNS", sender, parsed.message), kKeepOpen)) {
+    if (!SendUserLine(target->connectionId, "OWNS", sender, parsed.message)) {
       // `target` may not outlive the removal: the id is read from the line.
-      AASend(connectionId, Line("DLVF", parsed.id, parsed.message), kKeepOpen);
+      SendUserLine(connectionId, "DLVF", parsed.id, parsed.message);
       players_->RemovePlayer(std::string(parsed.id));
       owner_ = players_->PlayerCount() != 0;
     }
@@ -589,6 +574,13 @@ std::pair<std::string_view, std::string_view> CAgentSession::ConnectionPlayerIds
     }
   }
   return {ConnectionPlayerId(connectionId, true, ownScratch), ConnectionPlayerId(connectionId, false, peerScratch)};
+}
+
+int CAgentSession::SendUserLine(std::uint32_t connectionId, std::string_view command, std::string_view id,
+                                std::string_view message) {
+  CAgent2Agent* peers = PeerManager();
+  CClientSocket* socket = peers != nullptr ? peers->FindSocket(connectionId) : nullptr;
+  return socket != nullptr ? peers->SendLine(socket, command, id, message) : 0;
 }
 
 void CAgentSession::SendGameToServer() {

@@ -86,7 +86,17 @@ int CAgent2Agent::Send(CClientSocket* socket, const CMsg& record) {
     CloseSocket(socket);
     return 1;
   }
-  if (socket->SendMsg(record)) return 1;
+  return Sent(socket, socket->SendMsg(record));
+}
+
+int CAgent2Agent::SendLine(CClientSocket* socket, std::string_view command, std::string_view id,
+                           std::string_view message) {
+  if (!socket->HasStreams()) return 0;
+  return Sent(socket, SendFrameOf(*socket, {command, " ", id, " ", message}));
+}
+
+int CAgent2Agent::Sent(CClientSocket* socket, bool ok) {
+  if (ok) return 1;
   const std::uint32_t id = socket->connectionId;
   CloseSocket(socket);
   if (agent_) agent_->ClientCallBack(TE_PEER_SEND_FAILED, id, " ");

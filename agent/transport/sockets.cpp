@@ -1,6 +1,7 @@
 #include "sockets.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "agent2agent.hpp"
 #include "agent2server.hpp"
@@ -62,6 +63,30 @@ bool SendFrame(platform::AsyncSocket& socket, std::string_view text, bool withMa
   char header[kMaxFrameHeader];
   const std::size_t headerSize = WriteFrameHeader(header, text.size(), withMarker, marker);
   return socket.SendAll(header, headerSize, text.data(), text.size());
+}
+
+bool SendFrameOf(platform::AsyncSocket& socket, std::initializer_list<std::string_view> pieces,
+                 std::uint8_t marker) {
+  std::size_t size = 0;
+  for (const std::string_view piece : pieces) size += piece.size();
+  // A user message with its ids fits; the frame goes out as one piece (see
+  // AsyncSocket::SendAll).
+  char frame[512];
+  if (size <= sizeof frame - kMaxFrameHeader) {
+    char header[kMaxFrameHeader];
+    const std::size_t headerSize = WriteFrameHeader(header, size, true, marker);
+    std::memcpy(frame, header, headerSize);
+    char* out = frame + headerSize;
+    // copy_n, not memcpy: an empty view may hold a null pointer.
+    for (const std::string_view piece : pieces) out = std::copy_n(piece.data(), piece.size(), out);
+    return socket.SendAll(frame, headerSize + size);
+  }
+  std::string text = TakeSpareLine();
+  text.reserve(size);
+  for (const std::string_view piece : pieces) text.append(piece);
+  const bool sent = SendFrame(socket, text, true, marker);
+  ReturnSpareLine(std::move(text));
+  return sent;
 }
 
 bool CClientSocket::LearnNamesOf(int fd) const {

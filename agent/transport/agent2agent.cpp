@@ -92,7 +92,7 @@ int CAgent2Agent::Send(CClientSocket* socket, const CMsg& record) {
 int CAgent2Agent::SendLine(CClientSocket* socket, std::string_view command, std::string_view id,
                            std::string_view message) {
   if (!socket->HasStreams()) return 0;
-  return Sent(socket, SendFrameOf(*socket, {command, " ", id, " ", message}));
+  return Sent(socket, SendLineFrame(*socket, command, id, message));
 }
 
 int CAgent2Agent::Sent(CClientSocket* socket, bool ok) {

@@ -65,28 +65,30 @@ bool SendFrame(platform::AsyncSocket& socket, std::string_view text, bool withMa
   return socket.SendAll(header, headerSize, text.data(), text.size());
 }
 
-bool SendFrameOf(platform::AsyncSocket& socket, std::initializer_list<std::string_view> pieces,
-                 std::uint8_t marker) {
-  std::size_t size = 0;
-  for (const std::string_view piece : pieces) size += piece.size();
+bool SendLineFrame(platform::AsyncSocket& socket, std::string_view command, std::string_view id,
+                   std::string_view message, std::uint8_t marker) {
+  const std::size_t size = command.size() + id.size() + message.size() + 2;
   // A user message with its ids fits; the frame goes out as one piece (see
   // AsyncSocket::SendAll).
   char frame[512];
-  if (size <= sizeof frame - kMaxFrameHeader) {
-    char header[kMaxFrameHeader];
-    const std::size_t headerSize = WriteFrameHeader(header, size, true, marker);
-    std::memcpy(frame, header, headerSize);
-    char* out = frame + headerSize;
-    // copy_n, not memcpy: an empty view may hold a null pointer.
-    for (const std::string_view piece : pieces) out = std::copy_n(piece.data(), piece.size(), out);
-    return socket.SendAll(frame, headerSize + size);
+  if (size > sizeof frame - kMaxFrameHeader) {
+    std::string text = TakeSpareLine();
+    text.reserve(size);
+    text.append(command).append(" ").append(id).append(" ").append(message);
+    const bool sent = SendFrame(socket, text, true, marker);
+    ReturnSpareLine(std::move(text));
+    return sent;
   }
-  std::string text = TakeSpareLine();
-  text.reserve(size);
-  for (const std::string_view piece : pieces) text.append(piece);
-  const bool sent = SendFrame(socket, text, true, marker);
-  ReturnSpareLine(std::move(text));
-  return sent;
+  char header[kMaxFrameHeader] = {};
+  const std::size_t headerSize = WriteFrameHeader(header, size, true, marker);
+  std::memcpy(frame, header, sizeof header);  // all of it: a fixed-size copy; the text follows the header
+  // copy_n, not memcpy: an empty view may hold a null pointer.
+  char* out = std::copy_n(command.data(), command.size(), frame + headerSize);
+  *out++ = ' ';
+  out = std::copy_n(id.data(), id.size(), out);
+  *out++ = ' ';
+  std::copy_n(message.data(), message.size(), out);
+  return socket.SendAll(frame, headerSize + size, nullptr, 0);
 }
 
 bool CClientSocket::LearnNamesOf(int fd) const {

@@ -13,7 +13,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,11 +43,11 @@ InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size
 // failed or the text cannot be framed.
 bool SendFrame(platform::AsyncSocket& socket, std::string_view text, bool withMarker,
                std::uint8_t marker = 0);
-// The same for a text given in pieces (the frame holds them one after the
-// other), with the marker: a short one is written with its header straight
-// into one buffer and sent from there, a long one is put together first.
-bool SendFrameOf(platform::AsyncSocket& socket, std::initializer_list<std::string_view> pieces,
-                 std::uint8_t marker = 0);
+// The same for the line "<command> <id> <message>", with the marker: a
+// short one is written with its header straight into one buffer and sent
+// from there, a long one is put together first.
+bool SendLineFrame(platform::AsyncSocket& socket, std::string_view command, std::string_view id,
+                   std::string_view message, std::uint8_t marker = 0);
 
 class CClientSocket : public platform::AsyncSocket, public CObject {
   ZEP_DECLARE_RUNTIME_CLASS(CClientSocket)

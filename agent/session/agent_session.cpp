@@ -60,7 +60,8 @@ void CAgentSession::QueueMessage(const char* playerId, int type, const char* tex
   QueueMessage(field(playerId), type, field(text), field(moreInfo));
 }
 
-void CAgentSession::QueueMessage(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo) {
+void CAgentSession::QueueMessage(const QueuedText& playerId, int type, const QueuedText& text,
+                                 const QueuedText& moreInfo) {
   if (!queue_) return;
   if (queue_->Push(playerId, type, text, moreInfo)) {
     // Posted whether or not the window still exists; a post to a window
@@ -69,8 +70,8 @@ void CAgentSession::QueueMessage(QueuedText playerId, int type, QueuedText text,
   }
 }
 
-bool CAgentSession::QueuePeerMessage(QueuedText playerId, int type, QueuedText text,
-                                    QueuedText moreInfo) {
+bool CAgentSession::QueuePeerMessage(const QueuedText& playerId, int type, const QueuedText& text,
+                                    const QueuedText& moreInfo) {
   if (!queue_ || !queue_->HasRoomForPeerMessage()) return false;
   QueueMessage(playerId, type, text, moreInfo);
   return true;

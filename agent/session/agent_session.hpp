@@ -51,12 +51,14 @@ class CAgentSession : public CAgent {
   int GetResponseStatus(int* status);
   // Queues one message; a text with no value (null, std::nullopt) is stored
   // as two blanks. Posts the notification when the queue was empty.
-  void QueueMessage(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
+  void QueueMessage(const QueuedText& playerId, int type, const QueuedText& text,
+                    const QueuedText& moreInfo);
   void QueueMessage(const char* playerId, int type, const char* text, const char* moreInfo);
   // The same for a message another program caused (a line from the server
   // or an agent): dropped, and false returned, while the queue is full of
   // messages the client has not read (CMessageQueue::kMaxPeerMessages).
-  bool QueuePeerMessage(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
+  bool QueuePeerMessage(const QueuedText& playerId, int type, const QueuedText& text,
+                        const QueuedText& moreInfo);
 
   // --- lobby server (server_protocol.cpp) ---
   int JoinServer(const char* address, int port);

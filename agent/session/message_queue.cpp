@@ -9,7 +9,8 @@ constexpr std::string_view kNoValue = "  ";
 
 }  // namespace
 
-bool CMessageQueue::Push(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo) {
+bool CMessageQueue::Push(const QueuedText& playerId, int type, const QueuedText& text,
+                         const QueuedText& moreInfo) {
   const bool wasEmpty = records_.empty();
   CQueuedMessage& m = records_.PushSlot();
   m.playerId.Assign(playerId.value_or(kNoValue));

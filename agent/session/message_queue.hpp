@@ -70,7 +70,8 @@ class CMessageQueue {
 
   // Copies each field, cut to its size. Returns true when the queue was
   // empty before.
-  bool Push(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
+  bool Push(const QueuedText& playerId, int type, const QueuedText& text,
+            const QueuedText& moreInfo);
   // Copies the oldest message into the caller's buffers (of the sizes
   // above) and drops it; false when the queue is empty.
   bool PopInto(char* playerId, int* type, char* text, char* moreInfo);

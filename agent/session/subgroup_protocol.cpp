@@ -51,6 +51,16 @@ inline bool StartsWith(const std::string& line, std::string_view command) {
   return line.size() >= command.size() && std::memcmp(line.data(), command.data(), command.size()) == 0;
 }
 
+// The first four characters of a line as one number (0 for a shorter
+// line), so that a line's command is told by one switch.
+constexpr std::uint32_t Word(std::string_view command) {
+  return std::uint32_t{static_cast<unsigned char>(command[0])} |
+         std::uint32_t{static_cast<unsigned char>(command[1])} << 8 |
+         std::uint32_t{static_cast<unsigned char>(command[2])} << 16 |
+         std::uint32_t{static_cast<unsigned char>(command[3])} << 24;
+}
+inline std::uint32_t CommandOf(const std::string& line) { return line.size() < 4 ? 0 : Word(line); }
+
 // `line` from character `pos` on; empty when the line is shorter.
 std::string From(const std::string& line, std::size_t pos, std::size_t max = std::string::npos) {
   return pos < line.size() ? line.substr(pos, max) : std::string();
@@ -537,14 +547,22 @@ int CAgentSession::GetPlayerSubGroupStatus(const char* playerId, int* status) {
 
 int CAgentSession::OnAgentLine(std::uint32_t connectionId, const std::string& line) {
   if (!IsUsable()) return 1;
-  if (StartsWith(line, "JOIN") || StartsWith(line, "TERM"))
-    return IncomingRequestStep(connectionId, line);
-  if (StartsWith(line, "NAKJ") || StartsWith(line, "AKNJ") || StartsWith(line, "ADDP") ||
-      StartsWith(line, "REMP"))
-    return OwnerLineStep(connectionId, line);
-  if (StartsWith(line, "OWNS") || StartsWith(line, "PLRS") || StartsWith(line, "DLVF"))
-    return UserMessageStep(connectionId, line);
-  return 1;
+  switch (CommandOf(line)) {
+    case Word("JOIN"):
+    case Word("TERM"):
+      return IncomingRequestStep(connectionId, line);
+    case Word("NAKJ"):
+    case Word("AKNJ"):
+    case Word("ADDP"):
+    case Word("REMP"):
+      return OwnerLineStep(connectionId, line);
+    case Word("OWNS"):
+    case Word("PLRS"):
+    case Word("DLVF"):
+      return UserMessageStep(connectionId, line);
+    default:
+      return 1;
+  }
 }
 
 std::string_view CAgentSession::ConnectionPlayerId(std::uint32_t connectionId, bool ownEnd,

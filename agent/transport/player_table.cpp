@@ -105,8 +105,7 @@ int PlayerTable::RemoveFailedPlayers() {
   return 1;
 }
 
-CPlayerObject* PlayerTable::FindPlayer(std::string_view playerId) const {
-  if (lastFound_ != nullptr && lastFound_->first == playerId) return lastFound_->second.get();
+CPlayerObject* PlayerTable::FindInMap(std::string_view playerId) const {
   const auto it = members.find(playerId);
   if (it == members.end()) return nullptr;
   lastFound_ = &*it;

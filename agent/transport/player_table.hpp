@@ -75,7 +75,10 @@ class PlayerTable {
   // RemovePlayer for each id in failedIds, in order, then empties it.
   int RemoveFailedPlayers();
 
-  CPlayerObject* FindPlayer(std::string_view playerId) const;
+  CPlayerObject* FindPlayer(std::string_view playerId) const {
+    if (lastFound_ != nullptr && lastFound_->first == playerId) return lastFound_->second.get();
+    return FindInMap(playerId);
+  }
   // The first member (in map order) on that connection, or null.
   CPlayerObject* FindPlayerByConnection(std::uint32_t connectionId) const;
   std::size_t PlayerCount() const { return members.size(); }
@@ -122,6 +125,8 @@ class PlayerTable {
   // Erases a member's entry; every erasure goes through here or clears
   // lastFound_ itself.
   void Erase(Members::iterator it);
+  // FindPlayer's look-up in the map, which remembers what it found.
+  CPlayerObject* FindInMap(std::string_view playerId) const;
 
   Members members;
   // The entry FindPlayer found last (null: none). An owner looks the same

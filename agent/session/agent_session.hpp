@@ -22,6 +22,8 @@
 
 namespace zep {
 
+class CClientSocket;
+
 enum class ServerState { kNoServer = 0, kInServer = 1, kConnecting = 2, kQuerying = 3, kAborting = 4 };
 enum class MemberState { kNotMember, kMember, kJoining };
 
@@ -117,6 +119,11 @@ class CAgentSession : public CAgent {
   // (the connection is then closed and TE_PEER_SEND_FAILED raised).
   int SendUserLine(std::uint32_t connectionId, std::string_view command, std::string_view id,
                    std::string_view message);
+  // The same on a connection already found (null: none).
+  int SendUserLine(CClientSocket* socket, std::string_view command, std::string_view id,
+                   std::string_view message);
+  // The agent connection of that id, or null.
+  CClientSocket* PeerSocket(std::uint32_t connectionId);
   // The player id of this agent's end of an agent connection (ownEnd), or of
   // the other end: the connection's own copy, formatted once, or else one
   // formatted into `scratch` from whatever the kernel says (":0" for nothing).

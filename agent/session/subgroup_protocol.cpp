@@ -397,9 +397,12 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
     if (member == nullptr) return ZEP_RET_INVALIDPLAYERID;
     // The owner signs with its own end of that member's connection: that is
     // the id under which the member knows its owner.
+    CClientSocket* socket = PeerSocket(member->connectionId);
+    const std::string* own = socket != nullptr ? socket->SockId() : nullptr;
     std::string scratch;
-    const std::string_view self = ConnectionPlayerId(member->connectionId, true, scratch);
-    if (!SendUserLine(member->connectionId, "OWNS", self, text)) {
+    const std::string_view self =
+        own != nullptr ? std::string_view(*own) : ConnectionPlayerId(member->connectionId, true, scratch);
+    if (!SendUserLine(socket, "OWNS", self, text)) {
       players_->RemovePlayer(std::string(target));
       owner_ = players_->PlayerCount() != 0;
       QueueMessage(playerId, ZEP_MT_NODELIVERY, playerId, message);
@@ -594,11 +597,21 @@ std::pair<std::string_view, std::string_view> CAgentSession::ConnectionPlayerIds
   return {ConnectionPlayerId(connectionId, true, ownScratch), ConnectionPlayerId(connectionId, false, peerScratch)};
 }
 
+CClientSocket* CAgentSession::PeerSocket(std::uint32_t connectionId) {
+  CAgent2Agent* peers = PeerManager();
+  return peers != nullptr ? peers->FindSocket(connectionId) : nullptr;
+}
+
 int CAgentSession::SendUserLine(std::uint32_t connectionId, std::string_view command, std::string_view id,
                                 std::string_view message) {
-  CAgent2Agent* peers = PeerManager();
-  CClientSocket* socket = peers != nullptr ? peers->FindSocket(connectionId) : nullptr;
-  return socket != nullptr ? peers->SendLine(socket, command, id, message) : 0;
+  CClientSocket* socket = PeerSocket(connectionId);
+  return socket != nullptr ? PeerManager()->SendLine(socket, command, id, message) : 0;
+}
+
+int CAgentSession::SendUserLine(CClientSocket* socket, std::string_view command, std::string_view id,
+                                std::string_view message) {
+  // A socket exists only where its manager does.
+  return socket != nullptr ? PeerManager()->SendLine(socket, command, id, message) : 0;
 }
 
 void CAgentSession::SendGameToServer() {

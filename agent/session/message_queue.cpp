@@ -20,8 +20,7 @@ bool CMessageQueue::Push(const QueuedText& playerId, int type, const QueuedText&
   return wasEmpty;
 }
 
-bool CMessageQueue::PopInto(char* playerId, int* type, char* text, char* moreInfo) {
-  if (records_.empty()) return false;
+bool CMessageQueue::PopFrontInto(char* playerId, int* type, char* text, char* moreInfo) {
   const CQueuedMessage& m = records_.front();
   m.playerId.CopyTo(playerId);
   *type = m.type;

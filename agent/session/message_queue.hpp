@@ -74,7 +74,11 @@ class CMessageQueue {
             const QueuedText& moreInfo);
   // Copies the oldest message into the caller's buffers (of the sizes
   // above) and drops it; false when the queue is empty.
-  bool PopInto(char* playerId, int* type, char* text, char* moreInfo);
+  // (The empty queue's answer, which ends every read of the client, is
+  // given inline.)
+  bool PopInto(char* playerId, int* type, char* text, char* moreInfo) {
+    return !records_.empty() && PopFrontInto(playerId, type, text, moreInfo);
+  }
   // Gives the oldest unread message of `type` with this text and moreInfo a
   // new text (cut to size) where it stands in the queue. False when no such
   // message waits: the client has read it already.
@@ -87,6 +91,8 @@ class CMessageQueue {
   void Clear();
 
  private:
+  bool PopFrontInto(char* playerId, int* type, char* text, char* moreInfo);
+
   // Slots an empty queue keeps.
   static constexpr std::size_t kKeptSlots = 8;
 

@@ -11,6 +11,7 @@ CAgentSession::CAgentSession() = default;
 // Tables and queue go before the connections they refer to; the base class
 // then releases whatever connections are left.
 CAgentSession::~CAgentSession() {
+  usable_ = false;
   players_.reset();
   membership_.reset();
   queue_.reset();
@@ -32,6 +33,7 @@ int CAgentSession::Open(int reserved, const char* appName, const char* userDescr
   membership_ = std::make_unique<MembershipRecord>();
   listenPort_ = AAListnerCreate(kFirstListenPort);
   if (listenPort_ == 0) return ZEP_RET_AGENTPROBLEM;
+  usable_ = true;
   reserved_ = reserved;
   appName_ = appName;
   userDescription_ = userDescription;
@@ -44,6 +46,7 @@ int CAgentSession::Open(int reserved, const char* appName, const char* userDescr
 
 int CAgentSession::Close() {
   if (!open_) return ZEP_RET_NOTOPENSESSION;
+  usable_ = false;
   players_.reset();
   membership_.reset();
   queue_.reset();

@@ -78,7 +78,7 @@ class CAgentSession : public CAgent {
 
   // Open, and every part of the opening succeeded.
   bool IsOpen() const { return open_; }
-  bool IsUsable() const { return open_ && queue_ && players_ && membership_ && listenPort_ != 0; }
+  bool IsUsable() const { return usable_; }
 
   // For tests and the API: the state as it stands.
   ServerState serverState() const { return serverState_; }
@@ -140,6 +140,10 @@ class CAgentSession : public CAgent {
   MemberState memberState_ = MemberState::kNotMember;
   std::unique_ptr<CMessageQueue> queue_;
   bool open_ = false;
+  // Open, with the queue, both tables and the listener made: set by Open
+  // once the last of them is there, cleared by Close (asked on every call
+  // and every line).
+  bool usable_ = false;
   int reserved_ = 0;
   std::string appName_;
   std::string userDescription_;

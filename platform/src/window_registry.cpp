@@ -24,9 +24,12 @@ struct Registry {
   std::mutex mutex;
   std::unordered_map<plat_hwnd, Window> windows;
   plat_hwnd next = 1;
-  // Windows destroyed so far; written under the mutex, read without it.
-  std::atomic<std::uint64_t> destroyed{0};
 };
+
+// Windows destroyed so far; written under the registry's mutex, read
+// without it. Outside the registry, so that reading it needs no check that
+// the registry was made.
+constinit std::atomic<std::uint64_t> g_destroyed{0};
 
 Registry& TheRegistry() {
   static Registry* registry = new Registry();
@@ -42,21 +45,26 @@ struct LastFound {
 };
 __attribute__((tls_model("initial-exec"))) thread_local LastFound t_lastFound;
 
-// The window behind hwnd, if it exists.
-bool FindWindow(plat_hwnd hwnd, Window& out) {
+// The window behind hwnd, if it exists, from the registry.
+__attribute__((noinline)) bool FindInRegistry(plat_hwnd hwnd, Window& out) {
   Registry& r = TheRegistry();
-  // Acquire: a destroy that happened before this call is seen here.
-  if (hwnd != 0 && t_lastFound.hwnd == hwnd &&
-      t_lastFound.destroyed == r.destroyed.load(std::memory_order_acquire)) {
-    out = t_lastFound.window;
-    return true;
-  }
   std::lock_guard<std::mutex> lock(r.mutex);
   const auto it = r.windows.find(hwnd);
   if (it == r.windows.end()) return false;
   out = it->second;
-  t_lastFound = {hwnd, r.destroyed.load(std::memory_order_relaxed), it->second};
+  t_lastFound = {hwnd, g_destroyed.load(std::memory_order_relaxed), it->second};
   return true;
+}
+
+// The same, from what this thread found last while that still holds.
+inline bool FindWindow(plat_hwnd hwnd, Window& out) {
+  // Acquire: a destroy that happened before this call is seen here.
+  if (hwnd != 0 && t_lastFound.hwnd == hwnd &&
+      t_lastFound.destroyed == g_destroyed.load(std::memory_order_acquire)) {
+    out = t_lastFound.window;
+    return true;
+  }
+  return FindInRegistry(hwnd, out);
 }
 
 }  // namespace
@@ -86,7 +94,7 @@ void plat_window_destroy(plat_hwnd hwnd) {
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mutex);
   if (r.windows.erase(hwnd) != 0)
-    r.destroyed.store(r.destroyed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    g_destroyed.store(g_destroyed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 int plat_is_window(plat_hwnd hwnd) {
@@ -95,7 +103,8 @@ int plat_is_window(plat_hwnd hwnd) {
 }
 
 int plat_post_message(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  if (!plat_is_window(hwnd)) return 0;
+  Window w;
+  if (!FindWindow(hwnd, w)) return 0;
   platform::detail::EnqueuePosted(hwnd, msg, wparam, lparam);
   return 1;
 }

@@ -26,7 +26,10 @@ class MembershipRecord {
   // connection id 0, replacing a record with the same id. Returns the record
   // (owned by this), or null when the text holds no player id.
   CPlayerObject* AddMember(const std::string& playerText);
-  CPlayerObject* FindMember(std::string_view playerId) const;
+  // (Inline for the usual two-player game, in which nobody is announced.)
+  CPlayerObject* FindMember(std::string_view playerId) const {
+    return players.empty() ? nullptr : FindAnnounced(playerId);
+  }
   // Removes and deletes the record; false when there was none.
   bool RemoveMember(const std::string& playerId);
   int RemoveAllMembers();
@@ -36,6 +39,8 @@ class MembershipRecord {
   // This session's own join request: the target's player id and the player
   // text it was asked with.
   CPlayerObject joinTarget;
+  CPlayerObject* FindAnnounced(std::string_view playerId) const;
+
   // The other players, keyed by player id (looked up by views of ids too).
   std::map<std::string, std::unique_ptr<CPlayerObject>, std::less<>> players;
 };

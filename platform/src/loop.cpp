@@ -237,20 +237,6 @@ void EventLoop::ClearSignalLocked() {
   signalled_ = false;
 }
 
-void EventLoop::TakeItem(Pending& from, Pending& out) {
-  out.hwnd = from.hwnd;
-  out.msg = from.msg;
-  out.wparam = from.wparam;
-  out.lparam = from.lparam;
-  // `out` comes empty (RunPending empties it after each task); a window
-  // message has no task to move.
-  if (from.task) out.task = std::move(from.task);
-}
-
-bool EventLoop::HasPending() const {
-  return !own_.empty() || pendingCount_.load(std::memory_order_relaxed) != 0;
-}
-
 bool EventLoop::PopOwn(Pending& out) {
   TakeItem(own_.front(), out);
   own_.pop_front();

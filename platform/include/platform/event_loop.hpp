@@ -112,13 +112,23 @@ class PLAT_EXPORT EventLoop {
   void PushedLocked();
   void SignalLocked();
   void ClearSignalLocked();
-  bool HasPending() const;
+  bool HasPending() const {
+    return !own_.empty() || pendingCount_.load(std::memory_order_relaxed) != 0;
+  }
   int RunPending();
   // Takes the oldest pending item into `out`, from own_ first; false when
   // there is none.
   bool PopPending(Pending& out);
   // Moves a queued item into an empty `out`.
-  static void TakeItem(Pending& from, Pending& out);
+  static void TakeItem(Pending& from, Pending& out) {
+    out.hwnd = from.hwnd;
+    out.msg = from.msg;
+    out.wparam = from.wparam;
+    out.lparam = from.lparam;
+    // `out` comes empty (RunPending empties it after each task); a window
+    // message has no task to move.
+    if (from.task) out.task = std::move(from.task);
+  }
   bool PopOwn(Pending& out);
   bool PopPendingLocked(Pending& out);
 

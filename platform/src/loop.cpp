@@ -54,8 +54,23 @@ EventLoop::~EventLoop() {
   if (epollFd_ >= 0) ::close(epollFd_);
 }
 
+namespace {
+// The process loop once Default has made it, for the calls of every message
+// (a post, a pump), which then need neither Default's guard nor a call.
+constinit std::atomic<EventLoop*> g_default{nullptr};
+
+EventLoop& TheLoop() {
+  EventLoop* loop = g_default.load(std::memory_order_acquire);
+  return loop != nullptr ? *loop : EventLoop::Default();
+}
+}  // namespace
+
 EventLoop& EventLoop::Default() {
-  static EventLoop* loop = new EventLoop();
+  static EventLoop* loop = [] {
+    auto* made = new EventLoop();
+    g_default.store(made, std::memory_order_release);
+    return made;
+  }();
   return *loop;
 }
 
@@ -313,7 +328,7 @@ void UnwatchFd(WatchId id) { EventLoop::Default().Unwatch(id); }
 
 namespace detail {
 void EnqueuePosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  EventLoop::Default().EnqueueMessage(hwnd, msg, wparam, lparam);
+  TheLoop().EnqueueMessage(hwnd, msg, wparam, lparam);
 }
 }  // namespace detail
 
@@ -325,7 +340,7 @@ extern "C" {
 
 int plat_loop_fd(void) { return EventLoop::Default().fd(); }
 int plat_dispatch(void) { return EventLoop::Default().Dispatch(); }
-int plat_pump(int timeout_ms) { return EventLoop::Default().Pump(timeout_ms); }
+int plat_pump(int timeout_ms) { return platform::TheLoop().Pump(timeout_ms); }
 void plat_quit(void) { EventLoop::Default().Quit(); }
 int plat_quit_requested(void) { return EventLoop::Default().QuitRequested() ? 1 : 0; }
 void plat_reset_quit(void) { EventLoop::Default().ResetQuit(); }

@@ -11,6 +11,7 @@ CAgentSession::CAgentSession() = default;
 // Tables and queue go before the connections they refer to; the base class
 // then releases whatever connections are left.
 CAgentSession::~CAgentSession() {
+  usable_ = false;
   players_.reset();
   membership_.reset();
   queue_.reset();
@@ -32,6 +33,7 @@ int CAgentSession::Open(int reserved, const char* appName, const char* userDescr
   membership_ = std::make_unique<MembershipRecord>();
   listenPort_ = AAListnerCreate(kFirstListenPort);
   if (listenPort_ == 0) return ZEP_RET_AGENTPROBLEM;
+  usable_ = true;
   reserved_ = reserved;
   appName_ = appName;
   userDescription_ = userDescription;
@@ -44,6 +46,7 @@ int CAgentSession::Open(int reserved, const char* appName, const char* userDescr
 
 int CAgentSession::Close() {
   if (!open_) return ZEP_RET_NOTOPENSESSION;
+  usable_ = false;
   players_.reset();
   membership_.reset();
   queue_.reset();
@@ -60,7 +63,8 @@ void CAgentSession::QueueMessage(const char* playerId, int type, const char* tex
   QueueMessage(field(playerId), type, field(text), field(moreInfo));
 }
 
-void CAgentSession::QueueMessage(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo) {
+void CAgentSession::QueueMessage(const QueuedText& playerId, int type, const QueuedText& text,
+                                 const QueuedText& moreInfo) {
   if (!queue_) return;
   if (queue_->Push(playerId, type, text, moreInfo)) {
     // Posted whether or not the window still exists; a post to a window
@@ -69,8 +73,8 @@ void CAgentSession::QueueMessage(QueuedText playerId, int type, QueuedText text,
   }
 }
 
-bool CAgentSession::QueuePeerMessage(QueuedText playerId, int type, QueuedText text,
-                                    QueuedText moreInfo) {
+bool CAgentSession::QueuePeerMessage(const QueuedText& playerId, int type, const QueuedText& text,
+                                    const QueuedText& moreInfo) {
   if (!queue_ || !queue_->HasRoomForPeerMessage()) return false;
   QueueMessage(playerId, type, text, moreInfo);
   return true;

@@ -22,6 +22,8 @@
 
 namespace zep {
 
+class CClientSocket;
+
 enum class ServerState { kNoServer = 0, kInServer = 1, kConnecting = 2, kQuerying = 3, kAborting = 4 };
 enum class MemberState { kNotMember, kMember, kJoining };
 
@@ -51,12 +53,14 @@ class CAgentSession : public CAgent {
   int GetResponseStatus(int* status);
   // Queues one message; a text with no value (null, std::nullopt) is stored
   // as two blanks. Posts the notification when the queue was empty.
-  void QueueMessage(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
+  void QueueMessage(const QueuedText& playerId, int type, const QueuedText& text,
+                    const QueuedText& moreInfo);
   void QueueMessage(const char* playerId, int type, const char* text, const char* moreInfo);
   // The same for a message another program caused (a line from the server
   // or an agent): dropped, and false returned, while the queue is full of
   // messages the client has not read (CMessageQueue::kMaxPeerMessages).
-  bool QueuePeerMessage(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
+  bool QueuePeerMessage(const QueuedText& playerId, int type, const QueuedText& text,
+                        const QueuedText& moreInfo);
 
   // --- lobby server (server_protocol.cpp) ---
   int JoinServer(const char* address, int port);
@@ -74,7 +78,7 @@ class CAgentSession : public CAgent {
 
   // Open, and every part of the opening succeeded.
   bool IsOpen() const { return open_; }
-  bool IsUsable() const { return open_ && queue_ && players_ && membership_ && listenPort_ != 0; }
+  bool IsUsable() const { return usable_; }
 
   // For tests and the API: the state as it stands.
   ServerState serverState() const { return serverState_; }
@@ -110,6 +114,16 @@ class CAgentSession : public CAgent {
   // listening port, application name and description.
   std::string BuildRequestLine(const char* command, std::uint32_t connectionId);
   void SendGameToServer();
+  // Sends "<command> <id> <message>" on an agent connection, as AASend
+  // sends a line: 1 when sent, 0 for an unknown connection or a failed send
+  // (the connection is then closed and TE_PEER_SEND_FAILED raised).
+  int SendUserLine(std::uint32_t connectionId, std::string_view command, std::string_view id,
+                   std::string_view message);
+  // The same on a connection already found (null: none).
+  int SendUserLine(CClientSocket* socket, std::string_view command, std::string_view id,
+                   std::string_view message);
+  // The agent connection of that id, or null.
+  CClientSocket* PeerSocket(std::uint32_t connectionId);
   // The player id of this agent's end of an agent connection (ownEnd), or of
   // the other end: the connection's own copy, formatted once, or else one
   // formatted into `scratch` from whatever the kernel says (":0" for nothing).
@@ -126,6 +140,10 @@ class CAgentSession : public CAgent {
   MemberState memberState_ = MemberState::kNotMember;
   std::unique_ptr<CMessageQueue> queue_;
   bool open_ = false;
+  // Open, with the queue, both tables and the listener made: set by Open
+  // once the last of them is there, cleared by Close (asked on every call
+  // and every line).
+  bool usable_ = false;
   int reserved_ = 0;
   std::string appName_;
   std::string userDescription_;

@@ -7,29 +7,25 @@ namespace {
 
 constexpr std::string_view kNoValue = "  ";
 
-void AssignField(std::string& field, QueuedText value, std::size_t size) {
-  field.assign(value.value_or(kNoValue).substr(0, size - 1));
-}
-
 }  // namespace
 
-bool CMessageQueue::Push(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo) {
+bool CMessageQueue::Push(const QueuedText& playerId, int type, const QueuedText& text,
+                         const QueuedText& moreInfo) {
   const bool wasEmpty = records_.empty();
   CQueuedMessage& m = records_.PushSlot();
-  AssignField(m.playerId, playerId, CQueuedMessage::kPlayerIdSize);
+  m.playerId.Assign(playerId.value_or(kNoValue));
   m.type = type;
-  AssignField(m.text, text, CQueuedMessage::kTextSize);
-  AssignField(m.moreInfo, moreInfo, CQueuedMessage::kTextSize);
+  m.text.Assign(text.value_or(kNoValue));
+  m.moreInfo.Assign(moreInfo.value_or(kNoValue));
   return wasEmpty;
 }
 
-bool CMessageQueue::PopInto(char* playerId, int* type, char* text, char* moreInfo) {
-  if (records_.empty()) return false;
+bool CMessageQueue::PopFrontInto(char* playerId, int* type, char* text, char* moreInfo) {
   const CQueuedMessage& m = records_.front();
-  CopyField(playerId, CQueuedMessage::kPlayerIdSize, m.playerId);
+  m.playerId.CopyTo(playerId);
   *type = m.type;
-  CopyField(text, CQueuedMessage::kTextSize, m.text);
-  CopyField(moreInfo, CQueuedMessage::kTextSize, m.moreInfo);
+  m.text.CopyTo(text);
+  m.moreInfo.CopyTo(moreInfo);
   records_.pop_front();
   records_.ShrinkIfEmpty(kKeptSlots);
   return true;
@@ -39,8 +35,8 @@ bool CMessageQueue::ReplaceUnreadText(int type, std::string_view text, std::stri
                                       std::string_view newText) {
   for (std::size_t i = 0; i < records_.size(); ++i) {
     CQueuedMessage& m = records_.At(i);
-    if (m.type == type && m.text == text && m.moreInfo == moreInfo) {
-      AssignField(m.text, newText, CQueuedMessage::kTextSize);
+    if (m.type == type && m.text.view() == text && m.moreInfo.view() == moreInfo) {
+      m.text.Assign(newText);
       return true;
     }
   }

@@ -9,14 +9,16 @@
 // connections (registration, a query's end, join answers, lost server or
 // owner) are always taken, and there are only ever a few of those.
 //
-// The records live in a ring whose slots are reused, strings included, so
-// that a message going through the queue costs no allocation once the ring
-// has room for what is waiting; after a burst, a queue that empties gives
-// back all but a few slots.
+// The records live in a ring whose slots are reused, each with room for its
+// fields at their full sizes, so that a message going through the queue
+// costs no allocation once the ring has room for what is waiting; after a
+// burst, a queue that empties gives back all but a few slots.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include "platform/ring.hpp"
@@ -25,15 +27,34 @@
 
 namespace zep {
 
+// A field of a queued message, kept in place: the record needs no memory of
+// its own, and filling it is one copy. kSize includes the terminating NUL,
+// which is stored after the text.
+template <std::size_t kSize>
+struct QueuedField {
+  std::uint16_t size = 0;
+  char bytes[kSize] = {};
+
+  void Assign(std::string_view value) {
+    size = static_cast<std::uint16_t>(value.size() < kSize - 1 ? value.size() : kSize - 1);
+    // copy_n, not memcpy: an empty view may hold a null pointer.
+    std::copy_n(value.data(), size, bytes);
+    bytes[size] = '\0';
+  }
+  std::string_view view() const { return {bytes, size}; }
+  // Into a buffer of kSize bytes, NUL included.
+  void CopyTo(char* buffer) const { std::memcpy(buffer, bytes, std::size_t{size} + 1); }
+};
+
 struct CQueuedMessage {
   // Sizes include the terminating NUL.
   static constexpr std::size_t kPlayerIdSize = ZEP_PLAYERID_SIZE;
   static constexpr std::size_t kTextSize = ZEP_TEXT_SIZE;
 
-  std::string playerId;  // at most 99 characters
+  QueuedField<kPlayerIdSize> playerId;  // at most 99 characters
   int type = 0;
-  std::string text;      // at most 499 characters
-  std::string moreInfo;  // at most 499 characters
+  QueuedField<kTextSize> text;      // at most 499 characters
+  QueuedField<kTextSize> moreInfo;  // at most 499 characters
 };
 
 // A field of a message to queue; no value (std::nullopt) is stored as two
@@ -49,10 +70,15 @@ class CMessageQueue {
 
   // Copies each field, cut to its size. Returns true when the queue was
   // empty before.
-  bool Push(QueuedText playerId, int type, QueuedText text, QueuedText moreInfo);
+  bool Push(const QueuedText& playerId, int type, const QueuedText& text,
+            const QueuedText& moreInfo);
   // Copies the oldest message into the caller's buffers (of the sizes
   // above) and drops it; false when the queue is empty.
-  bool PopInto(char* playerId, int* type, char* text, char* moreInfo);
+  // (The empty queue's answer, which ends every read of the client, is
+  // given inline.)
+  bool PopInto(char* playerId, int* type, char* text, char* moreInfo) {
+    return !records_.empty() && PopFrontInto(playerId, type, text, moreInfo);
+  }
   // Gives the oldest unread message of `type` with this text and moreInfo a
   // new text (cut to size) where it stands in the queue. False when no such
   // message waits: the client has read it already.
@@ -65,6 +91,8 @@ class CMessageQueue {
   void Clear();
 
  private:
+  bool PopFrontInto(char* playerId, int* type, char* text, char* moreInfo);
+
   // Slots an empty queue keeps.
   static constexpr std::size_t kKeptSlots = 8;
 

@@ -51,6 +51,16 @@ inline bool StartsWith(const std::string& line, std::string_view command) {
   return line.size() >= command.size() && std::memcmp(line.data(), command.data(), command.size()) == 0;
 }
 
+// The first four characters of a line as one number (0 for a shorter
+// line), so that a line's command is told by one switch.
+constexpr std::uint32_t Word(std::string_view command) {
+  return std::uint32_t{static_cast<unsigned char>(command[0])} |
+         std::uint32_t{static_cast<unsigned char>(command[1])} << 8 |
+         std::uint32_t{static_cast<unsigned char>(command[2])} << 16 |
+         std::uint32_t{static_cast<unsigned char>(command[3])} << 24;
+}
+inline std::uint32_t CommandOf(const std::string& line) { return line.size() < 4 ? 0 : Word(line); }
+
 // `line` from character `pos` on; empty when the line is shorter.
 std::string From(const std::string& line, std::size_t pos, std::size_t max = std::string::npos) {
   return pos < line.size() ? line.substr(pos, max) : std::string();
@@ -83,21 +93,6 @@ struct UserLine {
   std::string_view id;
   std::string_view message;
 };
-
-// "<command> <id> <message>", built in the spare line (no allocation once
-// lines have gone through).
-std::string Line(std::string_view command, std::string_view id, std::string_view message) {
-  std::string line = TakeSpareLine();
-  // Sized once and filled in place: five appends each checked the room.
-  line.resize(command.size() + id.size() + message.size() + 2);
-  // copy_n, not memcpy: an empty view may hold a null pointer.
-  char* out = std::copy_n(command.data(), command.size(), line.data());
-  *out++ = ' ';
-  out = std::copy_n(id.data(), id.size(), out);
-  *out++ = ' ';
-  std::copy_n(message.data(), message.size(), out);
-  return line;
-}
 
 UserLine SplitUserLine(const std::string& line) {
   std::size_t pos = line.find(' ');  // end of the command word
@@ -391,7 +386,9 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
   if (playerId == nullptr || message == nullptr) return ZEP_RET_INVALIDSTRING;
   if (!owner_ && memberState_ == MemberState::kNotMember) return ZEP_RET_NOTINSUBGROUP;
 
-  const std::string target = playerId;
+  // The caller's text: nothing below runs the caller's code before the
+  // call returns (notifications are posted), so it stays as it is.
+  const std::string_view target = playerId;
   // The receiving agent reads a message to kMaxField characters and no
   // further; sending more would only risk a frame over what agents take.
   const std::string_view text = std::string_view(message).substr(0, kMaxField);
@@ -400,12 +397,15 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
     if (member == nullptr) return ZEP_RET_INVALIDPLAYERID;
     // The owner signs with its own end of that member's connection: that is
     // the id under which the member knows its owner.
+    CClientSocket* socket = PeerSocket(member->connectionId);
+    const std::string* own = socket != nullptr ? socket->SockId() : nullptr;
     std::string scratch;
-    const std::string_view self = ConnectionPlayerId(member->connectionId, true, scratch);
-    if (!AASend(member->connectionId, Line("OWNS", self, text), kKeepOpen)) {
-      players_->RemovePlayer(target);
+    const std::string_view self =
+        own != nullptr ? std::string_view(*own) : ConnectionPlayerId(member->connectionId, true, scratch);
+    if (!SendUserLine(socket, "OWNS", self, text)) {
+      players_->RemovePlayer(std::string(target));
       owner_ = players_->PlayerCount() != 0;
-      QueueMessage(target.c_str(), ZEP_MT_NODELIVERY, target.c_str(), message);
+      QueueMessage(playerId, ZEP_MT_NODELIVERY, playerId, message);
     }
     return ZEP_RET_OK;
   }
@@ -413,7 +413,7 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
   if (memberState_ == MemberState::kMember) {
     if (membership_->FindMember(target) == nullptr && target != membership_->owner.playerId)
       return ZEP_RET_INVALIDPLAYERID;
-    if (!AASend(membership_->owner.connectionId, Line("PLRS", target, text), kKeepOpen)) {
+    if (!SendUserLine(membership_->owner.connectionId, "PLRS", target, text)) {
       // The owner's connection is gone with the failed send. The players it
       // announced are forgotten too, so that a later subgroup starts clean.
       memberState_ = MemberState::kNotMember;
@@ -450,16 +450,15 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
       return 1;
     }
     // Otherwise relay it to the member it names, signed with the sender's id.
-    const std::string targetId(parsed.id);
-    const CPlayerObject* target = players_->FindPlayer(targetId);
+    const CPlayerObject* target = players_->FindPlayer(parsed.id);
     if (target == nullptr) {
       AASend(connectionId, "DLVF " + From(line, kCommandPrefix), kKeepOpen);
       return 1;
     }
-    if (!AASend(target->connectionId, Line("OWNS", sender, parsed.message), kKeepOpen)) {
-      // `target` may not outlive the removal: work on the copy of its id.
-      AASend(connectionId, Line("DLVF", targetId, parsed.message), kKeepOpen);
-      players_->RemovePlayer(targetId);
+    if (!SendUserLine(target->connectionId, "OWNS", sender, parsed.message)) {
+      // `target` may not outlive the removal: the id is read from the line.
+      SendUserLine(connectionId, "DLVF", parsed.id, parsed.message);
+      players_->RemovePlayer(std::string(parsed.id));
       owner_ = players_->PlayerCount() != 0;
     }
     return 1;
@@ -468,7 +467,7 @@ int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string
   // Member.
   if (StartsWith(line, "OWNS")) {
     // Only players of this subgroup (and its owner) may speak here.
-    if (membership_->FindMember(std::string(parsed.id)) != nullptr || parsed.id == membership_->owner.playerId)
+    if (membership_->FindMember(parsed.id) != nullptr || parsed.id == membership_->owner.playerId)
       QueuePeerMessage(parsed.id, ZEP_MT_USERMSG, parsed.message, std::nullopt);
   } else if (StartsWith(line, "DLVF")) {
     QueuePeerMessage(parsed.id, ZEP_MT_NODELIVERY, parsed.message, std::string_view("MSGFAIL"));
@@ -551,14 +550,22 @@ int CAgentSession::GetPlayerSubGroupStatus(const char* playerId, int* status) {
 
 int CAgentSession::OnAgentLine(std::uint32_t connectionId, const std::string& line) {
   if (!IsUsable()) return 1;
-  if (StartsWith(line, "JOIN") || StartsWith(line, "TERM"))
-    return IncomingRequestStep(connectionId, line);
-  if (StartsWith(line, "NAKJ") || StartsWith(line, "AKNJ") || StartsWith(line, "ADDP") ||
-      StartsWith(line, "REMP"))
-    return OwnerLineStep(connectionId, line);
-  if (StartsWith(line, "OWNS") || StartsWith(line, "PLRS") || StartsWith(line, "DLVF"))
-    return UserMessageStep(connectionId, line);
-  return 1;
+  switch (CommandOf(line)) {
+    case Word("JOIN"):
+    case Word("TERM"):
+      return IncomingRequestStep(connectionId, line);
+    case Word("NAKJ"):
+    case Word("AKNJ"):
+    case Word("ADDP"):
+    case Word("REMP"):
+      return OwnerLineStep(connectionId, line);
+    case Word("OWNS"):
+    case Word("PLRS"):
+    case Word("DLVF"):
+      return UserMessageStep(connectionId, line);
+    default:
+      return 1;
+  }
 }
 
 std::string_view CAgentSession::ConnectionPlayerId(std::uint32_t connectionId, bool ownEnd,
@@ -588,6 +595,23 @@ std::pair<std::string_view, std::string_view> CAgentSession::ConnectionPlayerIds
     }
   }
   return {ConnectionPlayerId(connectionId, true, ownScratch), ConnectionPlayerId(connectionId, false, peerScratch)};
+}
+
+CClientSocket* CAgentSession::PeerSocket(std::uint32_t connectionId) {
+  CAgent2Agent* peers = PeerManager();
+  return peers != nullptr ? peers->FindSocket(connectionId) : nullptr;
+}
+
+int CAgentSession::SendUserLine(std::uint32_t connectionId, std::string_view command, std::string_view id,
+                                std::string_view message) {
+  CClientSocket* socket = PeerSocket(connectionId);
+  return socket != nullptr ? PeerManager()->SendLine(socket, command, id, message) : 0;
+}
+
+int CAgentSession::SendUserLine(CClientSocket* socket, std::string_view command, std::string_view id,
+                                std::string_view message) {
+  // A socket exists only where its manager does.
+  return socket != nullptr ? PeerManager()->SendLine(socket, command, id, message) : 0;
 }
 
 void CAgentSession::SendGameToServer() {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "agent2server.hpp"
+#include "platform/liveness_guard.hpp"
 #include "zep/agent.hpp"
 
 namespace zep {
@@ -33,7 +34,7 @@ CMsg& AgentRecord() {
 CAgent2Agent::CAgent2Agent(CAgent* agent) : agent_(agent) {}
 
 CAgent2Agent::~CAgent2Agent() {
-  *alive_ = false;
+  platform::LivenessGuard::MarkGone(gone_);
   CloseAll();
 }
 
@@ -85,7 +86,17 @@ int CAgent2Agent::Send(CClientSocket* socket, const CMsg& record) {
     CloseSocket(socket);
     return 1;
   }
-  if (socket->SendMsg(record)) return 1;
+  return Sent(socket, socket->SendMsg(record));
+}
+
+int CAgent2Agent::SendLine(CClientSocket* socket, std::string_view command, std::string_view id,
+                           std::string_view message) {
+  if (!socket->HasStreams()) return 0;
+  return Sent(socket, SendLineFrame(*socket, command, id, message));
+}
+
+int CAgent2Agent::Sent(CClientSocket* socket, bool ok) {
+  if (ok) return 1;
   const std::uint32_t id = socket->connectionId;
   CloseSocket(socket);
   if (agent_) agent_->ClientCallBack(TE_PEER_SEND_FAILED, id, " ");
@@ -117,7 +128,7 @@ void CAgent2Agent::SendToEach(const std::vector<Target>& targets, std::string_vi
     sockets[i] = std::move(socket);
   }
   platform::AsyncSocket::FinishConnects(started);
-  std::shared_ptr<bool> alive = alive_;
+  platform::LivenessGuard guard(gone_);
   for (std::size_t i = 0; i < targets.size(); ++i) {
     if (!sockets[i]) continue;
     if (sockets[i]->IsOpen()) {
@@ -128,7 +139,7 @@ void CAgent2Agent::SendToEach(const std::vector<Target>& targets, std::string_vi
       // A report that cannot be written tears the server connection down
       // and calls the session back, which may go as far as deleting us.
       ReportUnreachable(targets[i].first.c_str(), targets[i].second);
-      if (!*alive) return;
+      if (guard.gone()) return;
     }
   }
 }
@@ -201,11 +212,11 @@ void CAgent2Agent::OnDeadline() {
   std::vector<std::uint32_t> expired;
   for (const auto& s : connections_)
     if (s->frameDue <= now) expired.push_back(s->connectionId);
-  std::shared_ptr<bool> alive = alive_;
+  platform::LivenessGuard guard(gone_);
   for (const std::uint32_t id : expired) {
     // A peer too slow to finish its frame is treated like one that hung up.
     if (CClientSocket* socket = FindSocket(id)) CloseAndReport(socket);
-    if (!*alive) return;
+    if (guard.gone()) return;
   }
   ArmDeadline();
 }
@@ -222,9 +233,9 @@ void CAgent2Agent::CloseAndReport(CClientSocket* socket) {
 // when the frame's deadline passes.
 void CAgent2Agent::HandleReceive(CClientSocket* socket) {
   const std::uint32_t id = socket->connectionId;
-  std::shared_ptr<bool> alive = alive_;
+  platform::LivenessGuard guard(gone_);
   // Whether `socket` is still ours after a callback.
-  const auto stillThere = [&] { return *alive && FindSocket(id) == socket; };
+  const auto stillThere = [&] { return !guard.gone() && FindSocket(id) == socket; };
   std::size_t budget = kReadLimit;
   for (;;) {
     const std::size_t held = socket->BufferedBytes();

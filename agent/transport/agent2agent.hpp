@@ -52,6 +52,10 @@ class CAgent2Agent : public CObject {
   // streams or the send failed (the socket is then closed and
   // TE_PEER_SEND_FAILED raised).
   int Send(CClientSocket* socket, const CMsg& record);
+  // The same for the line "<command> <id> <message>" (close flag clear),
+  // sent without being put together in a string of its own.
+  int SendLine(CClientSocket* socket, std::string_view command, std::string_view id,
+               std::string_view message);
   // Closes, unlists and deletes the socket; reports nothing.
   void CloseSocket(CClientSocket* socket);
 
@@ -75,6 +79,9 @@ class CAgent2Agent : public CObject {
 
  private:
   void CloseAndReport(CClientSocket* socket);
+  // After a send on `socket`: 1 when it went out; else the socket is closed,
+  // TE_PEER_SEND_FAILED raised, and 0.
+  int Sent(CClientSocket* socket, bool ok);
   // Sends "CPIN ID=<address>:<port>;" to the server unless that id was
   // reported within the report interval.
   void ReportUnreachable(const char* address, unsigned port);
@@ -93,9 +100,9 @@ class CAgent2Agent : public CObject {
   std::chrono::steady_clock::time_point armedFor_ = std::chrono::steady_clock::time_point::max();
   // Player id -> when it was last reported unreachable.
   std::map<std::string, std::chrono::steady_clock::time_point> reported_;
-  // Set false by the destructor: lets a handler notice that a callback
-  // deleted this manager under it.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // Lets a handler notice that a callback deleted this manager under it
+  // (platform/liveness_guard.hpp).
+  bool* gone_ = nullptr;
 };
 
 }  // namespace zep

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "msg.hpp"
+#include "platform/liveness_guard.hpp"
 #include "zep/agent.hpp"
 
 namespace zep {
@@ -25,7 +26,7 @@ bool IsProbe(const std::string& text) { return text.compare(0, 4, "PING") == 0; 
 CAgent2Server::CAgent2Server(CAgent* agent) : agent_(agent) {}
 
 CAgent2Server::~CAgent2Server() {
-  *alive_ = false;
+  platform::LivenessGuard::MarkGone(gone_);
   Close();
 }
 
@@ -50,7 +51,7 @@ void CAgent2Server::Send(std::string_view text) {
 }
 
 void CAgent2Server::HandleReceive() {
-  std::shared_ptr<bool> alive = alive_;
+  platform::LivenessGuard guard(gone_);
   for (;;) {
     if (!socket_) return;
     const InputState state = FillInput(*socket_, *input_, kReadLimit);
@@ -76,7 +77,7 @@ void CAgent2Server::HandleReceive() {
         const int goOn = agent_ ? agent_->ClientCallBack(TE_SERVER_MESSAGE, 0, std::move(record.text)) : 1;
         // The callback may have closed or replaced this connection (and
         // deleted this object); it then returns 0.
-        if (goOn == 0 || !*alive) return;
+        if (goOn == 0 || guard.gone()) return;
       }
       if (!input_ || input_->ReadableBytes() == 0) break;
     }

@@ -42,7 +42,9 @@ class CAgent2Server : public CObject {
   CAgent* agent_;
   std::unique_ptr<CAgent2ServerSocket> socket_;
   std::unique_ptr<ByteBuffer> input_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // Lets a handler notice that a callback deleted this connection under it
+  // (platform/liveness_guard.hpp).
+  bool* gone_ = nullptr;
 };
 
 }  // namespace zep

@@ -21,7 +21,7 @@ CPlayerObject* MembershipRecord::AddMember(const std::string& playerText) {
   return entered;
 }
 
-CPlayerObject* MembershipRecord::FindMember(const std::string& playerId) const {
+CPlayerObject* MembershipRecord::FindAnnounced(std::string_view playerId) const {
   auto it = players.find(playerId);
   return it == players.end() ? nullptr : it->second.get();
 }

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "player_object.hpp"
 
@@ -25,7 +26,10 @@ class MembershipRecord {
   // connection id 0, replacing a record with the same id. Returns the record
   // (owned by this), or null when the text holds no player id.
   CPlayerObject* AddMember(const std::string& playerText);
-  CPlayerObject* FindMember(const std::string& playerId) const;
+  // (Inline for the usual two-player game, in which nobody is announced.)
+  CPlayerObject* FindMember(std::string_view playerId) const {
+    return players.empty() ? nullptr : FindAnnounced(playerId);
+  }
   // Removes and deletes the record; false when there was none.
   bool RemoveMember(const std::string& playerId);
   int RemoveAllMembers();
@@ -35,8 +39,10 @@ class MembershipRecord {
   // This session's own join request: the target's player id and the player
   // text it was asked with.
   CPlayerObject joinTarget;
-  // The other players, keyed by player id.
-  std::map<std::string, std::unique_ptr<CPlayerObject>> players;
+  CPlayerObject* FindAnnounced(std::string_view playerId) const;
+
+  // The other players, keyed by player id (looked up by views of ids too).
+  std::map<std::string, std::unique_ptr<CPlayerObject>, std::less<>> players;
 };
 
 }  // namespace zep

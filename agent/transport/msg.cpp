@@ -4,20 +4,15 @@ namespace zep {
 
 ZEP_IMPLEMENT_DYNCREATE(CMsg, CObject);
 
-namespace {
+namespace detail {
 
-// Room for any line between agents (a user message with two ids); longer
-// ones come from the server's answers and are rare.
-constexpr std::size_t kMaxSpareCapacity = 2048;
+// A thread_local string (it has a destructor) would be reached through a
+// wrapper that asks __tls_get_addr for its guard and for itself at every
+// mention; the string the pointer points to is made on the thread's first
+// use instead.
+constinit __attribute__((tls_model("initial-exec"))) thread_local std::string* t_spareLine = nullptr;
 
-// This thread's spare line. A thread_local string (it has a destructor) is
-// reached through a wrapper that asks __tls_get_addr for its guard and for
-// itself at every mention; a plain pointer costs one lookup a function, and
-// the string it points to is made on the thread's first use.
-thread_local std::string* t_spareLine = nullptr;
-
-std::string& SpareLine() {
-  if (std::string* line = t_spareLine) return *line;
+std::string& MakeSpareLine() {
   struct Holder {
     std::string line;
     ~Holder() { t_spareLine = nullptr; }
@@ -27,21 +22,7 @@ std::string& SpareLine() {
   return holder.line;
 }
 
-}  // namespace
-
-std::string TakeSpareLine() {
-  std::string& spare = SpareLine();
-  std::string line = std::move(spare);
-  spare.clear();  // moved from: made empty, not a new string
-  line.clear();
-  return line;
-}
-
-void ReturnSpareLine(std::string&& line) {
-  std::string& spare = SpareLine();
-  if (line.capacity() <= spare.capacity() || line.capacity() > kMaxSpareCapacity) return;
-  spare = std::move(line);
-}
+}  // namespace detail
 
 bool CMsg::SerializeFrame(FrameStream& stream, bool withMarker) {
   if (stream.IsStoring()) {

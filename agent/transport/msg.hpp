@@ -65,9 +65,36 @@ class FrameStream {
 // been used, and the next line is read or built into it: a message going
 // through costs no allocation. TakeSpareLine gives an empty string (with the
 // capacity of the last line given back, if any); a line much longer than
-// the agents' lines is not kept.
-std::string TakeSpareLine();
-void ReturnSpareLine(std::string&& line);
+// the agents' lines is not kept. Inline: a message costs one of each.
+namespace detail {
+// The thread's spare line once made (msg.cpp), and its making. A plain
+// pointer in the initial-exec model (see t_running in the platform's
+// loop.cpp) is one load from the thread pointer; constinit spares the
+// check for a thread_local's initialisation at every use.
+extern constinit __attribute__((tls_model("initial-exec"))) thread_local std::string* t_spareLine;
+std::string& MakeSpareLine();
+// Room for any line between agents (a user message with two ids); longer
+// ones come from the server's answers and are rare.
+inline constexpr std::size_t kMaxSpareCapacity = 2048;
+inline std::string& SpareLine() {
+  std::string* line = t_spareLine;
+  return line != nullptr ? *line : MakeSpareLine();
+}
+}  // namespace detail
+
+inline std::string TakeSpareLine() {
+  std::string& spare = detail::SpareLine();
+  std::string line = std::move(spare);
+  spare.clear();  // moved from: made empty, not a new string
+  line.clear();
+  return line;
+}
+
+inline void ReturnSpareLine(std::string&& line) {
+  std::string& spare = detail::SpareLine();
+  if (line.capacity() <= spare.capacity() || line.capacity() > detail::kMaxSpareCapacity) return;
+  spare = std::move(line);
+}
 
 // One message: the unit that is written and read as a frame.
 class CMsg : public CObject {

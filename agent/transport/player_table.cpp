@@ -57,7 +57,7 @@ CPlayerObject* PlayerTable::AddPlayer(std::uint32_t connectionId,
   // itself.
   if (auto it = members.find(newId); it != members.end()) {
     const std::uint32_t earlierConnection = it->second->connectionId;
-    members.erase(it);
+    Erase(it);
     if (earlierConnection != connectionId) agent.AASend(earlierConnection, std::string(), kClose);
   }
 
@@ -87,7 +87,7 @@ bool PlayerTable::RemovePlayer(const std::string& playerId) {
   if (it == members.end()) return false;
   // playerId may be the very key erased here; only the record is used after.
   const std::unique_ptr<CPlayerObject> removed = std::move(it->second);
-  members.erase(it);
+  Erase(it);
 
   const std::string announcement = "REMP " + removed->playerId;
   for (const MemberView& member : Snapshot(members)) {
@@ -105,9 +105,11 @@ int PlayerTable::RemoveFailedPlayers() {
   return 1;
 }
 
-CPlayerObject* PlayerTable::FindPlayer(std::string_view playerId) const {
-  auto it = members.find(playerId);
-  return it == members.end() ? nullptr : it->second.get();
+CPlayerObject* PlayerTable::FindInMap(std::string_view playerId) const {
+  const auto it = members.find(playerId);
+  if (it == members.end()) return nullptr;
+  lastFound_ = &*it;
+  return it->second.get();
 }
 
 CPlayerObject* PlayerTable::FindPlayerByConnection(std::uint32_t connectionId) const {
@@ -116,12 +118,19 @@ CPlayerObject* PlayerTable::FindPlayerByConnection(std::uint32_t connectionId) c
   return nullptr;
 }
 
+void PlayerTable::Erase(Members::iterator it) {
+  if (lastFound_ == &*it) lastFound_ = nullptr;
+  members.erase(it);
+}
+
 int PlayerTable::RemoveAllPlayers() {
+  lastFound_ = nullptr;
   members.clear();
   return 1;
 }
 
 int PlayerTable::LeaveAll() {
+  lastFound_ = nullptr;
   const auto leaving = std::exchange(members, {});
   for (const auto& [id, record] : leaving) {
     // The close flag closes without sending anything; members learn from the

@@ -75,7 +75,10 @@ class PlayerTable {
   // RemovePlayer for each id in failedIds, in order, then empties it.
   int RemoveFailedPlayers();
 
-  CPlayerObject* FindPlayer(std::string_view playerId) const;
+  CPlayerObject* FindPlayer(std::string_view playerId) const {
+    if (lastFound_ != nullptr && lastFound_->first == playerId) return lastFound_->second.get();
+    return FindInMap(playerId);
+  }
   // The first member (in map order) on that connection, or null.
   CPlayerObject* FindPlayerByConnection(std::uint32_t connectionId) const;
   std::size_t PlayerCount() const { return members.size(); }
@@ -111,13 +114,24 @@ class PlayerTable {
   // Keyed by player id (looked up by views of ids too); the table owns the
   // records.
   using Members = std::map<std::string, std::unique_ptr<CPlayerObject>, std::less<>>;
-  Members members;
   // Members whose ADDP announcement failed, waiting for RemoveFailedPlayers.
   std::vector<std::string> failedIds;
   // Requests waiting for the client's answer, oldest first; the session
   // keeps at most kMaxPendingRequests, and one per requester.
   std::list<PendingRequest> pending;
   CAgent& agent;
+
+ private:
+  // Erases a member's entry; every erasure goes through here or clears
+  // lastFound_ itself.
+  void Erase(Members::iterator it);
+  // FindPlayer's look-up in the map, which remembers what it found.
+  CPlayerObject* FindInMap(std::string_view playerId) const;
+
+  Members members;
+  // The entry FindPlayer found last (null: none). An owner looks the same
+  // member up for every message in and out; the map's nodes never move.
+  mutable const Members::value_type* lastFound_ = nullptr;
 };
 
 }  // namespace zep

@@ -1,6 +1,7 @@
 #include "sockets.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "agent2agent.hpp"
 #include "agent2server.hpp"
@@ -64,21 +65,43 @@ bool SendFrame(platform::AsyncSocket& socket, std::string_view text, bool withMa
   return socket.SendAll(header, headerSize, text.data(), text.size());
 }
 
-bool CClientSocket::LearnNames() const {
-  const int fd = Descriptor();
-  if (fd < 0) return false;
-  if (names_.fd != fd) {
-    Names learnt;
-    // The peer's name exists only once connected; from then on neither name
-    // changes for this descriptor.
-    if (!AsyncSocket::GetPeerName(learnt.peerAddress, learnt.peerPort) ||
-        !AsyncSocket::GetSockName(learnt.sockAddress, learnt.sockPort))
-      return false;
-    learnt.fd = fd;
-    learnt.sockId = FormatPlayerId(learnt.sockAddress, learnt.sockPort);
-    learnt.peerId = FormatPlayerId(learnt.peerAddress, learnt.peerPort);
-    names_ = std::move(learnt);
+bool SendLineFrame(platform::AsyncSocket& socket, std::string_view command, std::string_view id,
+                   std::string_view message, std::uint8_t marker) {
+  const std::size_t size = command.size() + id.size() + message.size() + 2;
+  // A user message with its ids fits; the frame goes out as one piece (see
+  // AsyncSocket::SendAll).
+  char frame[512];
+  if (size > sizeof frame - kMaxFrameHeader) {
+    std::string text = TakeSpareLine();
+    text.reserve(size);
+    text.append(command).append(" ").append(id).append(" ").append(message);
+    const bool sent = SendFrame(socket, text, true, marker);
+    ReturnSpareLine(std::move(text));
+    return sent;
   }
+  char header[kMaxFrameHeader] = {};
+  const std::size_t headerSize = WriteFrameHeader(header, size, true, marker);
+  std::memcpy(frame, header, sizeof header);  // all of it: a fixed-size copy; the text follows the header
+  // copy_n, not memcpy: an empty view may hold a null pointer.
+  char* out = std::copy_n(command.data(), command.size(), frame + headerSize);
+  *out++ = ' ';
+  out = std::copy_n(id.data(), id.size(), out);
+  *out++ = ' ';
+  std::copy_n(message.data(), message.size(), out);
+  return socket.SendAll(frame, headerSize + size, nullptr, 0);
+}
+
+bool CClientSocket::LearnNamesOf(int fd) const {
+  Names learnt;
+  // The peer's name exists only once connected; from then on neither name
+  // changes for this descriptor.
+  if (!AsyncSocket::GetPeerName(learnt.peerAddress, learnt.peerPort) ||
+      !AsyncSocket::GetSockName(learnt.sockAddress, learnt.sockPort))
+    return false;
+  learnt.fd = fd;
+  learnt.sockId = FormatPlayerId(learnt.sockAddress, learnt.sockPort);
+  learnt.peerId = FormatPlayerId(learnt.peerAddress, learnt.peerPort);
+  names_ = std::move(learnt);
   return true;
 }
 

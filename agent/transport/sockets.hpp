@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "msg.hpp"
 #include "peer_limits.hpp"
@@ -42,6 +43,11 @@ InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size
 // failed or the text cannot be framed.
 bool SendFrame(platform::AsyncSocket& socket, std::string_view text, bool withMarker,
                std::uint8_t marker = 0);
+// The same for the line "<command> <id> <message>", with the marker: a
+// short one is written with its header straight into one buffer and sent
+// from there, a long one is put together first.
+bool SendLineFrame(platform::AsyncSocket& socket, std::string_view command, std::string_view id,
+                   std::string_view message, std::uint8_t marker = 0);
 
 class CClientSocket : public platform::AsyncSocket, public CObject {
   ZEP_DECLARE_RUNTIME_CLASS(CClientSocket)
@@ -97,7 +103,13 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
     unsigned sockPort = 0, peerPort = 0;
     std::string sockId, peerId;
   };
-  bool LearnNames() const;
+  // True once the names of the present descriptor are known: a compare
+  // here, as every user message asks, and the kernel only the first time.
+  bool LearnNames() const {
+    const int fd = Descriptor();
+    return fd >= 0 && (names_.fd == fd || LearnNamesOf(fd));
+  }
+  bool LearnNamesOf(int fd) const;
 
   CAgent2Agent* owner_;
   mutable Names names_;

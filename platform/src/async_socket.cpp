@@ -138,10 +138,10 @@ namespace platform {
 
 constexpr std::uint32_t kReadEvents = EPOLLIN | EPOLLRDHUP;
 
-AsyncSocket::AsyncSocket() : alive_(std::make_shared<bool>(true)) {}
+AsyncSocket::AsyncSocket() = default;
 
 AsyncSocket::~AsyncSocket() {
-  *alive_ = false;
+  LivenessGuard::MarkGone(gone_);
   Close();
 }
 
@@ -290,17 +290,18 @@ bool AsyncSocket::SendAll(const void* data, std::size_t length) {
 bool AsyncSocket::SendAll(const void* head, std::size_t headLength, const void* body,
                           std::size_t bodyLength) {
   if (fd_ < 0 || listening_) return false;
+  iovec pieces[2] = {{const_cast<void*>(head), headLength}, {const_cast<void*>(body), bodyLength}};
+  int count = bodyLength > 0 ? 2 : 1;
+  char joined[kJoinedSendBytes];
   if (headLength > 0 && bodyLength > 0 && headLength + bodyLength <= kJoinedSendBytes) {
     // A short message goes out as one piece: copying it together here costs
     // less than the kernel's taking a second piece into the segment.
-    char joined[kJoinedSendBytes];
     std::memcpy(joined, head, headLength);
     std::memcpy(joined + headLength, body, bodyLength);
-    return SendAll(joined, headLength + bodyLength, nullptr, 0);
+    pieces[0] = {joined, headLength + bodyLength};
+    count = 1;
   }
-  iovec pieces[2] = {{const_cast<void*>(head), headLength}, {const_cast<void*>(body), bodyLength}};
   iovec* next = pieces;
-  int count = bodyLength > 0 ? 2 : 1;
   while (count > 0 && next->iov_len == 0) ++next, --count;
   while (count > 0) {
     ssize_t n;
@@ -387,7 +388,7 @@ void AsyncSocket::Attach(int fd, bool listening) {
 }
 
 void AsyncSocket::HandleEvents(std::uint32_t events) {
-  std::shared_ptr<bool> alive = alive_;
+  LivenessGuard guard(gone_);
   if (listening_) {
     OnAccept(0);
     return;
@@ -399,7 +400,7 @@ void AsyncSocket::HandleEvents(std::uint32_t events) {
   }
   receiveCalled_ = false;
   OnReceive(error);
-  if (!*alive || fd_ < 0) return;  // destroyed or closed inside the handler
+  if (guard.gone() || fd_ < 0) return;  // destroyed or closed inside the handler
   if (!sawEnd_ && (events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP))) {
     // The end has been signalled; once nothing is left to read it is final.
     int pending = 0;

@@ -29,20 +29,6 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
 
 ByteBuffer::~ByteBuffer() = default;
 
-void ByteBuffer::Retrieve(std::size_t n) {
-  if (n < ReadableBytes()) {
-    readIndex_ += n;
-  } else {
-    RetrieveAll();
-  }
-}
-
-void ByteBuffer::RetrieveAll() {
-  // Back to the front: the next socket read gets the whole block.
-  readIndex_ = std::min(kCheapPrepend, capacity_);
-  writeIndex_ = readIndex_;
-}
-
 std::string ByteBuffer::RetrieveAsString(std::size_t n) {
   n = std::min(n, ReadableBytes());
   std::string out(Peek(), n);
@@ -62,11 +48,6 @@ void ByteBuffer::Prepend(const void* data, std::size_t n) {
   if (n == 0) return;
   readIndex_ -= n;
   std::memcpy(data_.get() + readIndex_, data, n);
-}
-
-void ByteBuffer::HasWritten(std::size_t n) {
-  assert(n <= WritableBytes());
-  writeIndex_ += std::min(n, WritableBytes());
 }
 
 void ByteBuffer::MakeSpace(std::size_t n) {

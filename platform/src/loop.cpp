@@ -27,8 +27,12 @@ constexpr int kMaxEventsPerRound = 64;
 constexpr std::size_t kKeptPendingSlots = 8;
 
 // The loop this thread is dispatching (the innermost one, when dispatches of
-// two loops nest).
-thread_local const EventLoop* t_running = nullptr;
+// two loops nest). Read and written for every message: the initial-exec
+// model makes each access one load from the thread pointer, where the
+// default model of a shared library calls __tls_get_addr. It takes a few
+// bytes of the static TLS block; a program that loads this library with
+// dlopen finds them in the surplus glibc keeps for such libraries.
+__attribute__((tls_model("initial-exec"))) thread_local const EventLoop* t_running = nullptr;
 
 }  // namespace
 
@@ -50,8 +54,23 @@ EventLoop::~EventLoop() {
   if (epollFd_ >= 0) ::close(epollFd_);
 }
 
+namespace {
+// The process loop once Default has made it, for the calls of every message
+// (a post, a pump), which then need neither Default's guard nor a call.
+constinit std::atomic<EventLoop*> g_default{nullptr};
+
+EventLoop& TheLoop() {
+  EventLoop* loop = g_default.load(std::memory_order_acquire);
+  return loop != nullptr ? *loop : EventLoop::Default();
+}
+}  // namespace
+
 EventLoop& EventLoop::Default() {
-  static EventLoop* loop = new EventLoop();
+  static EventLoop* loop = [] {
+    auto* made = new EventLoop();
+    g_default.store(made, std::memory_order_release);
+    return made;
+  }();
   return *loop;
 }
 
@@ -108,20 +127,39 @@ void EventLoop::RunInLoop(std::function<void()> task) {
   Enqueue(std::move(pending));
 }
 
+bool EventLoop::OnOwnTurn() const {
+  // Only this thread takes items out, so a count of 0 read here is not
+  // stale about anything queued before this call in its own order.
+  return t_running == this && pendingCount_.load(std::memory_order_relaxed) == 0;
+}
+
 void EventLoop::Enqueue(Pending pending) {
+  if (OnOwnTurn()) {
+    own_.PushSlot() = std::move(pending);
+    return;
+  }
   std::lock_guard<std::mutex> lock(pendingMutex_);
   pending_.PushSlot() = std::move(pending);
   PushedLocked();
 }
 
-void EventLoop::EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  std::lock_guard<std::mutex> lock(pendingMutex_);
-  Pending& slot = pending_.PushSlot();
+namespace {
+void FillMessage(auto& slot, plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
   slot.hwnd = hwnd;
   slot.msg = msg;
   slot.wparam = wparam;
   slot.lparam = lparam;
   slot.task = nullptr;  // a reused slot's task was moved out: empty, nothing runs here
+}
+}  // namespace
+
+void EventLoop::EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+  if (OnOwnTurn()) {
+    FillMessage(own_.PushSlot(), hwnd, msg, wparam, lparam);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(pendingMutex_);
+  FillMessage(pending_.PushSlot(), hwnd, msg, wparam, lparam);
   PushedLocked();
 }
 
@@ -184,7 +222,11 @@ int EventLoop::Dispatch(int firstWaitMs) {
   t_running = outer;
   // Left over: the host must come back. Work other threads post meanwhile
   // signals by itself, so only this thread's needs the look (and the lock).
-  if (HasPending()) {
+  if (!own_.empty()) {
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    SignalLocked();
+    ownSignalled_ = true;
+  } else if (HasPending()) {
     std::lock_guard<std::mutex> lock(pendingMutex_);
     if (!pending_.empty()) SignalLocked();
   }
@@ -210,14 +252,33 @@ void EventLoop::ClearSignalLocked() {
   signalled_ = false;
 }
 
-bool EventLoop::HasPending() const { return pendingCount_.load(std::memory_order_relaxed) != 0; }
+bool EventLoop::PopOwn(Pending& out) {
+  TakeItem(own_.front(), out);
+  own_.pop_front();
+  if (own_.empty()) {
+    own_.ShrinkIfEmpty(kKeptPendingSlots);
+    if (ownSignalled_) {
+      // The eventfd told of what own_ held; it stays only for pending_.
+      ownSignalled_ = false;
+      std::lock_guard<std::mutex> lock(pendingMutex_);
+      if (pending_.empty()) ClearSignalLocked();
+    }
+  }
+  return true;
+}
+
+bool EventLoop::PopPending(Pending& out) {
+  if (!own_.empty()) return PopOwn(out);
+  std::lock_guard<std::mutex> lock(pendingMutex_);
+  return PopPendingLocked(out);
+}
 
 bool EventLoop::PopPendingLocked(Pending& out) {
   if (pending_.empty()) {
     ClearSignalLocked();
     return false;
   }
-  out = std::move(pending_.front());
+  TakeItem(pending_.front(), out);
   pending_.pop_front();
   if (pending_.empty()) {
     ClearSignalLocked();
@@ -228,12 +289,16 @@ bool EventLoop::PopPendingLocked(Pending& out) {
 }
 
 // Runs the work that was queued when it started, one item at a time,
-// popping each under the lock so that a nested dispatch continues in order.
+// popping each as it goes so that a nested dispatch continues in order.
 // The first item is taken with the count.
 int EventLoop::RunPending() {
-  std::size_t budget;
+  std::size_t budget = own_.size();
   Pending p;
-  {
+  if (budget > 0) {
+    // A post from another thread that this count misses signals by itself.
+    budget += pendingCount_.load(std::memory_order_relaxed);
+    PopOwn(p);
+  } else {
     std::lock_guard<std::mutex> lock(pendingMutex_);
     budget = pending_.size();
     if (!PopPendingLocked(p)) return 0;
@@ -248,8 +313,7 @@ int EventLoop::RunPending() {
     }
     ++ran;
     if (--budget == 0) break;
-    std::lock_guard<std::mutex> lock(pendingMutex_);
-    if (!PopPendingLocked(p)) break;
+    if (!PopPending(p)) break;
   }
   return ran;
 }
@@ -264,7 +328,7 @@ void UnwatchFd(WatchId id) { EventLoop::Default().Unwatch(id); }
 
 namespace detail {
 void EnqueuePosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  EventLoop::Default().EnqueueMessage(hwnd, msg, wparam, lparam);
+  TheLoop().EnqueueMessage(hwnd, msg, wparam, lparam);
 }
 }  // namespace detail
 
@@ -276,7 +340,7 @@ extern "C" {
 
 int plat_loop_fd(void) { return EventLoop::Default().fd(); }
 int plat_dispatch(void) { return EventLoop::Default().Dispatch(); }
-int plat_pump(int timeout_ms) { return EventLoop::Default().Pump(timeout_ms); }
+int plat_pump(int timeout_ms) { return platform::TheLoop().Pump(timeout_ms); }
 void plat_quit(void) { EventLoop::Default().Quit(); }
 int plat_quit_requested(void) { return EventLoop::Default().QuitRequested() ? 1 : 0; }
 void plat_reset_quit(void) { EventLoop::Default().ResetQuit(); }

@@ -125,38 +125,6 @@ class Lingerer {
 
 }  // namespace
 
-class StreamChannel::LivenessGuard {
- public:
-  // The channel points at the guard only while the guard lives: the
-  // destructor puts the outer guard back (or the channel is gone).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdangling-pointer"
-#endif
-  explicit LivenessGuard(StreamChannel& channel) : channel_(channel), outer_(channel.gone_) {
-    channel.gone_ = &gone_;
-  }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-  ~LivenessGuard() {
-    if (!gone_) {
-      channel_.gone_ = outer_;
-    } else if (outer_ != nullptr) {
-      *outer_ = true;  // an event further up the stack is inside this channel too
-    }
-  }
-  LivenessGuard(const LivenessGuard&) = delete;
-  LivenessGuard& operator=(const LivenessGuard&) = delete;
-
-  bool gone() const { return gone_; }
-
- private:
-  StreamChannel& channel_;
-  bool* outer_;
-  bool gone_ = false;
-};
-
 StreamChannel::StreamChannel(EventLoop& loop, int fd, const Limits& limits, Handler& handler)
     : limits_(&limits), handler_(&handler), fd_(fd) {
   if (fd_ < 0) return;
@@ -165,7 +133,7 @@ StreamChannel::StreamChannel(EventLoop& loop, int fd, const Limits& limits, Hand
 }
 
 StreamChannel::~StreamChannel() {
-  if (gone_ != nullptr) *gone_ = true;
+  LivenessGuard::MarkGone(gone_);
   Close();
 }
 
@@ -250,7 +218,7 @@ void StreamChannel::Fail(Failure failure) {
 }
 
 void StreamChannel::OnEvents(std::uint32_t events) {
-  LivenessGuard guard(*this);
+  LivenessGuard guard(gone_);
   if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
     if (receiving_) {
       // A nested loop inside OnReceived: the input waits for it to return,

@@ -1,6 +1,13 @@
 // Window handles: a registry of numbered callbacks that posted messages are
 // delivered to. Handles are never reused, so a handle kept after its window
 // was destroyed can never reach another window.
+//
+// A message is looked up twice, when it is posted and when it is delivered,
+// both usually on the loop thread and for the same window. Each thread
+// remembers the last window it found together with the number of windows
+// destroyed by then: while that number has not moved, the window still
+// exists (a handle never comes back), and the look-up takes no lock.
+#include <atomic>
 #include <mutex>
 #include <unordered_map>
 
@@ -9,8 +16,8 @@
 namespace {
 
 struct Window {
-  plat_wndproc proc;
-  void* user;
+  plat_wndproc proc = nullptr;
+  void* user = nullptr;
 };
 
 struct Registry {
@@ -19,9 +26,45 @@ struct Registry {
   plat_hwnd next = 1;
 };
 
+// Windows destroyed so far; written under the registry's mutex, read
+// without it. Outside the registry, so that reading it needs no check that
+// the registry was made.
+constinit std::atomic<std::uint64_t> g_destroyed{0};
+
 Registry& TheRegistry() {
   static Registry* registry = new Registry();
   return *registry;
+}
+
+// This thread's last window found (hwnd 0: none), and Registry::destroyed
+// as it stood then. Initial-exec, as t_running in loop.cpp.
+struct LastFound {
+  plat_hwnd hwnd = 0;
+  std::uint64_t destroyed = 0;
+  Window window;
+};
+__attribute__((tls_model("initial-exec"))) thread_local LastFound t_lastFound;
+
+// The window behind hwnd, if it exists, from the registry.
+__attribute__((noinline)) bool FindInRegistry(plat_hwnd hwnd, Window& out) {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  const auto it = r.windows.find(hwnd);
+  if (it == r.windows.end()) return false;
+  out = it->second;
+  t_lastFound = {hwnd, g_destroyed.load(std::memory_order_relaxed), it->second};
+  return true;
+}
+
+// The same, from what this thread found last while that still holds.
+inline bool FindWindow(plat_hwnd hwnd, Window& out) {
+  // Acquire: a destroy that happened before this call is seen here.
+  if (hwnd != 0 && t_lastFound.hwnd == hwnd &&
+      t_lastFound.destroyed == g_destroyed.load(std::memory_order_acquire)) {
+    out = t_lastFound.window;
+    return true;
+  }
+  return FindInRegistry(hwnd, out);
 }
 
 }  // namespace
@@ -30,13 +73,7 @@ namespace platform::detail {
 
 void DeliverPosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
   Window w;
-  {
-    Registry& r = TheRegistry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    auto it = r.windows.find(hwnd);
-    if (it == r.windows.end()) return;  // destroyed after the post
-    w = it->second;
-  }
+  if (!FindWindow(hwnd, w)) return;  // destroyed after the post
   w.proc(hwnd, msg, wparam, lparam, w.user);
 }
 
@@ -56,17 +93,18 @@ plat_hwnd plat_window_create(plat_wndproc proc, void* user) {
 void plat_window_destroy(plat_hwnd hwnd) {
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  r.windows.erase(hwnd);
+  if (r.windows.erase(hwnd) != 0)
+    g_destroyed.store(g_destroyed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 int plat_is_window(plat_hwnd hwnd) {
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  return r.windows.count(hwnd) ? 1 : 0;
+  Window w;
+  return FindWindow(hwnd, w) ? 1 : 0;
 }
 
 int plat_post_message(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  if (!plat_is_window(hwnd)) return 0;
+  Window w;
+  if (!FindWindow(hwnd, w)) return 0;
   platform::detail::EnqueuePosted(hwnd, msg, wparam, lparam);
   return 1;
 }

@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,6 +104,21 @@ TEST_F(LoopTest, PostToADestroyedWindowIsDropped) {
   EXPECT_TRUE(r.messages.empty()) << "a message queued before the destroy is dropped too";
 }
 
+TEST_F(LoopTest, AWindowDestroyedByAnotherThreadIsGoneForThisOneAtOnce) {
+  Recorder r;
+  plat_hwnd h = MakeWindow(r);
+  plat_hwnd other = MakeWindow(r);
+  // This thread has just found both; the destroys come from elsewhere.
+  ASSERT_TRUE(plat_post_message(other, 1, 0, 0));
+  ASSERT_TRUE(plat_post_message(h, 2, 0, 0));
+  std::thread([h] { plat_window_destroy(h); }).join();
+  EXPECT_FALSE(plat_is_window(h));
+  EXPECT_FALSE(plat_post_message(h, 3, 0, 0));
+  EXPECT_TRUE(plat_post_message(other, 4, 0, 0)) << "the other window is still there";
+  DrainLoop();
+  EXPECT_EQ(r.messages, (std::vector<unsigned>{1, 4})) << "the destroyed window's queued message is dropped";
+}
+
 TEST_F(LoopTest, PostsFromOtherThreadsAreDeliveredOnTheLoopThreadInPerThreadOrder) {
   struct PerThread {
     std::vector<std::vector<unsigned>> seen{4};
@@ -128,6 +144,41 @@ TEST_F(LoopTest, PostsFromOtherThreadsAreDeliveredOnTheLoopThreadInPerThreadOrde
     ASSERT_EQ(seen.size(), 1000u);
     for (unsigned i = 0; i < 1000; ++i) ASSERT_EQ(seen[i], i);
   }
+}
+
+// What a callback queues goes after what another thread queued before it,
+// and the descriptor tells of work a callback left for the next dispatch.
+TEST_F(LoopTest, WorkQueuedByCallbacksKeepsOneOrderWithOtherThreadsAndIsSignalledWhenLeft) {
+  std::vector<unsigned> order;
+  auto proc = [](plat_hwnd h, unsigned msg, uintptr_t, intptr_t, void* user) {
+    auto* seen = static_cast<std::vector<unsigned>*>(user);
+    seen->push_back(msg);
+    if (msg != 1) return;
+    plat_post_message(h, 2, 0, 0);
+    std::thread([h] { plat_post_message(h, 3, 0, 0); }).join();
+    plat_post_message(h, 4, 0, 0);
+    platform::EventLoop::Default().RunInLoop([seen] { seen->push_back(5); });
+  };
+  plat_hwnd h = plat_window_create(proc, &order);
+  windows_.push_back(h);
+  plat_post_message(h, 1, 0, 0);
+  DrainLoop();
+  EXPECT_EQ(order, (std::vector<unsigned>{1, 2, 3, 4, 5}));
+  EXPECT_FALSE(LoopFdReadable());
+
+  // A task that keeps queueing itself is left for the next dispatch, and
+  // the descriptor says so.
+  int ran = 0;
+  platform::EventLoop& loop = platform::EventLoop::Default();
+  std::function<void()> again = [&] {
+    if (++ran < 10) loop.RunInLoop(again);
+  };
+  loop.RunInLoop(again);
+  plat_dispatch();
+  ASSERT_LT(ran, 10);
+  EXPECT_TRUE(LoopFdReadable()) << "the task is left";
+  while (ran < 10) ASSERT_GT(plat_dispatch(), 0);
+  EXPECT_FALSE(LoopFdReadable()) << "quiet once it stopped";
 }
 
 TEST_F(LoopTest, DescriptorIsReadableExactlyWhileWorkIsReady) {

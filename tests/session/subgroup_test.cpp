@@ -301,6 +301,10 @@ TEST_F(ThreeTest, EveryMemberIsToldOfTheOtherWithItsRequestText) {
 TEST_F(ThreeTest, AMessageToAnotherMemberTravelsThroughTheOwnerSignedByItsSender) {
   ASSERT_EQ(ZEPSendMsgToUser(a.handle, b.Id().c_str(), "   leading  and inner "), ZEP_RET_OK);
   EXPECT_EQ(b.WaitFor(ZEP_MT_USERMSG), (Message{a.Id(), ZEP_MT_USERMSG, "leading  and inner ", "  "}));
+  // A message too long for a short frame goes the same way, cut to what a
+  // queued message holds.
+  ASSERT_EQ(ZEPSendMsgToUser(a.handle, b.Id().c_str(), std::string(600, 'x').c_str()), ZEP_RET_OK);
+  EXPECT_EQ(b.WaitFor(ZEP_MT_USERMSG), (Message{a.Id(), ZEP_MT_USERMSG, std::string(499, 'x'), "  "}));
   EXPECT_TRUE(owner.Rest().empty());
 }
 

@@ -376,6 +376,7 @@ TEST_F(PlayerTableTest, JoiningAgainReplacesTheMemberAndClosesItsEarlierConnecti
   const std::uint32_t acceptedByA = a.Ids(TE_PEER_ACCEPTED).front();
 
   const std::uint32_t secondToA = Connect(a);
+  ASSERT_NE(table.FindPlayer(a.id), nullptr);  // the first record, found before it is replaced
   CPlayerObject* record = table.AddPlayer(secondToA, a.request);
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(table.PlayerCount(), 2u);
@@ -404,7 +405,9 @@ TEST_F(PlayerTableTest, JoiningAgainOnTheSameConnectionKeepsItOpen) {
 TEST_F(PlayerTableTest, RemovingTheOnlyMemberSendsNothingAndLeavesItsConnectionOpen) {
   Player a("a");
   const std::uint32_t toA = Admit(a);
+  ASSERT_NE(table.FindPlayer(a.id), nullptr);
   EXPECT_TRUE(table.RemovePlayer(a.id));
+  EXPECT_EQ(table.FindPlayer(a.id), nullptr) << "found just before, gone after";
   EXPECT_EQ(table.PlayerCount(), 0u);
   EXPECT_FALSE(table.RemovePlayer(a.id));
   EXPECT_THAT(Heard(a, toA), IsEmpty());  // the marker still gets through
@@ -418,7 +421,9 @@ TEST_F(PlayerTableTest, LeavingClosesEveryMemberConnectionSilentlyAndRefusesTheP
   Heard(b, toB);
   table.AddPendingRequest(requester.request);
 
+  ASSERT_NE(table.FindPlayer(b.id), nullptr);
   EXPECT_EQ(table.LeaveAll(), 1);
+  EXPECT_EQ(table.FindPlayer(b.id), nullptr);
   EXPECT_EQ(table.PlayerCount(), 0u);
   EXPECT_THAT(table.pending, IsEmpty());
   for (Player* p : {&a, &b}) {

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "platform/event_loop.hpp"
+#include "platform/liveness_guard.hpp"
 
 namespace platform {
 
@@ -98,8 +99,9 @@ class PLAT_EXPORT AsyncSocket {
   bool sawEnd_ = false;
   bool receiveCalled_ = false;
   bool readPaused_ = false;
-  // Lets an event handler notice that the object was destroyed under it.
-  std::shared_ptr<bool> alive_;
+  // Lets an event handler notice that the object was destroyed under it
+  // (liveness_guard.hpp).
+  bool* gone_ = nullptr;
 };
 
 }  // namespace platform

@@ -16,6 +16,7 @@
 // up with its peer never reallocates.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -48,8 +49,18 @@ class ByteBuffer {
   std::string_view Readable() const { return {Peek(), ReadableBytes()}; }
 
   // Consumes n unread bytes (all of them when n is larger).
-  void Retrieve(std::size_t n);
-  void RetrieveAll();
+  void Retrieve(std::size_t n) {
+    if (n < ReadableBytes()) {
+      readIndex_ += n;
+    } else {
+      RetrieveAll();
+    }
+  }
+  void RetrieveAll() {
+    // Back to the front: the next socket read gets the whole block.
+    readIndex_ = capacity_ < kCheapPrepend ? capacity_ : kCheapPrepend;
+    writeIndex_ = readIndex_;
+  }
   std::string RetrieveAsString(std::size_t n);
 
   void Append(const void* data, std::size_t n);
@@ -63,7 +74,10 @@ class ByteBuffer {
   }
   char* BeginWrite() { return data_.get() + writeIndex_; }
   // Marks n bytes written at BeginWrite() as readable; n <= WritableBytes().
-  void HasWritten(std::size_t n);
+  void HasWritten(std::size_t n) {
+    assert(n <= WritableBytes());
+    writeIndex_ += n < WritableBytes() ? n : WritableBytes();
+  }
 
   // Gives back memory held after a burst of large frames, keeping the
   // unread bytes and `reserve` bytes of writable room.

@@ -101,6 +101,9 @@ class PLAT_EXPORT EventLoop {
   // Calls a watch's callback; erases the entry afterwards if the watch was
   // removed meanwhile.
   void RunWatch(WatchId id, Entry& entry, std::uint32_t events);
+  // True on this loop's thread inside its dispatch while the shared queue
+  // is empty: a new item then goes into own_ (see there).
+  bool OnOwnTurn() const;
   void Enqueue(Pending pending);
   // The same for a window message, written straight into its slot.
   void EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam);
@@ -109,9 +112,24 @@ class PLAT_EXPORT EventLoop {
   void PushedLocked();
   void SignalLocked();
   void ClearSignalLocked();
-  bool HasPending() const;
+  bool HasPending() const {
+    return !own_.empty() || pendingCount_.load(std::memory_order_relaxed) != 0;
+  }
   int RunPending();
-  // Takes the oldest pending item into `out`; false when there is none.
+  // Takes the oldest pending item into `out`, from own_ first; false when
+  // there is none.
+  bool PopPending(Pending& out);
+  // Moves a queued item into an empty `out`.
+  static void TakeItem(Pending& from, Pending& out) {
+    out.hwnd = from.hwnd;
+    out.msg = from.msg;
+    out.wparam = from.wparam;
+    out.lparam = from.lparam;
+    // `out` comes empty (RunPending empties it after each task); a window
+    // message has no task to move.
+    if (from.task) out.task = std::move(from.task);
+  }
+  bool PopOwn(Pending& out);
   bool PopPendingLocked(Pending& out);
 
   int epollFd_ = -1;
@@ -128,6 +146,15 @@ class PLAT_EXPORT EventLoop {
   // thread: a post from another thread that this misses signals the eventfd.
   std::atomic<std::size_t> pendingCount_{0};
   bool signalled_ = false;
+  // Items the loop's own callbacks queued while pending_ was empty, touched
+  // by the loop thread alone and so without the lock. Everything in it was
+  // queued before everything in pending_: an item goes here only while
+  // pending_ is empty (a post from another thread that the look at the
+  // count misses was concurrent with it, so either order is theirs), and
+  // own_ is taken first.
+  Ring<Pending> own_;
+  // The eventfd was written for what own_ held when a dispatch returned.
+  bool ownSignalled_ = false;
   std::atomic<bool> quit_{false};
 };
 

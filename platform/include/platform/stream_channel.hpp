@@ -29,6 +29,7 @@
 
 #include "platform/byte_buffer.hpp"
 #include "platform/event_loop.hpp"
+#include "platform/liveness_guard.hpp"
 
 namespace platform {
 
@@ -109,9 +110,6 @@ class PLAT_EXPORT StreamChannel {
   static std::size_t LingeringCloses();
 
  private:
-  // Tells the event being handled, on its stack, that the channel is gone.
-  class LivenessGuard;
-
   void OnEvents(std::uint32_t events);
   void Receive(const LivenessGuard& guard);
   void Fail(Failure failure);
@@ -124,7 +122,7 @@ class PLAT_EXPORT StreamChannel {
   int fd_;
   bool receiving_ = false;
   bool readPaused_ = false;
-  bool* gone_ = nullptr;
+  bool* gone_ = nullptr;  // the innermost LivenessGuard of an event being handled
   // Only while an unfinished unit waits / output waits for the kernel.
   std::unique_ptr<ByteBuffer> in_;
   std::unique_ptr<ByteBuffer> out_;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "listed_address.hpp"
+#include "server_log.hpp"
 
 namespace vossad {
 namespace {
@@ -38,6 +39,21 @@ TEST(ListedAddress, OnlyAnAskerOffLoopbackSeesAStandInAndNamesItBack) {
   EXPECT_EQ(RegisteredIdOf("192.168.1.100:2001", "192.168.1.10"), "");
   EXPECT_EQ(RegisteredIdOf("192.168.1.10", "192.168.1.10"), "");
   EXPECT_EQ(RegisteredIdOf("127.0.0.1:2001", ""), "");
+}
+
+// Players are named by this text (the id in every USER line), so it must be
+// what the address is written as everywhere: each octet without leading
+// zeros, at every digit-count boundary.
+TEST(ListedAddress, AnAddressIsWrittenAsItsDottedQuad) {
+  const unsigned octets[] = {0, 1, 9, 10, 99, 100, 199, 200, 255};
+  for (unsigned a : octets)
+    for (unsigned b : octets) {
+      in_addr address{};
+      address.s_addr = htonl(a << 24 | b << 16 | (a ^ b) << 8 | b);
+      char expected[INET_ADDRSTRLEN];
+      ASSERT_NE(inet_ntop(AF_INET, &address, expected, sizeof expected), nullptr);
+      EXPECT_EQ(AddressText(address), expected);
+    }
 }
 
 }  // namespace

@@ -35,9 +35,13 @@ bool ContainsLowered(std::string_view haystack, std::string_view needle) {
   return false;
 }
 
-std::vector<PairSpan> SplitPairs(std::string_view text) {
-  text = text.substr(0, std::min(text.size(), kMaxPairText));
-  std::vector<PairSpan> pairs;
+namespace {
+
+// Walks the "key=value;" pieces of text: onPair(span) for each piece that
+// starts a pair, onContinued(end) for one that continues the previous
+// value (its ";" was part of the value).
+template <typename OnPair, typename OnContinued>
+void ScanPairs(std::string_view text, OnPair onPair, OnContinued onContinued) {
   std::size_t pos = 0;
   while (pos < text.size()) {
     std::size_t end = text.find(';', pos);
@@ -59,15 +63,31 @@ std::vector<PairSpan> SplitPairs(std::string_view text) {
       span.keyLen = static_cast<std::uint16_t>(eq - keyStart);
       span.valuePos = static_cast<std::uint16_t>(pos + eq + 1);
       span.valueLen = static_cast<std::uint16_t>(piece.size() - eq - 1);
-      pairs.push_back(span);
-    } else if (!pairs.empty()) {
-      // The ";" that ended the previous value was part of it.
-      PairSpan& previous = pairs.back();
-      previous.valueLen = static_cast<std::uint16_t>(end - previous.valuePos);
+      onPair(span);
+    } else {
+      onContinued(end);
     }
     pos = end + 1;
   }
-  pairs.shrink_to_fit();
+}
+
+}  // namespace
+
+std::vector<PairSpan> SplitPairs(std::string_view text) {
+  text = text.substr(0, std::min(text.size(), kMaxPairText));
+  // Counted first, so that the vector is allocated once at its size (every
+  // registration splits its description).
+  std::size_t count = 0;
+  ScanPairs(text, [&count](const PairSpan&) { ++count; }, [](std::size_t) {});
+  std::vector<PairSpan> pairs;
+  pairs.reserve(count);
+  ScanPairs(
+      text, [&pairs](const PairSpan& span) { pairs.push_back(span); },
+      [&pairs](std::size_t end) {
+        if (pairs.empty()) return;
+        PairSpan& previous = pairs.back();
+        previous.valueLen = static_cast<std::uint16_t>(end - previous.valuePos);
+      });
   return pairs;
 }
 

@@ -371,27 +371,37 @@ struct Registration {
   double cpuPerPlayer = 0;    // server CPU seconds
 };
 
+// Registers `players` with the server at port and times it; serverCpu()
+// reads the server's CPU seconds so far. The details line names `who`.
+template <typename ServerCpu>
+bool TimeRegistrations(std::size_t players, Generator& gen, unsigned port, ServerCpu serverCpu, const char* who,
+                       Registration* out) {
+  const double cpuBefore = serverCpu();
+  const double ownBefore = bench::CpuSeconds(getpid());
+  const auto start = Clock::now();
+  if (!gen.Register(port, players)) return false;
+  const double seconds = bench::SecondsSince(start);
+  const double cpu = serverCpu() - cpuBefore;
+  const double own = bench::CpuSeconds(getpid()) - ownBefore;
+  out->rate = static_cast<double>(players) / seconds;
+  out->cpuPerPlayer = cpu / static_cast<double>(players);
+  std::fprintf(stderr,
+               "%zu players on %s: registered in %.3f s, its CPU %.3f s (%.1f us each), the generator's %.3f s "
+               "(%.1f us each)\n",
+               players, who, seconds, cpu, out->cpuPerPlayer * 1e6, own, own / static_cast<double>(players) * 1e6);
+  return true;
+}
+
 bool RegisterOnFreshServer(std::size_t players, Generator& gen, Server& server, Registration* out) {
   if (server.port() == 0) return false;
   // The server has settled once it is listening; its size then is the
   // baseline the players are measured against.
   const long rssBefore = server.Rss();
-  const double cpuBefore = server.CpuSeconds();
-  const double ownBefore = bench::CpuSeconds(getpid());
-  const auto start = Clock::now();
-  if (!gen.Register(server.port(), players)) return false;
-  const double seconds = bench::SecondsSince(start);
-  const double cpu = server.CpuSeconds() - cpuBefore;
-  const double own = bench::CpuSeconds(getpid()) - ownBefore;
+  if (!TimeRegistrations(players, gen, server.port(), [&server] { return server.CpuSeconds(); }, "vossad", out))
+    return false;
   const long rssAfter = server.Rss();
-  out->rate = static_cast<double>(players) / seconds;
   out->bytesPerPlayer = static_cast<double>(rssAfter - rssBefore) / static_cast<double>(players);
-  out->cpuPerPlayer = cpu / static_cast<double>(players);
-  std::fprintf(stderr,
-               "%zu players: registered in %.3f s, server CPU %.3f s (%.1f us each), the generator's %.3f s "
-               "(%.1f us each), RSS %ld -> %ld KiB\n",
-               players, seconds, cpu, out->cpuPerPlayer * 1e6, own, own / static_cast<double>(players) * 1e6,
-               rssBefore / 1024, rssAfter / 1024);
+  std::fprintf(stderr, "%zu players on vossad: RSS %ld -> %ld KiB\n", players, rssBefore / 1024, rssAfter / 1024);
   return true;
 }
 
@@ -406,21 +416,9 @@ std::string ListAnswer() {
 bool RegisterOnFloor(std::size_t players, Registration* out) {
   Generator gen;
   bench::RegistrationFloor floor(ListAnswer());
-  if (floor.port() == 0) return false;
-  const double cpuBefore = floor.CpuSeconds();
-  const double ownBefore = bench::CpuSeconds(getpid());
-  const auto start = Clock::now();
-  if (!gen.Register(floor.port(), players)) return false;
-  const double seconds = bench::SecondsSince(start);
-  const double cpu = floor.CpuSeconds() - cpuBefore;
-  const double own = bench::CpuSeconds(getpid()) - ownBefore;
-  out->rate = static_cast<double>(players) / seconds;
-  out->cpuPerPlayer = cpu / static_cast<double>(players);
-  std::fprintf(stderr,
-               "%zu players on the least server: registered in %.3f s, its CPU %.3f s (%.1f us each), the "
-               "generator's %.3f s (%.1f us each)\n",
-               players, seconds, cpu, out->cpuPerPlayer * 1e6, own, own / static_cast<double>(players) * 1e6);
-  return true;
+  return floor.port() != 0 && TimeRegistrations(
+                                  players, gen, floor.port(), [&floor] { return floor.CpuSeconds(); },
+                                  "the least server", out);
 }
 
 bool MeasureQueries(Generator& gen, std::string_view filter, long count, long expected, bench::Latencies* out) {

@@ -1,5 +1,6 @@
 #include "message_queue.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zep {
@@ -7,25 +8,50 @@ namespace {
 
 constexpr std::string_view kNoValue = "  ";
 
+// Copies `value`, cut to `size` - 1 characters, with its NUL to `out`;
+// returns the characters copied.
+std::uint16_t PutField(char* out, std::string_view value, std::size_t size) {
+  const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;
+  if (n != 0) std::memcpy(out, value.data(), n);  // an empty view may hold a null pointer
+  out[n] = '\0';
+  return static_cast<std::uint16_t>(n);
+}
+
 }  // namespace
+
+void CQueuedMessage::Assign(std::string_view id, int messageType, std::string_view messageText,
+                            std::string_view more) {
+  type = messageType;
+  playerIdSize = PutField(bytes, id, kPlayerIdSize);
+  char* w = bytes + playerIdSize + 1;
+  textSize = PutField(w, messageText, kTextSize);
+  moreInfoSize = PutField(w + textSize + 1, more, kTextSize);
+}
+
+void CQueuedMessage::ReplaceText(std::string_view newText) {
+  // The more-info moves to behind the new text; it may be there already in
+  // part, so it is moved, not copied (its NUL with it).
+  const std::size_t size = newText.size() < kTextSize - 1 ? newText.size() : kTextSize - 1;
+  char* text = bytes + playerIdSize + 1;
+  std::memmove(text + size + 1, MoreInfoStart(), std::size_t{moreInfoSize} + 1);
+  textSize = PutField(text, newText, kTextSize);
+}
 
 bool CMessageQueue::Push(const QueuedText& playerId, int type, const QueuedText& text,
                          const QueuedText& moreInfo) {
   const bool wasEmpty = records_.empty();
-  CQueuedMessage& m = records_.PushSlot();
-  m.playerId.Assign(playerId.value_or(kNoValue));
-  m.type = type;
-  m.text.Assign(text.value_or(kNoValue));
-  m.moreInfo.Assign(moreInfo.value_or(kNoValue));
+  records_.PushSlot().Assign(playerId.value_or(kNoValue), type, text.value_or(kNoValue),
+                             moreInfo.value_or(kNoValue));
   return wasEmpty;
 }
 
 bool CMessageQueue::PopFrontInto(char* playerId, int* type, char* text, char* moreInfo) {
   const CQueuedMessage& m = records_.front();
-  m.playerId.CopyTo(playerId);
+  // Each field with its NUL.
+  std::memcpy(playerId, m.bytes, std::size_t{m.playerIdSize} + 1);
   *type = m.type;
-  m.text.CopyTo(text);
-  m.moreInfo.CopyTo(moreInfo);
+  std::memcpy(text, m.TextStart(), std::size_t{m.textSize} + 1);
+  std::memcpy(moreInfo, m.MoreInfoStart(), std::size_t{m.moreInfoSize} + 1);
   records_.pop_front();
   records_.ShrinkIfEmpty(kKeptSlots);
   return true;
@@ -35,8 +61,8 @@ bool CMessageQueue::ReplaceUnreadText(int type, std::string_view text, std::stri
                                       std::string_view newText) {
   for (std::size_t i = 0; i < records_.size(); ++i) {
     CQueuedMessage& m = records_.At(i);
-    if (m.type == type && m.text.view() == text && m.moreInfo.view() == moreInfo) {
-      m.text.Assign(newText);
+    if (m.type == type && m.text() == text && m.moreInfo() == moreInfo) {
+      m.ReplaceText(newText);
       return true;
     }
   }

@@ -27,34 +27,32 @@
 
 namespace zep {
 
-// A field of a queued message, kept in place: the record needs no memory of
-// its own, and filling it is one copy. kSize includes the terminating NUL,
-// which is stored after the text.
-template <std::size_t kSize>
-struct QueuedField {
-  std::uint16_t size = 0;
-  char bytes[kSize] = {};
-
-  void Assign(std::string_view value) {
-    size = static_cast<std::uint16_t>(value.size() < kSize - 1 ? value.size() : kSize - 1);
-    // copy_n, not memcpy: an empty view may hold a null pointer.
-    std::copy_n(value.data(), size, bytes);
-    bytes[size] = '\0';
-  }
-  std::string_view view() const { return {bytes, size}; }
-  // Into a buffer of kSize bytes, NUL included.
-  void CopyTo(char* buffer) const { std::memcpy(buffer, bytes, std::size_t{size} + 1); }
-};
-
+// A queued message. Its three fields lie one after the other in one block,
+// each NUL-terminated, so that a short message is written and read in the
+// first lines of its slot (the sizes and the type are in the first one);
+// the block has room for every field at its full size.
 struct CQueuedMessage {
   // Sizes include the terminating NUL.
   static constexpr std::size_t kPlayerIdSize = ZEP_PLAYERID_SIZE;
   static constexpr std::size_t kTextSize = ZEP_TEXT_SIZE;
 
-  QueuedField<kPlayerIdSize> playerId;  // at most 99 characters
+  std::uint16_t playerIdSize = 0;  // at most 99 characters
+  std::uint16_t textSize = 0;      // at most 499 characters
+  std::uint16_t moreInfoSize = 0;  // at most 499 characters
   int type = 0;
-  QueuedField<kTextSize> text;      // at most 499 characters
-  QueuedField<kTextSize> moreInfo;  // at most 499 characters
+  // Not zeroed: only what the sizes cover is ever read.
+  char bytes[kPlayerIdSize + 2 * kTextSize];
+
+  std::string_view playerId() const { return {bytes, playerIdSize}; }
+  std::string_view text() const { return {TextStart(), textSize}; }
+  std::string_view moreInfo() const { return {MoreInfoStart(), moreInfoSize}; }
+  const char* TextStart() const { return bytes + playerIdSize + 1; }
+  const char* MoreInfoStart() const { return TextStart() + textSize + 1; }
+
+  // Every field, each cut to its size.
+  void Assign(std::string_view playerId, int type, std::string_view text, std::string_view moreInfo);
+  // A new text (cut to size) with the same more-info behind it.
+  void ReplaceText(std::string_view newText);
 };
 
 // A field of a message to queue; no value (std::nullopt) is stored as two

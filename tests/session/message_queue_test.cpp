@@ -41,4 +41,22 @@ TEST(MessageQueue, KeepsOrderAcrossWrapAndGrowthAndReplacesUnreadText) {
   EXPECT_EQ(std::string(r.text), std::string(ZEP_TEXT_SIZE - 1, 'x'));
 }
 
+TEST(MessageQueue, ReplacedTextKeepsTheMoreInfoBehindIt) {
+  zep::CMessageQueue queue;
+  Read r;
+  const std::string more(ZEP_TEXT_SIZE - 1, 'm');
+  queue.Push("p", 7, "short", more);
+  queue.Push("q", 7, "other", "x");
+  // Longer, cut to size; then shorter again: the more-info moves each time.
+  ASSERT_TRUE(queue.ReplaceUnreadText(7, "short", more, std::string(700, 'L')));
+  ASSERT_TRUE(queue.ReplaceUnreadText(7, std::string(ZEP_TEXT_SIZE - 1, 'L'), more, "s"));
+  ASSERT_TRUE(queue.PopInto(r.id, &r.type, r.text, r.more));
+  EXPECT_EQ(std::string(r.id), "p");
+  EXPECT_EQ(std::string(r.text), "s");
+  EXPECT_EQ(std::string(r.more), more);
+  ASSERT_TRUE(queue.PopInto(r.id, &r.type, r.text, r.more));
+  EXPECT_EQ(std::string(r.text), "other");
+  EXPECT_EQ(std::string(r.more), "x");
+}
+
 }  // namespace

@@ -24,15 +24,18 @@ class Ring {
   // The slot after the last item, made part of the ring: assign every field
   // of it (it holds whatever its last item left there).
   T& PushSlot() {
-    if (size_ == slots_.size()) Grow();
+    if (size_ == slots_.size()) [[unlikely]]
+      Grow();
     return At(size_++);
   }
   // The oldest item; the ring must not be empty.
   T& front() { return At(0); }
-  // Drops the oldest item, leaving its slot as it is for reuse.
+  // Drops the oldest item, leaving its slot as it is for reuse. A ring
+  // that empties starts again at its first slot: a queue that is read as
+  // fast as it is filled keeps using the same slot, whose memory is then
+  // still in the cache, instead of walking through all of them.
   void pop_front() {
-    head_ = (head_ + 1) % slots_.size();
-    --size_;
+    head_ = --size_ == 0 ? 0 : (head_ + 1) % slots_.size();
   }
   // The i-th oldest item.
   T& At(std::size_t i) { return slots_[(head_ + i) % slots_.size()]; }
@@ -43,17 +46,22 @@ class Ring {
   }
   // When empty, keeps at most `kept` slots.
   void ShrinkIfEmpty(std::size_t kept) {
-    if (size_ != 0 || slots_.size() <= kept) return;
-    head_ = 0;
-    slots_.resize(kept);
-    slots_.shrink_to_fit();
+    if (size_ == 0 && slots_.size() > kept) [[unlikely]]
+      Shrink(kept);
   }
 
  private:
   static constexpr std::size_t kFirstSlots = 8;
 
+  // Growing and shrinking happen once per burst; out of line, they keep the
+  // code of every push and pop short.
+  [[gnu::noinline, gnu::cold]] void Shrink(std::size_t kept) {
+    head_ = 0;
+    slots_.resize(kept);
+    slots_.shrink_to_fit();
+  }
   // Twice the slots, the items moved to the front in order.
-  void Grow() {
+  [[gnu::noinline, gnu::cold]] void Grow() {
     std::vector<T> grown(slots_.empty() ? kFirstSlots : 2 * slots_.size());
     for (std::size_t i = 0; i < size_; ++i) grown[i] = std::move(At(i));
     slots_ = std::move(grown);

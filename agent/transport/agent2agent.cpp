@@ -227,6 +227,10 @@ void CAgent2Agent::CloseAndReport(CClientSocket* socket) {
   if (agent_) agent_->ClientCallBack(TE_PEER_CLOSED, id, " ");
 }
 
+inline int CAgent2Agent::PassLine(std::uint32_t id, std::string&& line) {
+  return agent_->callback_ != nullptr ? agent_->callback_(agent_, TE_PEER_MESSAGE, id, std::move(line)) : 0;
+}
+
 // Takes in what has arrived and hands on every whole line, in order, one at
 // a time. An incomplete frame stays buffered until more bytes come: a peer
 // that stops half-way through a frame holds up nobody else, and is closed
@@ -249,7 +253,7 @@ void CAgent2Agent::HandleReceive(CClientSocket* socket) {
       CMsg& record = AgentRecord();
       // The text of the last line went to the session, which gives its
       // buffer back once done with it.
-      if (record.text.capacity() <= std::string().capacity()) record.text = TakeSpareLine();
+      if (record.text.capacity() <= std::string().capacity()) TakeSpareLineInto(record.text);
       if (!socket->ReceiveMsg(record)) {
         if (socket->status() == FrameStatus::kNeedMore) break;
         record.closeFlag = 1;  // bad signature or an oversized frame
@@ -261,7 +265,7 @@ void CAgent2Agent::HandleReceive(CClientSocket* socket) {
       socket->frameDue = kNothingDue;
       // The line is handed over, not copied; the record's text is read
       // afresh into a spare buffer by the next frame.
-      const int goOn = agent_ ? agent_->ClientCallBack(TE_PEER_MESSAGE, id, std::move(record.text)) : 1;
+      const int goOn = agent_ ? PassLine(id, std::move(record.text)) : 1;
       // A callback that closed this connection should have returned 0; make
       // sure anyway before touching the socket again.
       if (!stillThere()) return;

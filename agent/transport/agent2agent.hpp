@@ -79,6 +79,10 @@ class CAgent2Agent : public CObject {
 
  private:
   void CloseAndReport(CClientSocket* socket);
+  // A line that arrived on connection `id`, to the agent's callback as
+  // ClientCallBack passes it (0 without a callback), but moved only once on
+  // the way.
+  int PassLine(std::uint32_t id, std::string&& line);
   // After a send on `socket`: 1 when it went out; else the socket is closed,
   // TE_PEER_SEND_FAILED raised, and 0.
   int Sent(CClientSocket* socket, bool ok);

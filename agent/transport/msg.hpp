@@ -82,11 +82,18 @@ inline std::string& SpareLine() {
 }
 }  // namespace detail
 
-inline std::string TakeSpareLine() {
+// Into `line`, whose own buffer goes (the transport's record takes each
+// line's buffer this way, without a string in between).
+inline void TakeSpareLineInto(std::string& line) {
   std::string& spare = detail::SpareLine();
-  std::string line = std::move(spare);
+  line = std::move(spare);
   spare.clear();  // moved from: made empty, not a new string
   line.clear();
+}
+
+inline std::string TakeSpareLine() {
+  std::string line;
+  TakeSpareLineInto(line);
   return line;
 }
 

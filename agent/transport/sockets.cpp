@@ -79,9 +79,9 @@ bool SendLineFrame(platform::AsyncSocket& socket, std::string_view command, std:
     ReturnSpareLine(std::move(text));
     return sent;
   }
-  char header[kMaxFrameHeader] = {};
-  const std::size_t headerSize = WriteFrameHeader(header, size, true, marker);
-  std::memcpy(frame, header, sizeof header);  // all of it: a fixed-size copy; the text follows the header
+  // The header is written in place; the text follows it.
+  const std::size_t headerSize =
+      WriteFrameHeader(*reinterpret_cast<char(*)[kMaxFrameHeader]>(frame), size, true, marker);
   // copy_n, not memcpy: an empty view may hold a null pointer.
   char* out = std::copy_n(command.data(), command.size(), frame + headerSize);
   *out++ = ' ';

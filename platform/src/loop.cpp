@@ -127,7 +127,7 @@ void EventLoop::RunInLoop(std::function<void()> task) {
   Enqueue(std::move(pending));
 }
 
-bool EventLoop::OnOwnTurn() const {
+[[gnu::always_inline]] inline bool EventLoop::OnOwnTurn() const {
   // Only this thread takes items out, so a count of 0 read here is not
   // stale about anything queued before this call in its own order.
   return t_running == this && pendingCount_.load(std::memory_order_relaxed) == 0;

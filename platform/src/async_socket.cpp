@@ -287,31 +287,23 @@ bool AsyncSocket::SendAll(const void* data, std::size_t length) {
   return SendAll(data, length, nullptr, 0);
 }
 
-bool AsyncSocket::SendAll(const void* head, std::size_t headLength, const void* body,
-                          std::size_t bodyLength) {
-  if (fd_ < 0 || listening_) return false;
-  iovec pieces[2] = {{const_cast<void*>(head), headLength}, {const_cast<void*>(body), bodyLength}};
-  int count = bodyLength > 0 ? 2 : 1;
-  char joined[kJoinedSendBytes];
-  if (headLength > 0 && bodyLength > 0 && headLength + bodyLength <= kJoinedSendBytes) {
-    // A short message goes out as one piece: copying it together here costs
-    // less than the kernel's taking a second piece into the segment.
-    std::memcpy(joined, head, headLength);
-    std::memcpy(joined + headLength, body, bodyLength);
-    pieces[0] = {joined, headLength + bodyLength};
-    count = 1;
-  }
-  iovec* next = pieces;
+namespace {
+
+// Sends the pieces until all have gone, waiting (bounded) while the peer's
+// window is full; false when sending failed. (Out of line, as is the
+// sending of two pieces below: the usual send of one piece that the kernel
+// takes whole stays short.)
+[[gnu::noinline]] bool SendPieces(int fd, iovec* next, int count) {
   while (count > 0 && next->iov_len == 0) ++next, --count;
   while (count > 0) {
     ssize_t n;
     if (count == 1) {
-      n = send(fd_, next->iov_base, next->iov_len, MSG_NOSIGNAL);
+      n = send(fd, next->iov_base, next->iov_len, MSG_NOSIGNAL);
     } else {
       msghdr message{};
       message.msg_iov = next;
       message.msg_iovlen = static_cast<std::size_t>(count);
-      n = sendmsg(fd_, &message, MSG_NOSIGNAL);
+      n = sendmsg(fd, &message, MSG_NOSIGNAL);
     }
     if (n >= 0) {
       auto sent = static_cast<std::size_t>(n);
@@ -329,13 +321,48 @@ bool AsyncSocket::SendAll(const void* head, std::size_t headLength, const void* 
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       // The peer's window is full. Wait for room, but a peer that reads
       // nothing for the whole bound fails the send.
-      int revents = WaitFor(fd_, POLLOUT, plat_io_timeout_ms());
+      int revents = WaitFor(fd, POLLOUT, plat_io_timeout_ms());
       if (revents <= 0 || (revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
       continue;
     }
     return false;
   }
   return true;
+}
+
+[[gnu::noinline]] bool SendTwoPieces(int fd, const void* head, std::size_t headLength, const void* body,
+                                     std::size_t bodyLength) {
+  iovec pieces[2] = {{const_cast<void*>(head), headLength}, {const_cast<void*>(body), bodyLength}};
+  int count = bodyLength > 0 ? 2 : 1;
+  char joined[kJoinedSendBytes];
+  if (headLength > 0 && bodyLength > 0 && headLength + bodyLength <= sizeof joined) {
+    // A short message goes out as one piece: copying it together here costs
+    // less than the kernel's taking a second piece into the segment.
+    std::memcpy(joined, head, headLength);
+    std::memcpy(joined + headLength, body, bodyLength);
+    pieces[0] = {joined, headLength + bodyLength};
+    count = 1;
+  }
+  return SendPieces(fd, pieces, count);
+}
+
+}  // namespace
+
+bool AsyncSocket::SendAll(const void* head, std::size_t headLength, const void* body,
+                          std::size_t bodyLength) {
+  if (fd_ < 0 || listening_) return false;
+  if (bodyLength == 0 && headLength > 0) {
+    // One piece, which the kernel usually takes whole at once.
+    const ssize_t n = send(fd_, head, headLength, MSG_NOSIGNAL);
+    if (n == static_cast<ssize_t>(headLength)) [[likely]]
+      return true;
+    // The rest, or all of it again after an interruption, a full window or
+    // an error (which the next send reports too).
+    const std::size_t sent = n > 0 ? static_cast<std::size_t>(n) : 0;
+    iovec rest = {static_cast<char*>(const_cast<void*>(head)) + sent, headLength - sent};
+    return SendPieces(fd_, &rest, 1);
+  }
+  return SendTwoPieces(fd_, head, headLength, body, bodyLength);
 }
 
 std::ptrdiff_t AsyncSocket::Receive(void* buffer, std::size_t length) {

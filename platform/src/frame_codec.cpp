@@ -93,8 +93,15 @@ FrameProbe ProbeFrame(std::string_view bytes, bool withMarker, std::size_t maxTe
 
   std::uint32_t length = 0;
   bool wide = false;
-  const std::size_t prefix = ReadLength(p + pos, n - pos, true, length, wide);
-  if (prefix == 0) return probe;
+  std::size_t prefix;
+  if (n > pos && ByteAt(p, pos) != kEscape) {
+    // The one-byte prefix of every short line, without the call.
+    length = ByteAt(p, pos);
+    prefix = 1;
+  } else {
+    prefix = ReadLength(p + pos, n - pos, true, length, wide);
+    if (prefix == 0) return probe;
+  }
 
   probe.headerSize = pos + prefix;
   probe.textBytes = wide ? std::size_t{length} * 2 : std::size_t{length};

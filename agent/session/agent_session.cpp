@@ -80,14 +80,6 @@ bool CAgentSession::QueuePeerMessage(const QueuedText& playerId, int type, const
   return true;
 }
 
-int CAgentSession::GetNextMessage(char* playerId, int* type, char* text, char* moreInfo) {
-  if (!open_) return ZEP_RET_NOTOPENSESSION;
-  if (!playerId || !text || !moreInfo) return ZEP_RET_INVALIDSTRING;
-  if (!type) return ZEP_RET_INVALIDPOINTER;
-  if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
-  return queue_->PopInto(playerId, type, text, moreInfo) ? ZEP_RET_OK : ZEP_RET_NOMSG;
-}
-
 int CAgentSession::GetServerStatus(int* status) {
   if (!open_) return ZEP_RET_NOTOPENSESSION;
   if (!status) return ZEP_RET_INVALIDPOINTER;

@@ -46,7 +46,15 @@ class CAgentSession : public CAgent {
   int Open(int reserved, const char* appName, const char* userDescription, const char* reservedText,
            plat_hwnd window, unsigned message, const char* serverListPath);
   int Close();
-  int GetNextMessage(char* playerId, int* type, char* text, char* moreInfo);
+  // (Inline: the client calls it for every message, and once more for the
+  // empty queue's answer.)
+  int GetNextMessage(char* playerId, int* type, char* text, char* moreInfo) {
+    if (!open_) return ZEP_RET_NOTOPENSESSION;
+    if (!playerId || !text || !moreInfo) return ZEP_RET_INVALIDSTRING;
+    if (!type) return ZEP_RET_INVALIDPOINTER;
+    if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
+    return queue_->PopInto(playerId, type, text, moreInfo) ? ZEP_RET_OK : ZEP_RET_NOMSG;
+  }
   int GetServerStatus(int* status);
   int GetSubGroupStatus(int* status);
   int SetResponseStatus(int status, int refusePending, const char* reason);

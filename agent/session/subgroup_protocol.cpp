@@ -94,8 +94,10 @@ struct UserLine {
   std::string_view message;
 };
 
+// The line starts with its four-letter command (the caller told it by
+// them), so the first blank is usually right behind it.
 UserLine SplitUserLine(const std::string& line) {
-  std::size_t pos = line.find(' ');  // end of the command word
+  std::size_t pos = line.size() > 4 && line[4] == ' ' ? 4 : line.find(' ');  // end of the command word
   pos = line.find_first_not_of(' ', pos == std::string::npos ? line.size() : pos);
   if (pos == std::string::npos) return {};
   std::size_t end = line.find(' ', pos);

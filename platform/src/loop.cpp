@@ -153,11 +153,15 @@ void FillMessage(auto& slot, plat_hwnd hwnd, unsigned msg, uintptr_t wparam, int
 }
 }  // namespace
 
-void EventLoop::EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  if (OnOwnTurn()) {
+inline void EventLoop::EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+  if (OnOwnTurn()) [[likely]] {
     FillMessage(own_.PushSlot(), hwnd, msg, wparam, lparam);
     return;
   }
+  EnqueueSharedMessage(hwnd, msg, wparam, lparam);
+}
+
+void EventLoop::EnqueueSharedMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
   std::lock_guard<std::mutex> lock(pendingMutex_);
   FillMessage(pending_.PushSlot(), hwnd, msg, wparam, lparam);
   PushedLocked();
@@ -252,19 +256,22 @@ void EventLoop::ClearSignalLocked() {
   signalled_ = false;
 }
 
-bool EventLoop::PopOwn(Pending& out) {
+inline bool EventLoop::PopOwn(Pending& out) {
   TakeItem(own_.front(), out);
   own_.pop_front();
   if (own_.empty()) {
     own_.ShrinkIfEmpty(kKeptPendingSlots);
-    if (ownSignalled_) {
-      // The eventfd told of what own_ held; it stays only for pending_.
-      ownSignalled_ = false;
-      std::lock_guard<std::mutex> lock(pendingMutex_);
-      if (pending_.empty()) ClearSignalLocked();
-    }
+    if (ownSignalled_) [[unlikely]]
+      OwnEmptied();
   }
   return true;
+}
+
+void EventLoop::OwnEmptied() {
+  // The eventfd told of what own_ held; it stays only for pending_.
+  ownSignalled_ = false;
+  std::lock_guard<std::mutex> lock(pendingMutex_);
+  if (pending_.empty()) ClearSignalLocked();
 }
 
 bool EventLoop::PopPending(Pending& out) {
@@ -288,20 +295,24 @@ bool EventLoop::PopPendingLocked(Pending& out) {
   return true;
 }
 
+bool EventLoop::PopFirstShared(Pending& out, std::size_t& count) {
+  std::lock_guard<std::mutex> lock(pendingMutex_);
+  count = pending_.size();
+  return PopPendingLocked(out);
+}
+
 // Runs the work that was queued when it started, one item at a time,
 // popping each as it goes so that a nested dispatch continues in order.
 // The first item is taken with the count.
 int EventLoop::RunPending() {
   std::size_t budget = own_.size();
   Pending p;
-  if (budget > 0) {
+  if (budget > 0) [[likely]] {
     // A post from another thread that this count misses signals by itself.
     budget += pendingCount_.load(std::memory_order_relaxed);
     PopOwn(p);
-  } else {
-    std::lock_guard<std::mutex> lock(pendingMutex_);
-    budget = pending_.size();
-    if (!PopPendingLocked(p)) return 0;
+  } else if (!PopFirstShared(p, budget)) {
+    return 0;
   }
   int ran = 0;
   for (;;) {

@@ -105,8 +105,11 @@ class PLAT_EXPORT EventLoop {
   // is empty: a new item then goes into own_ (see there).
   bool OnOwnTurn() const;
   void Enqueue(Pending pending);
-  // The same for a window message, written straight into its slot.
+  // The same for a window message, written straight into its slot; the
+  // shared queue's part, with its lock, is out of line.
   void EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam);
+  [[gnu::noinline]] void EnqueueSharedMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam,
+                                              intptr_t lparam);
   // After an item went in, under the lock: the count, and the eventfd unless
   // a running dispatch of this thread will take the item.
   void PushedLocked();
@@ -130,7 +133,12 @@ class PLAT_EXPORT EventLoop {
     if (from.task) out.task = std::move(from.task);
   }
   bool PopOwn(Pending& out);
+  // What PopOwn does when own_ empties after a dispatch signalled for it.
+  [[gnu::noinline]] void OwnEmptied();
   bool PopPendingLocked(Pending& out);
+  // RunPending's first item from pending_, with the count of what waits
+  // there (out of line: the lock is for posts from other threads).
+  [[gnu::noinline]] bool PopFirstShared(Pending& out, std::size_t& count);
 
   int epollFd_ = -1;
   int eventFd_ = -1;

@@ -239,7 +239,8 @@ void CAgent2Agent::HandleReceive(CClientSocket* socket) {
   const std::uint32_t id = socket->connectionId;
   platform::LivenessGuard guard(gone_);
   // Whether `socket` is still ours after a callback.
-  const auto stillThere = [&] { return !guard.gone() && FindSocket(id) == socket; };
+  // (This class's own look-up, not a virtual call: it runs for every line.)
+  const auto stillThere = [&] { return !guard.gone() && CAgent2Agent::FindSocket(id) == socket; };
   std::size_t budget = kReadLimit;
   for (;;) {
     const std::size_t held = socket->BufferedBytes();
@@ -280,7 +281,8 @@ void CAgent2Agent::HandleReceive(CClientSocket* socket) {
     // with the connection.
     if (state != InputState::kMore || budget == 0) break;
   }
-  WatchIncompleteFrame(socket);
+  // Nothing buffered: no frame is under way.
+  if (socket->HasBufferedInput()) WatchIncompleteFrame(socket);
 }
 
 void CAgent2Agent::WatchIncompleteFrame(CClientSocket* socket) {

@@ -31,12 +31,9 @@ bool CMsg::SerializeFrame(FrameStream& stream, bool withMarker) {
     stream.set_status(ok ? FrameStatus::kOk : FrameStatus::kTooLong);
     return ok;
   }
-  std::uint8_t marker = 0;
-  const FrameStatus status = TakeFrame(stream.buffer(), withMarker, text, marker, stream.maxText());
+  const FrameStatus status = TakeFrom(stream.buffer(), withMarker, stream.maxText());
   stream.set_status(status);
-  if (status != FrameStatus::kOk) return false;
-  closeFlag = marker;
-  return true;
+  return status == FrameStatus::kOk;
 }
 
 }  // namespace zep

@@ -118,6 +118,15 @@ class CMsg : public CObject {
   // zero-extended; 0 without marker) and returns true; otherwise returns
   // false, leaves the record as it was, and stream.status() says why.
   virtual bool SerializeFrame(FrameStream& stream, bool withMarker);
+  // The input half of it, straight from a buffer: takes one whole frame of
+  // at most maxText bytes of text into text and closeFlag, and says how the
+  // taking went (the record is left as it was unless kOk).
+  FrameStatus TakeFrom(ByteBuffer& in, bool withMarker, std::size_t maxText) {
+    std::uint8_t marker = 0;
+    const FrameStatus status = TakeFrame(in, withMarker, text, marker, maxText);
+    if (status == FrameStatus::kOk) closeFlag = marker;
+    return status;
+  }
 
   std::string text;
   std::int32_t closeFlag = 0;

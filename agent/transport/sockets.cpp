@@ -119,18 +119,6 @@ bool CClientSocket::GetPeerName(std::string& address, unsigned& port) const {
   return true;
 }
 
-bool CClientSocket::ReceiveMsg(CMsg& record) {
-  if (!input_) {
-    lastStatus_ = FrameStatus::kNeedMore;
-    return false;
-  }
-  FrameStream in = FrameStream::Input(*input_);
-  in.set_maxText(kMaxAgentFrameText);
-  bool ok = record.SerializeFrame(in, true);
-  lastStatus_ = in.status();
-  return ok;
-}
-
 InputState CClientSocket::ReadInput(std::size_t limit) {
   const std::size_t held = input_->ReadableBytes();
   const std::size_t room = held < kMaxAgentInputBytes ? kMaxAgentInputBytes - held : 0;

@@ -11,6 +11,7 @@
 // takes whole frames from it.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -65,7 +66,14 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
   // Takes one frame with the close marker from the input buffer
   // (CMsg::SerializeFrame); a text over kMaxAgentFrameText is kTooLong.
   // status() tells why it returned false.
-  bool ReceiveMsg(CMsg& record);
+  bool ReceiveMsg(CMsg& record) {
+    if (!input_) {
+      lastStatus_ = FrameStatus::kNeedMore;
+      return false;
+    }
+    lastStatus_ = record.TakeFrom(*input_, true, std::min(kMaxAgentFrameText, kMaxFrameText));
+    return lastStatus_ == FrameStatus::kOk;
+  }
   FrameStatus status() const { return lastStatus_; }
   // Reads at most `limit` bytes, and never so many that the buffer would
   // hold more than kMaxAgentInputBytes.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "platform/hot_path.hpp"
 #include "session_table.hpp"
 #include "zep/zep.h"
 
@@ -96,7 +97,7 @@ int ZEPGetSessionSubGroupStatus(int handle, int* status) {
   return WithSession(handle, [&](CAgentSession& s) { return s.GetSubGroupStatus(status); });
 }
 
-int ZEPGetNextMessage(int handle, char* playerId, int* type, char* text, char* moreInfo) {
+PLAT_HOT_PATH int ZEPGetNextMessage(int handle, char* playerId, int* type, char* text, char* moreInfo) {
   return WithSession(handle,
                      [&](CAgentSession& s) { return s.GetNextMessage(playerId, type, text, moreInfo); });
 }
@@ -144,7 +145,7 @@ int ZEPLeaveSubGroup(int handle) {
   return WithSession(handle, [&](CAgentSession& s) { return s.LeaveSubGroup(); });
 }
 
-int ZEPSendMsgToUser(int handle, const char* playerId, const char* message) {
+PLAT_HOT_PATH int ZEPSendMsgToUser(int handle, const char* playerId, const char* message) {
   return WithSession(handle, [&](CAgentSession& s) { return s.SendMsgToUser(playerId, message); });
 }
 

@@ -3,6 +3,7 @@
 #include "agent_session.hpp"
 
 #include "msg.hpp"
+#include "platform/hot_path.hpp"
 
 namespace zep {
 
@@ -63,7 +64,7 @@ void CAgentSession::QueueMessage(const char* playerId, int type, const char* tex
   QueueMessage(field(playerId), type, field(text), field(moreInfo));
 }
 
-void CAgentSession::QueueMessage(const QueuedText& playerId, int type, const QueuedText& text,
+PLAT_HOT_PATH void CAgentSession::QueueMessage(const QueuedText& playerId, int type, const QueuedText& text,
                                  const QueuedText& moreInfo) {
   if (!queue_) return;
   if (queue_->Push(playerId, type, text, moreInfo)) {
@@ -73,7 +74,7 @@ void CAgentSession::QueueMessage(const QueuedText& playerId, int type, const Que
   }
 }
 
-bool CAgentSession::QueuePeerMessage(const QueuedText& playerId, int type, const QueuedText& text,
+PLAT_HOT_PATH bool CAgentSession::QueuePeerMessage(const QueuedText& playerId, int type, const QueuedText& text,
                                     const QueuedText& moreInfo) {
   if (!queue_ || !queue_->HasRoomForPeerMessage()) return false;
   QueueMessage(playerId, type, text, moreInfo);
@@ -123,7 +124,7 @@ int CAgentSession::GetResponseStatus(int* status) {
   return ZEP_RET_OK;
 }
 
-int CAgentSession::EventHandler(void* context, std::uint32_t event, std::uint32_t connectionId,
+PLAT_HOT_PATH int CAgentSession::EventHandler(void* context, std::uint32_t event, std::uint32_t connectionId,
                                 std::string line) {
   // The line's buffer goes back to the transport for the next line.
   struct GiveBack {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/hot_path.hpp"
+
 namespace zep {
 namespace {
 
@@ -37,7 +39,7 @@ void CQueuedMessage::ReplaceText(std::string_view newText) {
   textSize = PutField(text, newText, kTextSize);
 }
 
-bool CMessageQueue::Push(const QueuedText& playerId, int type, const QueuedText& text,
+PLAT_HOT_PATH bool CMessageQueue::Push(const QueuedText& playerId, int type, const QueuedText& text,
                          const QueuedText& moreInfo) {
   const bool wasEmpty = records_.empty();
   records_.PushSlot().Assign(playerId.value_or(kNoValue), type, text.value_or(kNoValue),
@@ -45,7 +47,7 @@ bool CMessageQueue::Push(const QueuedText& playerId, int type, const QueuedText&
   return wasEmpty;
 }
 
-bool CMessageQueue::PopFrontInto(char* playerId, int* type, char* text, char* moreInfo) {
+PLAT_HOT_PATH bool CMessageQueue::PopFrontInto(char* playerId, int* type, char* text, char* moreInfo) {
   const CQueuedMessage& m = records_.front();
   // Each field with its NUL.
   std::memcpy(playerId, m.bytes, std::size_t{m.playerIdSize} + 1);

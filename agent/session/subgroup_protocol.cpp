@@ -20,6 +20,7 @@
 #include "agent2agent.hpp"
 #include "agent_session.hpp"
 #include "peer_limits.hpp"
+#include "platform/hot_path.hpp"
 #include "player_id.hpp"
 
 namespace zep {
@@ -382,7 +383,7 @@ int CAgentSession::OwnerLineStep(std::uint32_t connectionId, const std::string& 
 
 // ------------------------------------------------------------ user messages
 
-int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
+PLAT_HOT_PATH int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
   if (!IsOpen()) return ZEP_RET_NOTOPENSESSION;
   if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
   if (playerId == nullptr || message == nullptr) return ZEP_RET_INVALIDSTRING;
@@ -427,7 +428,7 @@ int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
   return ZEP_RET_OK;
 }
 
-int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string& line) {
+PLAT_HOT_PATH int CAgentSession::UserMessageStep(std::uint32_t connectionId, const std::string& line) {
   if (!owner_ && memberState_ == MemberState::kNotMember) {
     // Not in any subgroup: whoever sends user messages here has no business.
     AASend(connectionId, std::string(), kClose);
@@ -550,7 +551,7 @@ int CAgentSession::GetPlayerSubGroupStatus(const char* playerId, int* status) {
 
 // ---------------------------------------------------------------- dispatch
 
-int CAgentSession::OnAgentLine(std::uint32_t connectionId, const std::string& line) {
+PLAT_HOT_PATH int CAgentSession::OnAgentLine(std::uint32_t connectionId, const std::string& line) {
   if (!IsUsable()) return 1;
   switch (CommandOf(line)) {
     case Word("JOIN"):
@@ -587,7 +588,7 @@ std::string_view CAgentSession::ConnectionPlayerId(std::uint32_t connectionId, b
   return scratch;
 }
 
-std::pair<std::string_view, std::string_view> CAgentSession::ConnectionPlayerIds(std::uint32_t connectionId,
+PLAT_HOT_PATH std::pair<std::string_view, std::string_view> CAgentSession::ConnectionPlayerIds(std::uint32_t connectionId,
                                                                                std::string& ownScratch,
                                                                                std::string& peerScratch) {
   if (CAgent2Agent* peers = PeerManager()) {

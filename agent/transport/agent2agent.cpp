@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "agent2server.hpp"
+#include "platform/hot_path.hpp"
 #include "platform/liveness_guard.hpp"
 #include "zep/agent.hpp"
 
@@ -38,7 +39,7 @@ CAgent2Agent::~CAgent2Agent() {
   CloseAll();
 }
 
-CClientSocket* CAgent2Agent::FindSocket(std::uint32_t id) {
+PLAT_HOT_PATH CClientSocket* CAgent2Agent::FindSocket(std::uint32_t id) {
   for (auto& s : connections_)
     if (s->connectionId == id) return s.get();
   return nullptr;
@@ -89,7 +90,7 @@ int CAgent2Agent::Send(CClientSocket* socket, const CMsg& record) {
   return Sent(socket, socket->SendMsg(record));
 }
 
-int CAgent2Agent::SendLine(CClientSocket* socket, std::string_view command, std::string_view id,
+PLAT_HOT_PATH int CAgent2Agent::SendLine(CClientSocket* socket, std::string_view command, std::string_view id,
                            std::string_view message) {
   if (!socket->HasStreams()) return 0;
   return Sent(socket, SendLineFrame(*socket, command, id, message));
@@ -235,7 +236,7 @@ inline int CAgent2Agent::PassLine(std::uint32_t id, std::string&& line) {
 // a time. An incomplete frame stays buffered until more bytes come: a peer
 // that stops half-way through a frame holds up nobody else, and is closed
 // when the frame's deadline passes.
-void CAgent2Agent::HandleReceive(CClientSocket* socket) {
+PLAT_HOT_PATH void CAgent2Agent::HandleReceive(CClientSocket* socket) {
   const std::uint32_t id = socket->connectionId;
   platform::LivenessGuard guard(gone_);
   // Whether `socket` is still ours after a callback.

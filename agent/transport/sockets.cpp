@@ -5,6 +5,7 @@
 
 #include "agent2agent.hpp"
 #include "agent2server.hpp"
+#include "platform/hot_path.hpp"
 #include "player_id.hpp"
 
 namespace zep {
@@ -19,7 +20,7 @@ namespace {
 constexpr std::size_t kReadSlice = 64 * 1024;
 }  // namespace
 
-InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size_t limit) {
+PLAT_HOT_PATH InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& input, std::size_t limit) {
   if (limit == 0) {
     // No room: nothing is read, but asking for nothing keeps the socket's
     // notifications coming, so the buffered lines are taken up next time.
@@ -65,7 +66,7 @@ bool SendFrame(platform::AsyncSocket& socket, std::string_view text, bool withMa
   return socket.SendAll(header, headerSize, text.data(), text.size());
 }
 
-bool SendLineFrame(platform::AsyncSocket& socket, std::string_view command, std::string_view id,
+PLAT_HOT_PATH bool SendLineFrame(platform::AsyncSocket& socket, std::string_view command, std::string_view id,
                    std::string_view message, std::uint8_t marker) {
   const std::size_t size = command.size() + id.size() + message.size() + 2;
   // A user message with its ids fits; the frame goes out as one piece (see
@@ -119,7 +120,7 @@ bool CClientSocket::GetPeerName(std::string& address, unsigned& port) const {
   return true;
 }
 
-InputState CClientSocket::ReadInput(std::size_t limit) {
+PLAT_HOT_PATH InputState CClientSocket::ReadInput(std::size_t limit) {
   const std::size_t held = input_->ReadableBytes();
   const std::size_t room = held < kMaxAgentInputBytes ? kMaxAgentInputBytes - held : 0;
   return FillInput(*this, *input_, std::min(limit, room));
@@ -130,7 +131,7 @@ bool CClientSocket::HasIncompleteFrame() const {
   return ProbeFrame(input_->Readable(), true, kMaxAgentFrameText).status == FrameStatus::kNeedMore;
 }
 
-void CClientSocket::OnReceive(int) {
+PLAT_HOT_PATH void CClientSocket::OnReceive(int) {
   if (owner_) owner_->HandleReceive(this);
 }
 

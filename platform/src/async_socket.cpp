@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "descriptor_reserve.hpp"
+#include "platform/hot_path.hpp"
 
 namespace {
 
@@ -348,7 +349,7 @@ namespace {
 
 }  // namespace
 
-bool AsyncSocket::SendAll(const void* head, std::size_t headLength, const void* body,
+PLAT_HOT_PATH bool AsyncSocket::SendAll(const void* head, std::size_t headLength, const void* body,
                           std::size_t bodyLength) {
   if (fd_ < 0 || listening_) return false;
   if (bodyLength == 0 && headLength > 0) {
@@ -365,7 +366,7 @@ bool AsyncSocket::SendAll(const void* head, std::size_t headLength, const void* 
   return SendTwoPieces(fd_, head, headLength, body, bodyLength);
 }
 
-std::ptrdiff_t AsyncSocket::Receive(void* buffer, std::size_t length) {
+PLAT_HOT_PATH std::ptrdiff_t AsyncSocket::Receive(void* buffer, std::size_t length) {
   if (fd_ < 0 || listening_) return kError;
   if (readPaused_) {
     readPaused_ = false;
@@ -414,7 +415,7 @@ void AsyncSocket::Attach(int fd, bool listening) {
                    [this](std::uint32_t events) { HandleEvents(events); });
 }
 
-void AsyncSocket::HandleEvents(std::uint32_t events) {
+PLAT_HOT_PATH void AsyncSocket::HandleEvents(std::uint32_t events) {
   LivenessGuard guard(gone_);
   if (listening_) {
     OnAccept(0);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/hot_path.hpp"
+
 namespace platform {
 namespace {
 
@@ -63,7 +65,7 @@ void ConvertWideText(const char* units, std::size_t count, std::string& text) {
 
 }  // namespace
 
-FrameProbe ProbeFrame(std::string_view bytes, bool withMarker, std::size_t maxText) {
+PLAT_HOT_PATH FrameProbe ProbeFrame(std::string_view bytes, bool withMarker, std::size_t maxText) {
   FrameProbe probe;
   const char* p = bytes.data();
   const std::size_t n = bytes.size();
@@ -114,7 +116,7 @@ FrameProbe ProbeFrame(std::string_view bytes, bool withMarker, std::size_t maxTe
   return probe;
 }
 
-std::size_t WriteFrameHeader(char (&out)[kMaxFrameHeader], std::size_t textSize, bool withMarker,
+PLAT_HOT_PATH std::size_t WriteFrameHeader(char (&out)[kMaxFrameHeader], std::size_t textSize, bool withMarker,
                              std::uint8_t marker) {
   char* w = out;
   std::memcpy(w, kFrameSignature.data(), kFrameSignature.size());
@@ -148,7 +150,7 @@ bool AppendFrame(ByteBuffer& out, std::string_view text, bool withMarker,
   return true;
 }
 
-FrameStatus TakeFrame(ByteBuffer& in, bool withMarker, std::string& text,
+PLAT_HOT_PATH FrameStatus TakeFrame(ByteBuffer& in, bool withMarker, std::string& text,
                       std::uint8_t& marker, std::size_t maxText) {
   const FrameProbe probe = ProbeFrame(in.Readable(), withMarker, maxText);
   switch (probe.status) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "loop_internal.hpp"
+#include "platform/hot_path.hpp"
 #include "platform/loop.hpp"
 
 namespace platform {
@@ -182,7 +183,7 @@ void EventLoop::Quit() {
   SignalLocked();  // wakes a pump that is waiting
 }
 
-int EventLoop::Dispatch(int firstWaitMs) {
+PLAT_HOT_PATH int EventLoop::Dispatch(int firstWaitMs) {
   const EventLoop* const outer = t_running;
   t_running = this;
   int ran = 0;
@@ -304,7 +305,7 @@ bool EventLoop::PopFirstShared(Pending& out, std::size_t& count) {
 // Runs the work that was queued when it started, one item at a time,
 // popping each as it goes so that a nested dispatch continues in order.
 // The first item is taken with the count.
-int EventLoop::RunPending() {
+PLAT_HOT_PATH int EventLoop::RunPending() {
   std::size_t budget = own_.size();
   Pending p;
   if (budget > 0) [[likely]] {
@@ -338,7 +339,7 @@ bool ModifyWatch(WatchId id, std::uint32_t events) { return EventLoop::Default()
 void UnwatchFd(WatchId id) { EventLoop::Default().Unwatch(id); }
 
 namespace detail {
-void EnqueuePosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+PLAT_HOT_PATH void EnqueuePosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
   TheLoop().EnqueueMessage(hwnd, msg, wparam, lparam);
 }
 }  // namespace detail
@@ -351,7 +352,7 @@ extern "C" {
 
 int plat_loop_fd(void) { return EventLoop::Default().fd(); }
 int plat_dispatch(void) { return EventLoop::Default().Dispatch(); }
-int plat_pump(int timeout_ms) { return platform::TheLoop().Pump(timeout_ms); }
+PLAT_HOT_PATH int plat_pump(int timeout_ms) { return platform::TheLoop().Pump(timeout_ms); }
 void plat_quit(void) { EventLoop::Default().Quit(); }
 int plat_quit_requested(void) { return EventLoop::Default().QuitRequested() ? 1 : 0; }
 void plat_reset_quit(void) { EventLoop::Default().ResetQuit(); }

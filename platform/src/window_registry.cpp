@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "loop_internal.hpp"
+#include "platform/hot_path.hpp"
 
 namespace {
 
@@ -71,7 +72,7 @@ inline bool FindWindow(plat_hwnd hwnd, Window& out) {
 
 namespace platform::detail {
 
-void DeliverPosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+PLAT_HOT_PATH void DeliverPosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
   Window w;
   if (!FindWindow(hwnd, w)) return;  // destroyed after the post
   w.proc(hwnd, msg, wparam, lparam, w.user);
@@ -102,7 +103,7 @@ int plat_is_window(plat_hwnd hwnd) {
   return FindWindow(hwnd, w) ? 1 : 0;
 }
 
-int plat_post_message(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+PLAT_HOT_PATH int plat_post_message(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
   Window w;
   if (!FindWindow(hwnd, w)) return 0;
   platform::detail::EnqueuePosted(hwnd, msg, wparam, lparam);

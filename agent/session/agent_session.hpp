@@ -135,7 +135,10 @@ class CAgentSession : public CAgent {
   // The player id of this agent's end of an agent connection (ownEnd), or of
   // the other end: the connection's own copy, formatted once, or else one
   // formatted into `scratch` from whatever the kernel says (":0" for nothing).
-  std::string_view ConnectionPlayerId(std::uint32_t connectionId, bool ownEnd, std::string& scratch);
+  // (Out of line and cold: the connection's own copy is there but when a
+  // name could not be learnt.)
+  [[gnu::noinline, gnu::cold]] std::string_view ConnectionPlayerId(std::uint32_t connectionId, bool ownEnd,
+                                                                   std::string& scratch);
   // Both at once: {own end, other end}.
   std::pair<std::string_view, std::string_view> ConnectionPlayerIds(std::uint32_t connectionId,
                                                                     std::string& ownScratch,

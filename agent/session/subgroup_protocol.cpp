@@ -383,6 +383,22 @@ int CAgentSession::OwnerLineStep(std::uint32_t connectionId, const std::string& 
 
 // ------------------------------------------------------------ user messages
 
+// Inline: every user message in and out looks its connection up.
+inline CClientSocket* CAgentSession::PeerSocket(std::uint32_t connectionId) {
+  CAgent2Agent* peers = PeerManager();
+  return peers != nullptr ? peers->FindConnection(connectionId) : nullptr;
+}
+
+inline std::pair<std::string_view, std::string_view> CAgentSession::ConnectionPlayerIds(
+    std::uint32_t connectionId, std::string& ownScratch, std::string& peerScratch) {
+  if (const CClientSocket* socket = PeerSocket(connectionId)) {
+    const std::string* own = socket->SockId();
+    if (const std::string* peer = own != nullptr ? socket->PeerId() : nullptr) [[likely]]
+      return {*own, *peer};
+  }
+  return {ConnectionPlayerId(connectionId, true, ownScratch), ConnectionPlayerId(connectionId, false, peerScratch)};
+}
+
 PLAT_HOT_PATH int CAgentSession::SendMsgToUser(const char* playerId, const char* message) {
   if (!IsOpen()) return ZEP_RET_NOTOPENSESSION;
   if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
@@ -574,7 +590,7 @@ PLAT_HOT_PATH int CAgentSession::OnAgentLine(std::uint32_t connectionId, const s
 std::string_view CAgentSession::ConnectionPlayerId(std::uint32_t connectionId, bool ownEnd,
                                                   std::string& scratch) {
   if (CAgent2Agent* peers = PeerManager()) {
-    if (const CClientSocket* socket = peers->FindSocket(connectionId)) {
+    if (const CClientSocket* socket = peers->FindConnection(connectionId)) {
       if (const std::string* id = ownEnd ? socket->SockId() : socket->PeerId()) return *id;
     }
   }
@@ -586,23 +602,6 @@ std::string_view CAgentSession::ConnectionPlayerId(std::uint32_t connectionId, b
     GetPeerName(connectionId, address, port);
   scratch = FormatPlayerId(address, port);
   return scratch;
-}
-
-PLAT_HOT_PATH std::pair<std::string_view, std::string_view> CAgentSession::ConnectionPlayerIds(std::uint32_t connectionId,
-                                                                               std::string& ownScratch,
-                                                                               std::string& peerScratch) {
-  if (CAgent2Agent* peers = PeerManager()) {
-    if (const CClientSocket* socket = peers->FindSocket(connectionId)) {
-      const std::string* own = socket->SockId();
-      if (const std::string* peer = own != nullptr ? socket->PeerId() : nullptr) return {*own, *peer};
-    }
-  }
-  return {ConnectionPlayerId(connectionId, true, ownScratch), ConnectionPlayerId(connectionId, false, peerScratch)};
-}
-
-CClientSocket* CAgentSession::PeerSocket(std::uint32_t connectionId) {
-  CAgent2Agent* peers = PeerManager();
-  return peers != nullptr ? peers->FindSocket(connectionId) : nullptr;
 }
 
 int CAgentSession::SendUserLine(std::uint32_t connectionId, std::string_view command, std::string_view id,

@@ -39,11 +39,7 @@ CAgent2Agent::~CAgent2Agent() {
   CloseAll();
 }
 
-PLAT_HOT_PATH CClientSocket* CAgent2Agent::FindSocket(std::uint32_t id) {
-  for (auto& s : connections_)
-    if (s->connectionId == id) return s.get();
-  return nullptr;
-}
+CClientSocket* CAgent2Agent::FindSocket(std::uint32_t id) { return FindConnection(id); }
 
 unsigned CAgent2Agent::Listen(unsigned port) {
   listener_.reset();
@@ -240,8 +236,7 @@ PLAT_HOT_PATH void CAgent2Agent::HandleReceive(CClientSocket* socket) {
   const std::uint32_t id = socket->connectionId;
   platform::LivenessGuard guard(gone_);
   // Whether `socket` is still ours after a callback.
-  // (This class's own look-up, not a virtual call: it runs for every line.)
-  const auto stillThere = [&] { return !guard.gone() && CAgent2Agent::FindSocket(id) == socket; };
+  const auto stillThere = [&] { return !guard.gone() && FindConnection(id) == socket; };
   std::size_t budget = kReadLimit;
   for (;;) {
     const std::size_t held = socket->BufferedBytes();

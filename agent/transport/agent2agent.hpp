@@ -40,6 +40,13 @@ class CAgent2Agent : public CObject {
   ~CAgent2Agent() override;
 
   virtual CClientSocket* FindSocket(std::uint32_t id);
+  // The same without the virtual call, inline for the look-ups of every
+  // message.
+  CClientSocket* FindConnection(std::uint32_t id) const {
+    for (const auto& s : connections_)
+      if (s->connectionId == id) return s.get();
+    return nullptr;
+  }
   // Listens on `port`; returns the bound port or 0. A listener made before
   // is released first.
   virtual unsigned Listen(unsigned port);

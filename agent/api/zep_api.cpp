@@ -1,5 +1,6 @@
 // The seventeen exported functions: the handle check, then the session's
 // own operation. No exception leaves this file.
+#include <atomic>
 #include <cstdio>
 #include <new>
 
@@ -9,9 +10,28 @@
 
 namespace zep {
 
-SessionTable& SessionTable::Instance() {
-  static SessionTable* table = new SessionTable();
+namespace {
+
+// The table once made, for the calls of every message, which then need
+// neither the guard of a function's static nor the code that makes it
+// (which made every API call save and restore six registers).
+constinit std::atomic<SessionTable*> g_table{nullptr};
+
+[[gnu::noinline, gnu::cold]] SessionTable& MakeTable() {
+  // Never destroyed: sessions left open at exit are not torn down then.
+  static SessionTable* table = [] {
+    auto* made = new SessionTable();
+    g_table.store(made, std::memory_order_release);
+    return made;
+  }();
   return *table;
+}
+
+}  // namespace
+
+SessionTable& SessionTable::Instance() {
+  SessionTable* table = g_table.load(std::memory_order_acquire);
+  return table != nullptr ? *table : MakeTable();
 }
 
 CAgentSession* SessionTable::Find(int handle) const {

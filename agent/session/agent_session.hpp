@@ -144,12 +144,16 @@ class CAgentSession : public CAgent {
                                                                     std::string& ownScratch,
                                                                     std::string& peerScratch);
 
+  // What every message asks for first, together in the object's first
+  // lines.
   std::unique_ptr<PlayerTable> players_;
   std::unique_ptr<MembershipRecord> membership_;
+  std::unique_ptr<CMessageQueue> queue_;
+  plat_hwnd window_ = 0;
+  unsigned message_ = 0;
   ServerState serverState_ = ServerState::kNoServer;
   bool owner_ = false;
   MemberState memberState_ = MemberState::kNotMember;
-  std::unique_ptr<CMessageQueue> queue_;
   bool open_ = false;
   // Open, with the queue, both tables and the listener made: set by Open
   // once the last of them is there, cleared by Close (asked on every call
@@ -163,8 +167,6 @@ class CAgentSession : public CAgent {
   std::string serverAddress_;  // at most kMaxServerAddress characters
   int serverPort_ = 0;
   unsigned listenPort_ = 0;
-  plat_hwnd window_ = 0;
-  unsigned message_ = 0;
 };
 
 }  // namespace zep

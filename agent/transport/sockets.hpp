@@ -105,11 +105,12 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
   void OnClose(int error) override;
 
  private:
+  // The ids, which every user message reads, first.
   struct Names {
     int fd = -1;  // the descriptor they were learnt for
+    std::string sockId, peerId;
     std::string sockAddress, peerAddress;
     unsigned sockPort = 0, peerPort = 0;
-    std::string sockId, peerId;
   };
   // True once the names of the present descriptor are known: a compare
   // here, as every user message asks, and the kernel only the first time.
@@ -120,9 +121,9 @@ class CClientSocket : public platform::AsyncSocket, public CObject {
   bool LearnNamesOf(int fd) const;
 
   CAgent2Agent* owner_;
-  mutable Names names_;
   std::unique_ptr<ByteBuffer> input_;
   FrameStatus lastStatus_ = FrameStatus::kOk;
+  mutable Names names_;
 };
 
 class CListeningSocket : public platform::AsyncSocket, public CObject {

@@ -140,20 +140,12 @@ class PLAT_EXPORT EventLoop {
   // there (out of line: the lock is for posts from other threads).
   [[gnu::noinline]] bool PopFirstShared(Pending& out, std::size_t& count);
 
+  // What every message touches comes first, within the object's first
+  // lines; the shared queue and its lock, for posts from other threads,
+  // come after.
   int epollFd_ = -1;
-  int eventFd_ = -1;
-  WatchId nextWatch_ = 1;
   std::uint64_t waitSerial_ = 0;
   std::unordered_map<WatchId, Entry> watches_;
-
-  std::mutex pendingMutex_;
-  // Its slots are reused: posting costs no allocation (a task's own
-  // captures aside).
-  Ring<Pending> pending_;
-  // pending_.size(), written under the lock and read without it by the loop
-  // thread: a post from another thread that this misses signals the eventfd.
-  std::atomic<std::size_t> pendingCount_{0};
-  bool signalled_ = false;
   // Items the loop's own callbacks queued while pending_ was empty, touched
   // by the loop thread alone and so without the lock. Everything in it was
   // queued before everything in pending_: an item goes here only while
@@ -164,6 +156,17 @@ class PLAT_EXPORT EventLoop {
   // The eventfd was written for what own_ held when a dispatch returned.
   bool ownSignalled_ = false;
   std::atomic<bool> quit_{false};
+  // pending_.size(), written under the lock and read without it by the loop
+  // thread: a post from another thread that this misses signals the eventfd.
+  std::atomic<std::size_t> pendingCount_{0};
+
+  int eventFd_ = -1;
+  WatchId nextWatch_ = 1;
+  std::mutex pendingMutex_;
+  // Its slots are reused: posting costs no allocation (a task's own
+  // captures aside).
+  Ring<Pending> pending_;
+  bool signalled_ = false;
 };
 
 // A watch that ends with its owner: the RAII form of Watch / Unwatch.

@@ -86,12 +86,6 @@ int CAgent2Agent::Send(CClientSocket* socket, const CMsg& record) {
   return Sent(socket, socket->SendMsg(record));
 }
 
-PLAT_HOT_PATH int CAgent2Agent::SendLine(CClientSocket* socket, std::string_view command, std::string_view id,
-                           std::string_view message) {
-  if (!socket->HasStreams()) return 0;
-  return Sent(socket, SendLineFrame(*socket, command, id, message));
-}
-
 int CAgent2Agent::Sent(CClientSocket* socket, bool ok) {
   if (ok) return 1;
   const std::uint32_t id = socket->connectionId;

@@ -61,8 +61,12 @@ class CAgent2Agent : public CObject {
   int Send(CClientSocket* socket, const CMsg& record);
   // The same for the line "<command> <id> <message>" (close flag clear),
   // sent without being put together in a string of its own.
+  // (Inline: every user message is sent this way.)
   int SendLine(CClientSocket* socket, std::string_view command, std::string_view id,
-               std::string_view message);
+               std::string_view message) {
+    if (!socket->HasStreams()) return 0;
+    return SendLineFrame(*socket, command, id, message) ? 1 : Sent(socket, false);
+  }
   // Closes, unlists and deletes the socket; reports nothing.
   void CloseSocket(CClientSocket* socket);
 

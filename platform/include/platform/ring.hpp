@@ -24,7 +24,7 @@ class Ring {
   // The slot after the last item, made part of the ring: assign every field
   // of it (it holds whatever its last item left there).
   T& PushSlot() {
-    if (size_ == slots_.size()) [[unlikely]]
+    if (size_ == slotCount_) [[unlikely]]
       Grow();
     return At(size_++);
   }
@@ -35,10 +35,10 @@ class Ring {
   // fast as it is filled keeps using the same slot, whose memory is then
   // still in the cache, instead of walking through all of them.
   void pop_front() {
-    head_ = --size_ == 0 ? 0 : (head_ + 1) % slots_.size();
+    head_ = --size_ == 0 ? 0 : (head_ + 1) % slotCount_;
   }
   // The i-th oldest item.
-  T& At(std::size_t i) { return slots_[(head_ + i) % slots_.size()]; }
+  T& At(std::size_t i) { return slots_[(head_ + i) % slotCount_]; }
 
   void clear() {
     head_ = 0;
@@ -46,7 +46,7 @@ class Ring {
   }
   // When empty, keeps at most `kept` slots.
   void ShrinkIfEmpty(std::size_t kept) {
-    if (size_ == 0 && slots_.size() > kept) [[unlikely]]
+    if (size_ == 0 && slotCount_ > kept) [[unlikely]]
       Shrink(kept);
   }
 
@@ -59,16 +59,20 @@ class Ring {
     head_ = 0;
     slots_.resize(kept);
     slots_.shrink_to_fit();
+    slotCount_ = slots_.size();
   }
   // Twice the slots, the items moved to the front in order.
   [[gnu::noinline, gnu::cold]] void Grow() {
     std::vector<T> grown(slots_.empty() ? kFirstSlots : 2 * slots_.size());
     for (std::size_t i = 0; i < size_; ++i) grown[i] = std::move(At(i));
     slots_ = std::move(grown);
+    slotCount_ = slots_.size();
     head_ = 0;
   }
 
   std::vector<T> slots_;
+  // slots_.size(), kept: computing it divides by the size of a slot.
+  std::size_t slotCount_ = 0;
   std::size_t head_ = 0;  // the oldest item
   std::size_t size_ = 0;
 };

@@ -1,6 +1,8 @@
 #include "filter.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 namespace vossad {
 namespace {
@@ -19,6 +21,26 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (Lower(a[i]) != Lower(b[i])) return false;
   }
   return true;
+}
+
+bool SameBytes(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n < 8) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
+  }
+  const auto word = [](const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+  };
+  for (std::size_t i = 0; i + 8 < n; i += 8) {
+    if (word(a.data() + i) != word(b.data() + i)) return false;
+  }
+  return word(a.data() + n - 8) == word(b.data() + n - 8);
 }
 
 bool ContainsLowered(std::string_view haystack, std::string_view needle) {
@@ -71,34 +93,101 @@ void ScanPairs(std::string_view text, OnPair onPair, OnContinued onContinued) {
   }
 }
 
+// Calls emit(span) for each pair of text (its first kMaxPairText bytes),
+// once its value is complete; returns how many there were.
+template <typename Emit>
+std::size_t ForEachPair(std::string_view text, Emit emit) {
+  text = text.substr(0, std::min(text.size(), kMaxPairText));
+  std::size_t count = 0;
+  std::optional<PairSpan> pending;
+  const auto flush = [&] {
+    if (!pending) return;
+    emit(*pending);
+    ++count;
+  };
+  ScanPairs(
+      text,
+      [&](const PairSpan& span) {
+        flush();
+        pending = span;
+      },
+      [&pending](std::size_t end) {
+        if (pending) pending->valueLen = static_cast<std::uint16_t>(end - pending->valuePos);
+      });
+  flush();
+  return count;
+}
+
 }  // namespace
 
 std::vector<PairSpan> SplitPairs(std::string_view text) {
-  text = text.substr(0, std::min(text.size(), kMaxPairText));
-  // Counted first, so that the vector is allocated once at its size (every
-  // registration splits its description).
-  std::size_t count = 0;
-  ScanPairs(text, [&count](const PairSpan&) { ++count; }, [](std::size_t) {});
+  // Counted first, so that the vector is allocated once at its size.
   std::vector<PairSpan> pairs;
-  pairs.reserve(count);
-  ScanPairs(
-      text, [&pairs](const PairSpan& span) { pairs.push_back(span); },
-      [&pairs](std::size_t end) {
-        if (pairs.empty()) return;
-        PairSpan& previous = pairs.back();
-        previous.valueLen = static_cast<std::uint16_t>(end - previous.valuePos);
-      });
+  pairs.reserve(ForEachPair(text, [](const PairSpan&) {}));
+  ForEachPair(text, [&pairs](const PairSpan& span) { pairs.push_back(span); });
   return pairs;
 }
 
-Description::Description(std::string text) : text_(std::move(text)), pairs_(SplitPairs(text_)) {}
+Description::KeyTag Description::TagOf(std::string_view key) {
+  KeyTag tag = static_cast<std::uint16_t>(key.size());
+  const std::size_t head = std::min(key.size(), kTagBytes);
+  for (std::size_t i = 0; i < head; ++i) {
+    tag |= KeyTag{static_cast<unsigned char>(Lower(key[i]))} << (16 + 8 * i);
+  }
+  return tag;
+}
 
-std::optional<std::string_view> Description::Find(std::string_view key) const {
-  const std::string_view text(text_);
-  for (const PairSpan& pair : pairs_) {
-    if (EqualsIgnoreCase(text.substr(pair.keyPos, pair.keyLen), key)) {
-      return text.substr(pair.valuePos, pair.valueLen);
+Description::Description(std::string_view text) {
+  if (text.empty()) return;
+  // Counted first, so that text and pairs take one allocation (every
+  // registration splits its description).
+  const std::size_t count = ForEachPair(text, [](const PairSpan&) {});
+  const std::size_t bytes = sizeof(Block) + count * sizeof(Pair) + text.size();
+  block_.reset(new (::operator new(bytes))
+                   Block{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(text.size())});
+  Pair* pair = block_->pairs();
+  ForEachPair(text, [&pair, text](const PairSpan& span) {
+    const KeyTag tag = TagOf(text.substr(span.keyPos, span.keyLen));
+    new (pair++) Pair{static_cast<std::uint32_t>(tag >> 16), span.keyLen, span.keyPos, span.valuePos, span.valueLen};
+  });
+  std::memcpy(const_cast<char*>(block_->text()), text.data(), text.size());
+}
+
+std::unique_ptr<Description::Block, Description::Free> Description::Copy(const Block* block) {
+  if (block == nullptr) return nullptr;
+  void* copy = ::operator new(block->bytes());
+  std::memcpy(copy, block, block->bytes());
+  return std::unique_ptr<Block, Free>(static_cast<Block*>(copy));
+}
+
+Description::Description(const Description& other) : block_(Copy(other.block_.get())) {}
+
+Description& Description::operator=(const Description& other) {
+  if (this != &other) block_ = Copy(other.block_.get());
+  return *this;
+}
+
+std::string_view Description::text() const {
+  return block_ ? std::string_view(block_->text(), block_->textSize) : std::string_view();
+}
+
+std::optional<std::string_view> Description::Find(KeyTag tag, std::string_view key) const {
+  if (!block_ || key.size() > kMaxPairText) return std::nullopt;
+  const Pair* pairs = block_->pairs();
+  const char* text = block_->text();
+  const auto keyLen = static_cast<std::uint16_t>(tag);
+  const auto keyHead = static_cast<std::uint32_t>(tag >> 16);
+  for (std::uint32_t i = 0, count = block_->count; i < count; ++i) {
+    const Pair& pair = pairs[i];
+    if (pair.keyLen != keyLen || pair.keyHead != keyHead) continue;
+    // The tag holds the whole of a short key; a longer one is compared on
+    // from where the tag ends (its length is in the tag).
+    if (key.size() > kTagBytes &&
+        !EqualsIgnoreCase(std::string_view(text + pair.keyPos + kTagBytes, key.size() - kTagBytes),
+                          key.substr(kTagBytes))) {
+      continue;
     }
+    return std::string_view(text + pair.valuePos, pair.valueLen);
   }
   return std::nullopt;
 }
@@ -109,6 +198,7 @@ Filter Filter::Parse(std::string_view text) {
     if (pair.valueLen == 0) continue;  // an empty value asks for nothing
     Condition condition;
     condition.key.assign(text.substr(pair.keyPos, pair.keyLen));
+    condition.tag = Description::TagOf(condition.key);
     condition.value.assign(text.substr(pair.valuePos, pair.valueLen));
     std::transform(condition.value.begin(), condition.value.end(), condition.value.begin(), Lower);
     // Sex is a one-digit code and age a number: a substring would let "1"
@@ -121,7 +211,7 @@ Filter Filter::Parse(std::string_view text) {
 
 bool Filter::Matches(const Description& description) const {
   for (const Condition& condition : conditions_) {
-    const std::optional<std::string_view> value = description.Find(condition.key);
+    const std::optional<std::string_view> value = description.Find(condition.tag, condition.key);
     if (!value) return false;
     const bool ok = condition.exact ? EqualsIgnoreCase(*value, condition.value)
                                     : ContainsLowered(*value, condition.value);

@@ -32,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,25 +55,63 @@ inline constexpr std::size_t kMaxPairText = 0xFFFF;
 std::vector<PairSpan> SplitPairs(std::string_view text);
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// a == b, compared inline and reading nothing past either: the library's
+// memcmp reads a whole vector past a short string, for a query's scan the
+// player record's next cache line, every player.
+bool SameBytes(std::string_view a, std::string_view b);
 // True when needle occurs in haystack, ASCII case ignored; needle must
 // already be lower case.
 bool ContainsLowered(std::string_view haystack, std::string_view loweredNeedle);
 
 // A player's description, split once at registration so that a query does
-// no parsing per player.
+// no parsing per player. The text and its pairs are kept in one block, and
+// each pair carries its key's length and first bytes, lower-cased (a key
+// tag): a query's scan rejects the other keys of a description without
+// reading its text, and for a short key finds it the same way.
 class Description {
  public:
-  Description() = default;
-  explicit Description(std::string text);
+  // A key's length and its first kTagBytes bytes, ASCII lower case.
+  using KeyTag = std::uint64_t;
+  static constexpr std::size_t kTagBytes = 4;
+  static KeyTag TagOf(std::string_view key);
 
-  const std::string& text() const { return text_; }
-  std::size_t pairCount() const { return pairs_.size(); }
+  Description() = default;
+  explicit Description(std::string_view text);
+  Description(const Description& other);
+  Description& operator=(const Description& other);
+  Description(Description&&) noexcept = default;
+  Description& operator=(Description&&) noexcept = default;
+
+  std::string_view text() const;
+  std::size_t pairCount() const { return block_ ? block_->count : 0; }
   // The value of the first pair with this key (case ignored), or nothing.
-  std::optional<std::string_view> Find(std::string_view key) const;
+  std::optional<std::string_view> Find(std::string_view key) const { return Find(TagOf(key), key); }
+  // The same for a key whose tag is known already.
+  std::optional<std::string_view> Find(KeyTag tag, std::string_view key) const;
 
  private:
-  std::string text_;
-  std::vector<PairSpan> pairs_;
+  struct Pair {
+    std::uint32_t keyHead;  // the tag without the length
+    std::uint16_t keyLen;
+    std::uint16_t keyPos;
+    std::uint16_t valuePos;
+    std::uint16_t valueLen;
+  };
+  // Followed in the same allocation by `count` pairs and then the text.
+  struct Block {
+    std::uint32_t count;
+    std::uint32_t textSize;
+    const Pair* pairs() const { return reinterpret_cast<const Pair*>(this + 1); }
+    Pair* pairs() { return reinterpret_cast<Pair*>(this + 1); }
+    const char* text() const { return reinterpret_cast<const char*>(pairs() + count); }
+    std::size_t bytes() const { return sizeof(Block) + count * sizeof(Pair) + textSize; }
+  };
+  struct Free {
+    void operator()(Block* block) const { ::operator delete(block); }
+  };
+  static std::unique_ptr<Block, Free> Copy(const Block* block);
+
+  std::unique_ptr<Block, Free> block_;
 };
 
 class Filter {
@@ -84,6 +123,7 @@ class Filter {
 
  private:
   struct Condition {
+    Description::KeyTag tag = 0;
     std::string key;    // as written
     std::string value;  // lower case
     bool exact = false;

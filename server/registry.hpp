@@ -32,14 +32,16 @@ struct ConnectionRef {
   bool operator==(const ConnectionRef&) const = default;
 };
 
-struct Player {
-  std::string id;  // "address:port" of the agent's listener
-  std::string app;
-  std::string own;
-  Description description;
-  ConnectionRef connection;
-  bool inGame = false;
+// What a query's scan reads of every player comes first and fits the
+// record's first cache line: ten thousand are looked at per full scan.
+struct alignas(64) Player {
   std::uint64_t serial = 0;  // registration number, set by the registry
+  Description description;
+  bool inGame = false;
+  std::string app;
+  ConnectionRef connection;
+  std::string id;  // "address:port" of the agent's listener
+  std::string own;
 };
 
 // What the other instances of a fleet ask of this one, and what changes

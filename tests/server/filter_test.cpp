@@ -72,6 +72,39 @@ TEST(FilterMatching, FirstPairWithTheKeyIsTheOneCompared) {
   EXPECT_FALSE(Matches("AGE=30;", twice));
 }
 
+TEST(FilterMatching, KeysLongerThanTheirTagAreComparedWhole) {
+  const Description d("COUNTRY=Norway;COUNTY=Viken;CITYX=1;city=Oslo;EMAIL_ADDRESS_1=a@b;EMAIL_ADDRESS_2=c@d;");
+  EXPECT_EQ(d.Find("country"), "Norway");
+  EXPECT_EQ(d.Find("COUNTY"), "Viken");
+  EXPECT_EQ(d.Find("CITY"), "Oslo");  // same first bytes, other length
+  EXPECT_EQ(d.Find("Email_Address_2"), "c@d");
+  EXPECT_EQ(d.Find("COUNTRX"), std::nullopt);
+  EXPECT_EQ(d.Find("COUN"), std::nullopt);
+  EXPECT_TRUE(Matches("COUNTRY=nor;EMAIL_ADDRESS_1=A@B;", d));
+  EXPECT_FALSE(Matches("COUNTRZ=nor;", d));
+  // Copies keep their own text and pairs.
+  Description copy(d);
+  Description assigned;
+  assigned = d;
+  EXPECT_EQ(copy.text(), d.text());
+  EXPECT_EQ(assigned.Find("CITY"), "Oslo");
+  EXPECT_EQ(Description("").pairCount(), 0u);
+  EXPECT_EQ(Description("").Find("CITY"), std::nullopt);
+}
+
+TEST(SameBytes, AgreesWithEqualityAtEveryLengthAndPosition) {
+  for (std::size_t n = 0; n <= 20; ++n) {
+    const std::string a(n, 'q');
+    EXPECT_TRUE(SameBytes(a, std::string(n, 'q')));
+    EXPECT_FALSE(SameBytes(a, std::string(n + 1, 'q')));
+    for (std::size_t i = 0; i < n; ++i) {
+      std::string b = a;
+      b[i] = 'Q';
+      EXPECT_FALSE(SameBytes(a, b)) << n << " " << i;
+    }
+  }
+}
+
 Player Named(const std::string& id, int connection) {
   Player p;
   p.id = id;

@@ -171,25 +171,11 @@ std::string_view Description::text() const {
   return block_ ? std::string_view(block_->text(), block_->textSize) : std::string_view();
 }
 
-std::optional<std::string_view> Description::Find(KeyTag tag, std::string_view key) const {
-  if (!block_ || key.size() > kMaxPairText) return std::nullopt;
-  const Pair* pairs = block_->pairs();
-  const char* text = block_->text();
-  const auto keyLen = static_cast<std::uint16_t>(tag);
-  const auto keyHead = static_cast<std::uint32_t>(tag >> 16);
-  for (std::uint32_t i = 0, count = block_->count; i < count; ++i) {
-    const Pair& pair = pairs[i];
-    if (pair.keyLen != keyLen || pair.keyHead != keyHead) continue;
-    // The tag holds the whole of a short key; a longer one is compared on
-    // from where the tag ends (its length is in the tag).
-    if (key.size() > kTagBytes &&
-        !EqualsIgnoreCase(std::string_view(text + pair.keyPos + kTagBytes, key.size() - kTagBytes),
-                          key.substr(kTagBytes))) {
-      continue;
-    }
-    return std::string_view(text + pair.valuePos, pair.valueLen);
-  }
-  return std::nullopt;
+bool Description::RestOfKeyEquals(const Pair& pair, std::string_view key) const {
+  // Equal lengths (in the tag) and keys of at most kMaxPairText bytes.
+  return key.size() <= kMaxPairText &&
+         EqualsIgnoreCase(std::string_view(block_->text() + pair.keyPos + kTagBytes, key.size() - kTagBytes),
+                          key.substr(kTagBytes));
 }
 
 Filter Filter::Parse(std::string_view text) {
@@ -207,17 +193,6 @@ Filter Filter::Parse(std::string_view text) {
     filter.conditions_.push_back(std::move(condition));
   }
   return filter;
-}
-
-bool Filter::Matches(const Description& description) const {
-  for (const Condition& condition : conditions_) {
-    const std::optional<std::string_view> value = description.Find(condition.tag, condition.key);
-    if (!value) return false;
-    const bool ok = condition.exact ? EqualsIgnoreCase(*value, condition.value)
-                                    : ContainsLowered(*value, condition.value);
-    if (!ok) return false;
-  }
-  return true;
 }
 
 }  // namespace vossad

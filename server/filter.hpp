@@ -86,8 +86,23 @@ class Description {
   std::size_t pairCount() const { return block_ ? block_->count : 0; }
   // The value of the first pair with this key (case ignored), or nothing.
   std::optional<std::string_view> Find(std::string_view key) const { return Find(TagOf(key), key); }
-  // The same for a key whose tag is known already.
-  std::optional<std::string_view> Find(KeyTag tag, std::string_view key) const;
+  // The same for a key whose tag is known already. Inline: a query's scan
+  // asks it of every player.
+  std::optional<std::string_view> Find(KeyTag tag, std::string_view key) const {
+    if (!block_) return std::nullopt;
+    const Pair* pair = block_->pairs();
+    const Pair* const end = pair + block_->count;
+    const auto keyLen = static_cast<std::uint16_t>(tag);
+    const auto keyHead = static_cast<std::uint32_t>(tag >> 16);
+    for (; pair != end; ++pair) {
+      if (pair->keyLen != keyLen || pair->keyHead != keyHead) continue;
+      // The tag holds the whole of a short key; a longer one is compared
+      // on from where the tag ends.
+      if (key.size() > kTagBytes && !RestOfKeyEquals(*pair, key)) continue;
+      return std::string_view(block_->text() + pair->valuePos, pair->valueLen);
+    }
+    return std::nullopt;
+  }
 
  private:
   struct Pair {
@@ -110,6 +125,7 @@ class Description {
     void operator()(Block* block) const { ::operator delete(block); }
   };
   static std::unique_ptr<Block, Free> Copy(const Block* block);
+  bool RestOfKeyEquals(const Pair& pair, std::string_view key) const;
 
   std::unique_ptr<Block, Free> block_;
 };
@@ -119,7 +135,17 @@ class Filter {
   static Filter Parse(std::string_view text);
 
   bool MatchesEveryone() const { return conditions_.empty(); }
-  bool Matches(const Description& description) const;
+  bool Matches(const Description& description) const {
+    for (const Condition& condition : conditions_) {
+      const std::optional<std::string_view> value = description.Find(condition.tag, condition.key);
+      // Too short a value holds neither the same text nor a longer one.
+      if (!value || value->size() < condition.value.size()) return false;
+      const bool ok = condition.exact ? EqualsIgnoreCase(*value, condition.value)
+                                      : ContainsLowered(*value, condition.value);
+      if (!ok) return false;
+    }
+    return true;
+  }
 
  private:
   struct Condition {

@@ -142,9 +142,7 @@ Description::Description(std::string_view text) {
   // Counted first, so that text and pairs take one allocation (every
   // registration splits its description).
   const std::size_t count = ForEachPair(text, [](const PairSpan&) {});
-  const std::size_t bytes = sizeof(Block) + count * sizeof(Pair) + text.size();
-  block_.reset(new (::operator new(bytes))
-                   Block{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(text.size())});
+  block_ = Allocate(count, text.size());
   Pair* pair = block_->pairs();
   ForEachPair(text, [&pair, text](const PairSpan& span) {
     const KeyTag tag = TagOf(text.substr(span.keyPos, span.keyLen));
@@ -153,11 +151,18 @@ Description::Description(std::string_view text) {
   std::memcpy(const_cast<char*>(block_->text()), text.data(), text.size());
 }
 
+std::unique_ptr<Description::Block, Description::Free> Description::Allocate(std::size_t count,
+                                                                             std::size_t textSize) {
+  const std::size_t bytes = sizeof(Block) + count * sizeof(Pair) + textSize;
+  return std::unique_ptr<Block, Free>(new (AllocateLineAligned(bytes))
+                                          Block{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(textSize)});
+}
+
 std::unique_ptr<Description::Block, Description::Free> Description::Copy(const Block* block) {
   if (block == nullptr) return nullptr;
-  void* copy = ::operator new(block->bytes());
-  std::memcpy(copy, block, block->bytes());
-  return std::unique_ptr<Block, Free>(static_cast<Block*>(copy));
+  std::unique_ptr<Block, Free> copy = Allocate(block->count, block->textSize);
+  std::memcpy(static_cast<void*>(copy.get()), block, block->bytes());
+  return copy;
 }
 
 Description::Description(const Description& other) : block_(Copy(other.block_.get())) {}

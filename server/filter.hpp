@@ -38,6 +38,8 @@
 #include <string_view>
 #include <vector>
 
+#include "line_aligned.hpp"
+
 namespace vossad {
 
 // Where one pair lies in its text. 16-bit offsets keep a description's index
@@ -121,9 +123,12 @@ class Description {
     const char* text() const { return reinterpret_cast<const char*>(pairs() + count); }
     std::size_t bytes() const { return sizeof(Block) + count * sizeof(Pair) + textSize; }
   };
+  // A block starts a cache line, so that the pairs a lookup reads first
+  // share the line of the header.
   struct Free {
-    void operator()(Block* block) const { ::operator delete(block); }
+    void operator()(Block* block) const { FreeLineAligned(block); }
   };
+  static std::unique_ptr<Block, Free> Allocate(std::size_t count, std::size_t textSize);
   static std::unique_ptr<Block, Free> Copy(const Block* block);
   bool RestOfKeyEquals(const Pair& pair, std::string_view key) const;
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "filter.hpp"
+#include "line_aligned.hpp"
 
 namespace vossad {
 
@@ -34,7 +35,10 @@ struct ConnectionRef {
 
 // What a query's scan reads of every player comes first and fits the
 // record's first cache line: ten thousand are looked at per full scan.
-struct alignas(64) Player {
+struct alignas(kCacheLine) Player {
+  static void* operator new(std::size_t bytes) { return AllocateLineAligned(bytes); }
+  static void operator delete(void* memory) noexcept { FreeLineAligned(memory); }
+
   std::uint64_t serial = 0;  // registration number, set by the registry
   Description description;
   bool inGame = false;

@@ -2,10 +2,14 @@
 // order with cursors, and which lines of the list file agents are sent.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "filter.hpp"
+#include "line_aligned.hpp"
 #include "player_registry.hpp"
 #include "server_list.hpp"
 
@@ -103,6 +107,17 @@ TEST(SameBytes, AgreesWithEqualityAtEveryLengthAndPosition) {
       EXPECT_FALSE(SameBytes(a, b)) << n << " " << i;
     }
   }
+}
+
+TEST(LineAligned, MemoryStartsACacheLineAndHoldsWhatWasAsked) {
+  for (const std::size_t bytes : {1, 63, 64, 65, 300}) {
+    void* memory = AllocateLineAligned(bytes);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % kCacheLine, 0u);
+    std::memset(memory, 0xAB, bytes);
+    FreeLineAligned(memory);
+  }
+  const auto player = std::make_unique<Player>();
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(player.get()) % kCacheLine, 0u);
 }
 
 Player Named(const std::string& id, int connection) {

@@ -1,8 +1,10 @@
 #include "filter.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
+#include <span>
 
 namespace vossad {
 namespace {
@@ -139,15 +141,26 @@ Description::KeyTag Description::TagOf(std::string_view key) {
 
 Description::Description(std::string_view text) {
   if (text.empty()) return;
-  // Counted first, so that text and pairs take one allocation (every
-  // registration splits its description).
-  const std::size_t count = ForEachPair(text, [](const PairSpan&) {});
-  block_ = Allocate(count, text.size());
+  // Split once into a buffer on the stack, so that text and pairs take
+  // one allocation (every registration splits its description); a text
+  // with more pairs than the buffer holds is split again, into a vector.
+  std::array<PairSpan, 32> local;
+  std::vector<PairSpan> many;
+  const std::size_t count = ForEachPair(text, [&local, n = std::size_t{0}](const PairSpan& span) mutable {
+    if (n < local.size()) local[n] = span;
+    ++n;
+  });
+  std::span<const PairSpan> spans(local.data(), std::min(count, local.size()));
+  if (count > local.size()) {
+    many = SplitPairs(text);
+    spans = many;
+  }
+  block_ = Allocate(spans.size(), text.size());
   Pair* pair = block_->pairs();
-  ForEachPair(text, [&pair, text](const PairSpan& span) {
+  for (const PairSpan& span : spans) {
     const KeyTag tag = TagOf(text.substr(span.keyPos, span.keyLen));
     new (pair++) Pair{static_cast<std::uint32_t>(tag >> 16), span.keyLen, span.keyPos, span.valuePos, span.valueLen};
-  });
+  }
   std::memcpy(const_cast<char*>(block_->text()), text.data(), text.size());
 }
 

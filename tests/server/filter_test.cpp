@@ -96,6 +96,16 @@ TEST(FilterMatching, KeysLongerThanTheirTagAreComparedWhole) {
   EXPECT_EQ(Description("").Find("CITY"), std::nullopt);
 }
 
+TEST(FilterMatching, ManyPairsAreAllKept) {
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += "K" + std::to_string(i) + "=v" + std::to_string(i) + ";";
+  const Description many(text);
+  EXPECT_EQ(many.pairCount(), 40u);
+  EXPECT_EQ(many.text(), text);
+  EXPECT_EQ(many.Find("K0"), "v0");
+  EXPECT_EQ(many.Find("k39"), "v39");
+}
+
 TEST(SameBytes, AgreesWithEqualityAtEveryLengthAndPosition) {
   for (std::size_t n = 0; n <= 20; ++n) {
     const std::string a(n, 'q');

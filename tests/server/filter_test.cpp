@@ -1,5 +1,6 @@
 // The pure parts of the lobby server: the query filter rule, registration
-// order with cursors, and which lines of the list file agents are sent.
+// order with cursors, finding players by id, and which lines of the list
+// file agents are sent.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "filter.hpp"
+#include "id_index.hpp"
 #include "line_aligned.hpp"
 #include "player_registry.hpp"
 #include "server_list.hpp"
@@ -178,6 +180,33 @@ TEST(PlayerRegistry, SameIdTakesOverAndReportsTheOlderConnection) {
   EXPECT_EQ(registry.Find("10.0.0.1:2001"), newer);
   registry.Remove(newer);
   EXPECT_EQ(registry.Find("10.0.0.1:2001"), nullptr);
+}
+
+std::string_view RecordId(const std::string& record) { return record; }
+
+TEST(IdIndex, FindsWhatIsLeftAfterRemovalsInAnyOrder) {
+  // Enough ids for the table to grow several times and its runs of
+  // neighbours to be shifted back over by removals.
+  std::vector<std::string> ids;
+  for (int i = 0; i < 3000; ++i) {
+    ids.push_back("10.0." + std::to_string(i % 7) + "." + std::to_string(i) + ":" + std::to_string(i % 97));
+  }
+  IdIndex<std::string, &RecordId> index;
+  for (std::string& id : ids) index.Insert(&id);
+  for (std::size_t i = 0; i < ids.size(); i += 3) EXPECT_TRUE(index.Erase(ids[i]));
+  for (std::size_t i = ids.size(); i-- > 0;) {
+    if (i % 3 == 1) {
+      EXPECT_TRUE(index.Erase(ids[i]));
+    }
+  }
+  EXPECT_FALSE(index.Erase(ids[0])) << "taken out already";
+  EXPECT_EQ(index.size(), ids.size() / 3);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_EQ(index.Find(ids[i]), i % 3 == 2 ? &ids[i] : nullptr) << ids[i];
+  }
+  index.Insert(&ids[0]);
+  EXPECT_EQ(index.Find(std::string(ids[0])), &ids[0]);
+  EXPECT_EQ(index.Find("10.0.0.0"), nullptr);
 }
 
 TEST(ServerListFile, AgentsGetTheSectionButNotTheLinesTheyWriteThemselves) {

@@ -11,9 +11,15 @@ namespace {
 
 inline char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool IsKeyChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
+constexpr std::array<bool, 256> kKeyChars = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+  }
+  return table;
+}();
+
+bool IsKeyChar(char c) { return kKeyChars[static_cast<unsigned char>(c)]; }
 
 }  // namespace
 
@@ -66,27 +72,27 @@ namespace {
 // value (its ";" was part of the value).
 template <typename OnPair, typename OnContinued>
 void ScanPairs(std::string_view text, OnPair onPair, OnContinued onContinued) {
+  const std::size_t size = text.size();
   std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find(';', pos);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view piece = text.substr(pos, end - pos);
+  while (pos < size) {
+    std::size_t keyStart = pos;
+    while (keyStart < size && text[keyStart] == ' ') ++keyStart;
+    // Key characters are never ";": the run stays in this piece. The piece
+    // starts a pair when the run is followed by its first "=".
+    std::size_t keyEnd = keyStart;
+    while (keyEnd < size && IsKeyChar(text[keyEnd])) ++keyEnd;
+    const bool startsPair = keyEnd > keyStart && keyEnd < size && text[keyEnd] == '=';
+    std::size_t end = text.find(';', startsPair ? keyEnd + 1 : keyEnd);
+    if (end == std::string_view::npos) end = size;
 
-    std::size_t keyStart = 0;
-    while (keyStart < piece.size() && piece[keyStart] == ' ') ++keyStart;
-    const std::size_t eq = piece.find('=');
-    bool startsPair = eq != std::string_view::npos && eq > keyStart;
-    for (std::size_t i = keyStart; startsPair && i < eq; ++i) startsPair = IsKeyChar(piece[i]);
-
-    const bool blank = keyStart == piece.size();
-    if (blank) {
+    if (keyStart == end) {
       // Nothing to match on: "" between ";;" or the filter " ".
     } else if (startsPair) {
       PairSpan span;
-      span.keyPos = static_cast<std::uint16_t>(pos + keyStart);
-      span.keyLen = static_cast<std::uint16_t>(eq - keyStart);
-      span.valuePos = static_cast<std::uint16_t>(pos + eq + 1);
-      span.valueLen = static_cast<std::uint16_t>(piece.size() - eq - 1);
+      span.keyPos = static_cast<std::uint16_t>(keyStart);
+      span.keyLen = static_cast<std::uint16_t>(keyEnd - keyStart);
+      span.valuePos = static_cast<std::uint16_t>(keyEnd + 1);
+      span.valueLen = static_cast<std::uint16_t>(end - keyEnd - 1);
       onPair(span);
     } else {
       onContinued(end);

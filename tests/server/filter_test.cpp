@@ -3,6 +3,7 @@
 // file agents are sent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -96,6 +97,54 @@ TEST(FilterMatching, KeysLongerThanTheirTagAreComparedWhole) {
   EXPECT_EQ(assigned.Find("CITY"), "Oslo");
   EXPECT_EQ(Description("").pairCount(), 0u);
   EXPECT_EQ(Description("").Find("CITY"), std::nullopt);
+}
+
+// The splitting rule as the header states it, piece by piece.
+std::vector<PairSpan> SplitByTheRule(std::string_view text) {
+  std::vector<PairSpan> pairs;
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t end = text.find(';', pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view piece = text.substr(pos, end - pos);
+    const std::size_t keyStart = std::min(piece.find_first_not_of(' '), piece.size());
+    const std::size_t eq = piece.find('=');
+    const bool startsPair = eq != std::string_view::npos && eq > keyStart &&
+                            piece.substr(keyStart, eq - keyStart).find_first_not_of(
+                                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") == std::string_view::npos;
+    if (keyStart == piece.size()) {
+    } else if (startsPair) {
+      pairs.push_back(PairSpan{static_cast<std::uint16_t>(pos + keyStart), static_cast<std::uint16_t>(eq - keyStart),
+                               static_cast<std::uint16_t>(pos + eq + 1), static_cast<std::uint16_t>(piece.size() - eq - 1)});
+    } else if (!pairs.empty()) {
+      pairs.back().valueLen = static_cast<std::uint16_t>(end - pairs.back().valuePos);
+    }
+    pos = end + 1;
+  }
+  return pairs;
+}
+
+TEST(FilterMatching, SplittingFollowsTheRuleForEveryShortText) {
+  const std::string alphabet = "a_ =;-";
+  std::string text;
+  std::size_t checked = 0;
+  const auto same = [](const PairSpan& a, const PairSpan& b) {
+    return a.keyPos == b.keyPos && a.keyLen == b.keyLen && a.valuePos == b.valuePos && a.valueLen == b.valueLen;
+  };
+  for (std::size_t length = 0; length <= 7; ++length) {
+    std::vector<std::size_t> digits(length, 0);
+    for (;;) {
+      text.clear();
+      for (const std::size_t d : digits) text += alphabet[d];
+      const std::vector<PairSpan> got = SplitPairs(text);
+      const std::vector<PairSpan> want = SplitByTheRule(text);
+      ASSERT_TRUE(std::equal(got.begin(), got.end(), want.begin(), want.end(), same)) << '"' << text << '"';
+      ++checked;
+      std::size_t i = 0;
+      while (i < length && ++digits[i] == alphabet.size()) digits[i++] = 0;
+      if (i == length) break;
+    }
+  }
+  EXPECT_GT(checked, 300000u);
 }
 
 TEST(FilterMatching, ManyPairsAreAllKept) {

@@ -123,8 +123,9 @@ std::vector<PairSpan> SplitByTheRule(std::string_view text) {
   return pairs;
 }
 
-TEST(FilterMatching, SplittingFollowsTheRuleForEveryShortText) {
-  const std::string alphabet = "a_ =;-";
+TEST(FilterMatching, SplittingAndLookupFollowTheRuleForEveryShortText) {
+  // " " is not a key character inside a key, as "-" would not be.
+  const std::string alphabet = "aA_ =;";
   std::string text;
   std::size_t checked = 0;
   const auto same = [](const PairSpan& a, const PairSpan& b) {
@@ -138,6 +139,15 @@ TEST(FilterMatching, SplittingFollowsTheRuleForEveryShortText) {
       const std::vector<PairSpan> got = SplitPairs(text);
       const std::vector<PairSpan> want = SplitByTheRule(text);
       ASSERT_TRUE(std::equal(got.begin(), got.end(), want.begin(), want.end(), same)) << '"' << text << '"';
+      // Each key finds the first pair with that key, case ignored.
+      const Description description(text);
+      for (const PairSpan& pair : want) {
+        const std::string_view key = std::string_view(text).substr(pair.keyPos, pair.keyLen);
+        const auto first = std::find_if(want.begin(), want.end(), [&](const PairSpan& p) {
+          return EqualsIgnoreCase(std::string_view(text).substr(p.keyPos, p.keyLen), key);
+        });
+        ASSERT_EQ(description.Find(key), std::string_view(text).substr(first->valuePos, first->valueLen)) << text;
+      }
       ++checked;
       std::size_t i = 0;
       while (i < length && ++digits[i] == alphabet.size()) digits[i++] = 0;

@@ -33,9 +33,11 @@ struct ConnectionRef {
   bool operator==(const ConnectionRef&) const = default;
 };
 
-// What a query's scan reads of every player comes first and fits the
-// record's first cache line: ten thousand are looked at per full scan.
-struct alignas(kCacheLine) Player {
+// What a query's scan reads of every player comes first, and a record made
+// with new starts a cache line, so that is one line: ten thousand players
+// are looked at per full scan. (The type itself is not over-aligned: a
+// record held inside another, as the fleet's entries do, stays as small.)
+struct Player {
   static void* operator new(std::size_t bytes) { return AllocateLineAligned(bytes); }
   static void operator delete(void* memory) noexcept { FreeLineAligned(memory); }
 

@@ -164,7 +164,7 @@ void LobbyProtocol::OnJoin(Connection& c, std::string_view line, TimePoint now) 
   player.id = AddressText(c.peer) + ":" + std::to_string(*port);
   player.app.assign(app);
   player.own.assign(own);
-  player.description = Description(std::string(description));
+  player.description = Description(description);
   player.connection = c.ref;
   probes_.Register(c, std::move(player), now);
 }

@@ -11,14 +11,14 @@ const Player* PlayerRegistry::Add(Player player, ConnectionRef* displaced) {
   player.serial = nextSerial_++;
   const std::uint64_t serial = player.serial;
   Player* raw = order_.Insert(serial, std::make_unique<Player>(std::move(player)));
-  byId_.emplace(std::string_view(raw->id), raw);
+  byId_.Insert(raw);
   return raw;
 }
 
 void PlayerRegistry::Remove(const Player* player) {
   if (player == nullptr) return;
   if (order_.Find(player->serial) != player) return;
-  byId_.erase(std::string_view(player->id));
+  byId_.Erase(player->id);
   order_.Take(player->serial);
 }
 
@@ -30,8 +30,7 @@ void PlayerRegistry::SetInGame(const Player* player) {
 const Player* PlayerRegistry::Find(std::string_view id) const { return FindOwned(id); }
 
 Player* PlayerRegistry::FindOwned(std::string_view id) const {
-  const auto it = byId_.find(id);
-  return it == byId_.end() ? nullptr : it->second;
+  return byId_.Find(id);
 }
 
 std::size_t PlayerRegistry::ScanFrom(std::uint64_t from, std::span<const Player*> out) const {

@@ -3,13 +3,14 @@
 // it shares its list with no one.
 //
 // Players are numbered in the order they register and kept in that order
-// (serial_order.hpp), found by id through a hash map.
+// (serial_order.hpp), found by id through an open-addressing table
+// (id_index.hpp).
 #pragma once
 
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
 
+#include "id_index.hpp"
 #include "registry.hpp"
 #include "serial_order.hpp"
 
@@ -30,11 +31,11 @@ class PlayerRegistry final : public Registry {
 
  private:
   Player* FindOwned(std::string_view id) const;
+  static std::string_view IdOf(const Player& player) { return player.id; }
 
   SerialOrder<Player> order_;
   std::uint64_t nextSerial_ = 1;
-  // Keys point into the players' own id strings.
-  std::unordered_map<std::string_view, Player*> byId_;
+  IdIndex<Player, &PlayerRegistry::IdOf> byId_;
 };
 
 }  // namespace vossad

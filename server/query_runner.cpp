@@ -69,8 +69,10 @@ void QueryRunner::Slice(Connection& c) {
       const Player& player = *batch[i];
       q.cursor = player.serial + 1;
       pause = ++examined >= kSliceScan;
-      if (player.connection == c.ref || player.inGame || player.app != q.app ||
-          !q.filter.Matches(player.description)) {
+      // The checks in the order of what they read: the record's first
+      // cache line, the description, then the rest of the record.
+      if (player.inGame || !SameBytes(player.app, q.app) || !q.filter.Matches(player.description) ||
+          player.connection == c.ref) {
         continue;
       }
       line_.assign("USER ID=");

@@ -472,7 +472,7 @@ void FleetRegistry::ApplySnapshot() {
     player.id = id;
     player.app = std::move(stored.app);
     player.own = std::move(stored.own);
-    player.description = Description(std::move(stored.description));
+    player.description = Description(stored.description);
     player.inGame = stored.inGame;
     player.serial = stored.serial;
     Insert(std::move(player), owner);
@@ -593,7 +593,7 @@ void FleetRegistry::ApplyRegistration(std::string_view id, std::string_view valu
   player.id.assign(id);
   player.app = std::move(stored->app);
   player.own = std::move(stored->own);
-  player.description = Description(std::move(stored->description));
+  player.description = Description(stored->description);
   player.inGame = stored->inGame;
   player.serial = stored->serial;
   Insert(std::move(player), owner);

@@ -1,11 +1,18 @@
 // The pure parts of the lobby server: the query filter rule, registration
-// order with cursors, and which lines of the list file agents are sent.
+// order with cursors, finding players by id, and which lines of the list
+// file agents are sent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "filter.hpp"
+#include "id_index.hpp"
+#include "line_aligned.hpp"
 #include "player_registry.hpp"
 #include "server_list.hpp"
 
@@ -72,6 +79,118 @@ TEST(FilterMatching, FirstPairWithTheKeyIsTheOneCompared) {
   EXPECT_FALSE(Matches("AGE=30;", twice));
 }
 
+TEST(FilterMatching, KeysLongerThanTheirTagAreComparedWhole) {
+  const Description d("COUNTRY=Norway;COUNTY=Viken;CITYX=1;city=Oslo;EMAIL_ADDRESS_1=a@b;EMAIL_ADDRESS_2=c@d;");
+  EXPECT_EQ(d.Find("country"), "Norway");
+  EXPECT_EQ(d.Find("COUNTY"), "Viken");
+  EXPECT_EQ(d.Find("CITY"), "Oslo");  // same first bytes, other length
+  EXPECT_EQ(d.Find("Email_Address_2"), "c@d");
+  EXPECT_EQ(d.Find("COUNTRX"), std::nullopt);
+  EXPECT_EQ(d.Find("COUN"), std::nullopt);
+  EXPECT_TRUE(Matches("COUNTRY=nor;EMAIL_ADDRESS_1=A@B;", d));
+  EXPECT_FALSE(Matches("COUNTRZ=nor;", d));
+  // Copies keep their own text and pairs.
+  Description copy(d);
+  Description assigned;
+  assigned = d;
+  EXPECT_EQ(copy.text(), d.text());
+  EXPECT_EQ(assigned.Find("CITY"), "Oslo");
+  EXPECT_EQ(Description("").pairCount(), 0u);
+  EXPECT_EQ(Description("").Find("CITY"), std::nullopt);
+}
+
+// The splitting rule as the header states it, piece by piece.
+std::vector<PairSpan> SplitByTheRule(std::string_view text) {
+  std::vector<PairSpan> pairs;
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t end = text.find(';', pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view piece = text.substr(pos, end - pos);
+    const std::size_t keyStart = std::min(piece.find_first_not_of(' '), piece.size());
+    const std::size_t eq = piece.find('=');
+    const bool startsPair = eq != std::string_view::npos && eq > keyStart &&
+                            piece.substr(keyStart, eq - keyStart).find_first_not_of(
+                                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") == std::string_view::npos;
+    if (keyStart == piece.size()) {
+    } else if (startsPair) {
+      pairs.push_back(PairSpan{static_cast<std::uint16_t>(pos + keyStart), static_cast<std::uint16_t>(eq - keyStart),
+                               static_cast<std::uint16_t>(pos + eq + 1), static_cast<std::uint16_t>(piece.size() - eq - 1)});
+    } else if (!pairs.empty()) {
+      pairs.back().valueLen = static_cast<std::uint16_t>(end - pairs.back().valuePos);
+    }
+    pos = end + 1;
+  }
+  return pairs;
+}
+
+TEST(FilterMatching, SplittingAndLookupFollowTheRuleForEveryShortText) {
+  // " " is not a key character inside a key, as "-" would not be.
+  const std::string alphabet = "aA_ =;";
+  std::string text;
+  std::size_t checked = 0;
+  const auto same = [](const PairSpan& a, const PairSpan& b) {
+    return a.keyPos == b.keyPos && a.keyLen == b.keyLen && a.valuePos == b.valuePos && a.valueLen == b.valueLen;
+  };
+  for (std::size_t length = 0; length <= 7; ++length) {
+    std::vector<std::size_t> digits(length, 0);
+    for (;;) {
+      text.clear();
+      for (const std::size_t d : digits) text += alphabet[d];
+      const std::vector<PairSpan> got = SplitPairs(text);
+      const std::vector<PairSpan> want = SplitByTheRule(text);
+      ASSERT_TRUE(std::equal(got.begin(), got.end(), want.begin(), want.end(), same)) << '"' << text << '"';
+      // Each key finds the first pair with that key, case ignored.
+      const Description description(text);
+      for (const PairSpan& pair : want) {
+        const std::string_view key = std::string_view(text).substr(pair.keyPos, pair.keyLen);
+        const auto first = std::find_if(want.begin(), want.end(), [&](const PairSpan& p) {
+          return EqualsIgnoreCase(std::string_view(text).substr(p.keyPos, p.keyLen), key);
+        });
+        ASSERT_EQ(description.Find(key), std::string_view(text).substr(first->valuePos, first->valueLen)) << text;
+      }
+      ++checked;
+      std::size_t i = 0;
+      while (i < length && ++digits[i] == alphabet.size()) digits[i++] = 0;
+      if (i == length) break;
+    }
+  }
+  EXPECT_GT(checked, 300000u);
+}
+
+TEST(FilterMatching, ManyPairsAreAllKept) {
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += "K" + std::to_string(i) + "=v" + std::to_string(i) + ";";
+  const Description many(text);
+  EXPECT_EQ(many.pairCount(), 40u);
+  EXPECT_EQ(many.text(), text);
+  EXPECT_EQ(many.Find("K0"), "v0");
+  EXPECT_EQ(many.Find("k39"), "v39");
+}
+
+TEST(SameBytes, AgreesWithEqualityAtEveryLengthAndPosition) {
+  for (std::size_t n = 0; n <= 20; ++n) {
+    const std::string a(n, 'q');
+    EXPECT_TRUE(SameBytes(a, std::string(n, 'q')));
+    EXPECT_FALSE(SameBytes(a, std::string(n + 1, 'q')));
+    for (std::size_t i = 0; i < n; ++i) {
+      std::string b = a;
+      b[i] = 'Q';
+      EXPECT_FALSE(SameBytes(a, b)) << n << " " << i;
+    }
+  }
+}
+
+TEST(LineAligned, MemoryStartsACacheLineAndHoldsWhatWasAsked) {
+  for (const std::size_t bytes : {1, 63, 64, 65, 300}) {
+    void* memory = AllocateLineAligned(bytes);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % kCacheLine, 0u);
+    std::memset(memory, 0xAB, bytes);
+    FreeLineAligned(memory);
+  }
+  const auto player = std::make_unique<Player>();
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(player.get()) % kCacheLine, 0u);
+}
+
 Player Named(const std::string& id, int connection) {
   Player p;
   p.id = id;
@@ -120,6 +239,33 @@ TEST(PlayerRegistry, SameIdTakesOverAndReportsTheOlderConnection) {
   EXPECT_EQ(registry.Find("10.0.0.1:2001"), newer);
   registry.Remove(newer);
   EXPECT_EQ(registry.Find("10.0.0.1:2001"), nullptr);
+}
+
+std::string_view RecordId(const std::string& record) { return record; }
+
+TEST(IdIndex, FindsWhatIsLeftAfterRemovalsInAnyOrder) {
+  // Enough ids for the table to grow several times and its runs of
+  // neighbours to be shifted back over by removals.
+  std::vector<std::string> ids;
+  for (int i = 0; i < 3000; ++i) {
+    ids.push_back("10.0." + std::to_string(i % 7) + "." + std::to_string(i) + ":" + std::to_string(i % 97));
+  }
+  IdIndex<std::string, &RecordId> index;
+  for (std::string& id : ids) index.Insert(&id);
+  for (std::size_t i = 0; i < ids.size(); i += 3) EXPECT_TRUE(index.Erase(ids[i]));
+  for (std::size_t i = ids.size(); i-- > 0;) {
+    if (i % 3 == 1) {
+      EXPECT_TRUE(index.Erase(ids[i]));
+    }
+  }
+  EXPECT_FALSE(index.Erase(ids[0])) << "taken out already";
+  EXPECT_EQ(index.size(), ids.size() / 3);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_EQ(index.Find(ids[i]), i % 3 == 2 ? &ids[i] : nullptr) << ids[i];
+  }
+  index.Insert(&ids[0]);
+  EXPECT_EQ(index.Find(std::string(ids[0])), &ids[0]);
+  EXPECT_EQ(index.Find("10.0.0.0"), nullptr);
 }
 
 TEST(ServerListFile, AgentsGetTheSectionButNotTheLinesTheyWriteThemselves) {

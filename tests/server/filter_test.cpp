@@ -159,7 +159,10 @@ TEST(FilterMatching, SplittingAndLookupFollowTheRuleForEveryShortText) {
 
 TEST(FilterMatching, ManyPairsAreAllKept) {
   std::string text;
-  for (int i = 0; i < 40; ++i) text += "K" + std::to_string(i) + "=v" + std::to_string(i) + ";";
+  for (int i = 0; i < 40; ++i) {
+    const std::string n = std::to_string(i);
+    text.append("K").append(n).append("=v").append(n).append(";");
+  }
   const Description many(text);
   EXPECT_EQ(many.pairCount(), 40u);
   EXPECT_EQ(many.text(), text);

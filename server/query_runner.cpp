@@ -13,6 +13,11 @@ constexpr std::size_t kSliceLines = 64;
 constexpr std::size_t kSliceScan = 4096;
 // Players taken from the registry at a time.
 constexpr std::size_t kScanBatch = 64;
+// How many players ahead a scan asks for a record, and for the description
+// of a record asked for before: fetched while the players before them are
+// looked at, instead of waited for one after the other.
+constexpr std::size_t kRecordsAhead = 8;
+constexpr std::size_t kDescriptionsAhead = 4;
 
 }  // namespace
 
@@ -66,6 +71,8 @@ void QueryRunner::Slice(Connection& c) {
   for (;;) {
     const std::size_t found = registry_.ScanFrom(q.cursor, batch);
     for (std::size_t i = 0; i < found && !reachedMax && !pause; ++i) {
+      if (i + kRecordsAhead < found) __builtin_prefetch(batch[i + kRecordsAhead]);
+      if (i + kDescriptionsAhead < found) batch[i + kDescriptionsAhead]->description.Prefetch();
       const Player& player = *batch[i];
       q.cursor = player.serial + 1;
       pause = ++examined >= kSliceScan;

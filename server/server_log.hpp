@@ -52,6 +52,8 @@ class ServerLog {
   ServerLog(const ServerLog&) = delete;
   ServerLog& operator=(const ServerLog&) = delete;
 
+  // Nothing is written: a caller may skip building a line's arguments.
+  bool quiet() const { return quiet_; }
   // One line about `source` (an address in network order; 0 for the server
   // itself) and `who` (a player id, an address/port or "-").
   void Write(std::uint32_t source, const std::string& who, const char* format, ...)

@@ -34,6 +34,15 @@ namespace detail {
 char* NewRecordBlock(std::size_t bytes);
 }  // namespace detail
 
+// Memory of varying size that starts a cache line, for records made per
+// player whose size is known only at run time (a description): slots of
+// whole lines, from the thread's list for that many lines; more than
+// kMaxPooledLines lines go to AllocateLineAligned. Give must be told the
+// size Take was asked for. Throws std::bad_alloc as operator new does.
+inline constexpr std::size_t kMaxPooledLines = 16;
+void* TakeLines(std::size_t bytes);
+void GiveLines(void* memory, std::size_t bytes) noexcept;
+
 // Slots for records of `Bytes` bytes, `Align` aligned (at most a cache line).
 template <std::size_t Bytes, std::size_t Align>
 class RecordPool {

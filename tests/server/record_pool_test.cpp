@@ -44,4 +44,23 @@ TEST(RecordPool, SlotsAreDistinctAlignedAndReused) {
   for (void* slot : taken) Pool::Give(slot);
 }
 
+// Memory sized at run time: line-aligned and whole for sizes pooled and
+// not, and a pooled slot given back is taken again for the same lines.
+TEST(RecordPool, LinesOfAnySizeStartALineAndAreReused) {
+  for (const std::size_t bytes : {std::size_t{1}, std::size_t{64}, std::size_t{65},
+                                  vossad::kMaxPooledLines * kCacheLine, vossad::kMaxPooledLines * kCacheLine + 1}) {
+    void* memory = vossad::TakeLines(bytes);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % kCacheLine, 0u) << bytes;
+    std::memset(memory, 0xAB, bytes);
+    vossad::GiveLines(memory, bytes);
+  }
+#ifndef VOSSAD_RECORD_POOL_OFF
+  void* first = vossad::TakeLines(200);
+  vossad::GiveLines(first, 200);
+  void* again = vossad::TakeLines(250);  // four lines as well
+  EXPECT_EQ(again, first);
+  vossad::GiveLines(again, 250);
+#endif
+}
+
 }  // namespace

@@ -98,8 +98,10 @@ class SpareOutput {
   static thread_local Spares t_spares;
 };
 
-thread_local bool SpareOutput::t_gone = false;
-thread_local SpareOutput::Spares SpareOutput::t_spares;
+// Initial-exec: one load from the thread pointer, where the default model of
+// a shared library calls __tls_get_addr (as for the loop's t_running).
+__attribute__((tls_model("initial-exec"))) thread_local bool SpareOutput::t_gone = false;
+__attribute__((tls_model("initial-exec"))) thread_local SpareOutput::Spares SpareOutput::t_spares;
 
 // Owns a descriptor from CloseGracefully until the peer has seen its end.
 class Lingerer {

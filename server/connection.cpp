@@ -27,7 +27,7 @@ void Connection::operator delete(void* memory) noexcept { ConnectionPool::Give(m
 
 std::string Who(const Connection& c) {
   if (c.player != nullptr) return c.player->id;
-  return AddressText(c.peer) + "/" + std::to_string(c.peerPort);
+  return AddressText(c.peer, '/', c.peerPort);
 }
 
 Connection* Connections::Find(ConnectionRef ref) const {

@@ -150,7 +150,7 @@ void LobbyProtocol::OnJoin(Connection& c, std::string_view line, TimePoint now) 
   }
   c.waitingJoin.reset();  // a JOIN still waiting is replaced too
   Player player;
-  player.id = AddressText(c.peer) + ":" + std::to_string(*port);
+  player.id = AddressText(c.peer, ':', *port);
   player.app.assign(app);
   player.own.assign(own);
   player.description = Description(description);

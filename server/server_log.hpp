@@ -42,6 +42,9 @@ bool IsFault(DropReason reason);
 
 // A dotted IPv4 address.
 std::string AddressText(in_addr address);
+// The same followed by the separator and a port: "10.0.0.1:2001" (a
+// player's id), "10.0.0.1/40000" (a peer before it registered).
+std::string AddressText(in_addr address, char separator, std::uint16_t port);
 // Text from the network as it may appear in the log: one line, no control
 // characters, at most `max` characters and an ellipsis.
 std::string Printable(std::string_view text, std::size_t max = 64);

@@ -4,6 +4,7 @@
 
 #include "platform/frame_codec.hpp"
 #include "query_runner.hpp"
+#include "record_pool.hpp"
 
 namespace vossad {
 
@@ -17,9 +18,16 @@ Connection::Connection(platform::EventLoop& loop, int fd, const Limits& limits, 
 
 Connection::~Connection() = default;
 
+namespace {
+using ConnectionPool = RecordPool<sizeof(Connection), alignof(Connection)>;
+}  // namespace
+
+void* Connection::operator new(std::size_t) { return ConnectionPool::Take(); }
+void Connection::operator delete(void* memory) noexcept { ConnectionPool::Give(memory); }
+
 std::string Who(const Connection& c) {
   if (c.player != nullptr) return c.player->id;
-  return AddressText(c.peer) + "/" + std::to_string(c.peerPort);
+  return AddressText(c.peer, '/', c.peerPort);
 }
 
 Connection* Connections::Find(ConnectionRef ref) const {

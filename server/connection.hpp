@@ -41,7 +41,11 @@ struct Challenger {
   std::string instance;  // that instance's name, for one from elsewhere
 };
 
-struct Connection : platform::StreamChannel {
+struct Connection final : platform::StreamChannel {
+  // From a record pool: one is made and freed per connection.
+  static void* operator new(std::size_t bytes);
+  static void operator delete(void* memory) noexcept;
+
   Connection(platform::EventLoop& loop, int fd, const Limits& limits, Handler& handler, ConnectionRef ref,
              const sockaddr_in& address, TokenBucket lineBucket);
   ~Connection();

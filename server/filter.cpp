@@ -173,7 +173,7 @@ Description::Description(std::string_view text) {
 std::unique_ptr<Description::Block, Description::Free> Description::Allocate(std::size_t count,
                                                                              std::size_t textSize) {
   const std::size_t bytes = sizeof(Block) + count * sizeof(Pair) + textSize;
-  return std::unique_ptr<Block, Free>(new (AllocateLineAligned(bytes))
+  return std::unique_ptr<Block, Free>(new (TakeLines(bytes))
                                           Block{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(textSize)});
 }
 

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "line_aligned.hpp"
+#include "record_pool.hpp"
 
 namespace vossad {
 
@@ -129,7 +130,7 @@ class Description {
   // A block starts a cache line, so that the pairs a lookup reads first
   // share the line of the header.
   struct Free {
-    void operator()(Block* block) const { FreeLineAligned(block); }
+    void operator()(Block* block) const { GiveLines(block, block->bytes()); }
   };
   static std::unique_ptr<Block, Free> Allocate(std::size_t count, std::size_t textSize);
   static std::unique_ptr<Block, Free> Copy(const Block* block);

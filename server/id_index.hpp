@@ -30,9 +30,12 @@ class IdIndex {
 
   std::size_t size() const { return count_; }
 
-  T* Find(std::string_view id) const {
+  // The id's hash in this table, for a look-up and an insertion of one id.
+  std::uint64_t Hash(std::string_view id) const { return HashId(id, seed_); }
+
+  T* Find(std::string_view id) const { return count_ == 0 ? nullptr : Find(id, Hash(id)); }
+  T* Find(std::string_view id, std::uint64_t hash) const {
     if (count_ == 0) return nullptr;
-    const std::uint64_t hash = HashId(id, seed_);
     for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
       const Bucket& bucket = buckets_[i];
       if (bucket.record == nullptr) return nullptr;
@@ -41,9 +44,11 @@ class IdIndex {
   }
 
   // The record's id must not be in the table yet.
-  void Insert(T* record) {
+  void Insert(T* record) { Insert(record, Hash(IdOf(*record))); }
+  // `hash` is Hash() of the record's id.
+  void Insert(T* record, std::uint64_t hash) {
     if ((count_ + 1) * 2 > buckets_.size()) Grow();
-    Place(Bucket{HashId(IdOf(*record), seed_), record});
+    Place(Bucket{hash, record});
     ++count_;
   }
 

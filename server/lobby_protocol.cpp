@@ -26,18 +26,7 @@ bool StartsWith(std::string_view line, std::string_view command) {
 }  // namespace
 
 std::optional<std::string_view> Param(std::string_view part, std::string_view key) {
-  std::size_t pos = 0;
-  while ((pos = part.find(key, pos)) != std::string_view::npos) {
-    const std::size_t after = pos + key.size();
-    const bool boundary = pos == 0 || part[pos - 1] == ';' || part[pos - 1] == ' ';
-    if (boundary && after < part.size() && part[after] == '=') {
-      std::size_t end = part.find(';', after + 1);
-      if (end == std::string_view::npos) end = part.size();
-      return part.substr(after + 1, end - after - 1);
-    }
-    pos = after;
-  }
-  return std::nullopt;
+  return Params<1>(part, {key})[0];
 }
 
 std::optional<std::uint16_t> ParsePort(std::string_view text) {
@@ -141,14 +130,14 @@ void LobbyProtocol::OnJoin(Connection& c, std::string_view line, TimePoint now) 
   const std::string_view description =
       separator == std::string_view::npos ? std::string_view() : line.substr(separator + 1);
 
-  const std::optional<std::string_view> idField = Param(head, "ID");
+  const auto [idField, appField, ownField] = Params<3>(head, {"ID", "APP", "OWN"});
   const std::optional<std::uint16_t> port = idField ? ParsePort(*idField) : std::nullopt;
   if (!port) {
     log_.Write(c.peer.s_addr, Who(c), "JOIN without a valid port ignored");
     return;
   }
-  const std::string_view app = Param(head, "APP").value_or("");
-  const std::string_view own = Param(head, "OWN").value_or("");
+  const std::string_view app = appField.value_or("");
+  const std::string_view own = ownField.value_or("");
   if (app.size() > kMaxField || own.size() > kMaxField || description.size() > kMaxDescription) {
     log_.Write(c.peer.s_addr, Who(c), "JOIN with an oversized field ignored");
     return;
@@ -161,7 +150,7 @@ void LobbyProtocol::OnJoin(Connection& c, std::string_view line, TimePoint now) 
   }
   c.waitingJoin.reset();  // a JOIN still waiting is replaced too
   Player player;
-  player.id = AddressText(c.peer) + ":" + std::to_string(*port);
+  player.id = AddressText(c.peer, ':', *port);
   player.app.assign(app);
   player.own.assign(own);
   player.description = Description(description);
@@ -187,8 +176,7 @@ void LobbyProtocol::OnQuery(Connection& c, std::string_view line) {
   }
   const std::size_t separator = line.find(kSeparator);
   const std::string_view head = line.substr(0, separator);
-  const std::optional<std::string_view> app = Param(head, "APP");
-  const std::optional<std::string_view> maxText = Param(head, "MAX");
+  const auto [app, maxText] = Params<2>(head, {"APP", "MAX"});
   const std::optional<std::uint64_t> max = maxText ? ParseMax(*maxText) : std::nullopt;
   if (separator == std::string_view::npos || !app || !max || line.size() - separator - 1 > kMaxFilter) {
     connections_.Send(c, "QRFL");

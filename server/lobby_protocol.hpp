@@ -3,6 +3,7 @@
 // command does is described in lobby_server.hpp.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -21,8 +22,33 @@
 namespace vossad {
 
 // Value of KEY= in the command part of a line ("JOIN ID=2001;APP=x;"): the
-// key must follow the command's blank, a ";" or begin the text.
+// key must follow the command's blank, a ";" or begin the text; the first
+// such place counts. A key holds neither ";" nor " ".
 std::optional<std::string_view> Param(std::string_view part, std::string_view key);
+// The same for several keys, in one pass over the part.
+template <std::size_t N>
+std::array<std::optional<std::string_view>, N> Params(std::string_view part,
+                                                      const std::array<std::string_view, N>& keys) {
+  std::array<std::optional<std::string_view>, N> values;
+  std::size_t left = N;
+  const std::size_t size = part.size();
+  for (std::size_t pos = 0; pos < size; ++pos) {
+    if (pos != 0 && part[pos - 1] != ';' && part[pos - 1] != ' ') continue;
+    for (std::size_t k = 0; k < N; ++k) {
+      const std::string_view key = keys[k];
+      const std::size_t after = pos + key.size();
+      if (values[k] || after >= size || part[after] != '=') continue;
+      std::size_t i = 0;
+      while (i < key.size() && part[pos + i] == key[i]) ++i;
+      if (i < key.size()) continue;
+      std::size_t end = part.find(';', after + 1);
+      if (end == std::string_view::npos) end = size;
+      values[k] = part.substr(after + 1, end - after - 1);
+      if (--left == 0) return values;
+    }
+  }
+  return values;
+}
 // A port of 1 to 65535 in decimal, nothing else.
 std::optional<std::uint16_t> ParsePort(std::string_view text);
 // A positive decimal number, nothing else.

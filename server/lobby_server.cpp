@@ -201,7 +201,7 @@ void LobbyServer::Impl::Stop() {
 
 bool LobbyServer::Impl::Accept(int fd, const sockaddr_in& address, bool fromListener) {
   const std::uint32_t source = address.sin_addr.s_addr;
-  const auto who = [&] { return AddressText(address.sin_addr) + "/" + std::to_string(ntohs(address.sin_port)); };
+  const auto who = [&] { return AddressText(address.sin_addr, '/', ntohs(address.sin_port)); };
   if (connections_.size() >= options_.maxPlayers) {
     refusals_.Refuse(fd, "server full", Clock::now());
     metrics_->Refused(RefusalCause::kServerFull);

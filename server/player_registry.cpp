@@ -4,22 +4,24 @@ namespace vossad {
 
 const Player* PlayerRegistry::Add(Player player, ConnectionRef* displaced) {
   if (displaced != nullptr) *displaced = ConnectionRef{};
-  if (const Player* old = Find(player.id)) {
+  // One hash for the look-up and the insertion.
+  const std::uint64_t hash = byId_.Hash(player.id);
+  if (const Player* old = byId_.Find(player.id, hash)) {
     if (displaced != nullptr) *displaced = old->connection;
     Remove(old);
   }
   player.serial = nextSerial_++;
   const std::uint64_t serial = player.serial;
   Player* raw = order_.Insert(serial, std::make_unique<Player>(std::move(player)));
-  byId_.Insert(raw);
+  byId_.Insert(raw, hash);
   return raw;
 }
 
 void PlayerRegistry::Remove(const Player* player) {
   if (player == nullptr) return;
-  if (order_.Find(player->serial) != player) return;
-  byId_.Erase(player->id);
-  order_.Take(player->serial);
+  // Freed once its id is out of the index.
+  const std::unique_ptr<Player> owned = order_.Take(player->serial, player);
+  if (owned) byId_.Erase(owned->id);
 }
 
 void PlayerRegistry::SetInGame(const Player* player) {

@@ -73,8 +73,11 @@ void Probes::Register(Connection& c, Player player, TimePoint now) {
   }
   if (c.player != nullptr) registry_.Remove(c.player);
   c.player = registry_.Add(std::move(player));
-  log_.Write(c.peer.s_addr, c.player->id, "registered (APP=%s), %zu players", Printable(c.player->app).c_str(),
-             registry_.size());
+  // Every registration passes here: a quiet server does not build the app's text.
+  if (!log_.quiet()) {
+    log_.Write(c.peer.s_addr, c.player->id, "registered (APP=%s), %zu players", Printable(c.player->app).c_str(),
+               registry_.size());
+  }
 }
 
 void Probes::RefuseChallengers(Connection& holder) {

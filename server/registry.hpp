@@ -20,6 +20,7 @@
 
 #include "filter.hpp"
 #include "line_aligned.hpp"
+#include "record_pool.hpp"
 
 namespace vossad {
 
@@ -34,12 +35,13 @@ struct ConnectionRef {
 };
 
 // What a query's scan reads of every player comes first, and a record made
-// with new starts a cache line, so that is one line: ten thousand players
-// are looked at per full scan. (The type itself is not over-aligned: a
-// record held inside another, as the fleet's entries do, stays as small.)
-struct Player {
-  static void* operator new(std::size_t bytes) { return AllocateLineAligned(bytes); }
-  static void operator delete(void* memory) noexcept { FreeLineAligned(memory); }
+// with new starts a cache line (a slot of a line-sized record pool), so that
+// is one line: ten thousand players are looked at per full scan. (The type
+// itself is not over-aligned: a record held inside another, as the fleet's
+// entries do, stays as small.)
+struct Player final {
+  static void* operator new(std::size_t) { return RecordPool<sizeof(Player), kCacheLine>::Take(); }
+  static void operator delete(void* memory) noexcept { RecordPool<sizeof(Player), kCacheLine>::Give(memory); }
 
   std::uint64_t serial = 0;  // registration number, set by the registry
   Description description;

@@ -52,10 +52,12 @@ class SerialOrder {
         ->item.get();
   }
 
-  // Takes the item under `serial` out (null when there is none).
-  std::unique_ptr<T> Take(std::uint64_t serial) {
+  // Takes the item under `serial` out (null when there is none, or when
+  // `only` is given and the item is another).
+  std::unique_ptr<T> Take(std::uint64_t serial, const T* only = nullptr) {
     const std::size_t i = LowerBound(serial);
     if (i >= slots_.size() || slots_[i].serial != serial || slots_[i].item == nullptr) return nullptr;
+    if (only != nullptr && slots_[i].item.get() != only) return nullptr;
     std::unique_ptr<T> item = std::move(slots_[i].item);
     ++emptySlots_;
     if (emptySlots_ > 64 && emptySlots_ * 2 > slots_.size()) Compact();

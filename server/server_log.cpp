@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -41,12 +42,14 @@ bool IsFault(DropReason reason) {
          reason != DropReason::kConnectionLost;
 }
 
-std::string AddressText(in_addr address) {
+namespace {
+
+// Writes the dotted quad at out (at most 15 bytes); returns its end.
+char* WriteAddress(in_addr address, char* out) {
   // Every registration names its player by this text; inet_ntop formats
   // through sprintf, about 1,700 instructions, and this is a few dozen.
   const std::uint32_t host = ntohl(address.s_addr);
-  char text[INET_ADDRSTRLEN];
-  char* p = text;
+  char* p = out;
   for (int shift = 24; shift >= 0; shift -= 8) {
     const unsigned octet = (host >> shift) & 0xFF;
     if (octet >= 100) *p++ = static_cast<char>('0' + octet / 100);
@@ -54,7 +57,23 @@ std::string AddressText(in_addr address) {
     *p++ = static_cast<char>('0' + octet % 10);
     if (shift > 0) *p++ = '.';
   }
-  return std::string(text, p);
+  return p;
+}
+
+}  // namespace
+
+std::string AddressText(in_addr address) {
+  char text[INET_ADDRSTRLEN];
+  return std::string(text, WriteAddress(address, text));
+}
+
+std::string AddressText(in_addr address, char separator, std::uint16_t port) {
+  // Built in place: a player's id is made at every registration.
+  char text[INET_ADDRSTRLEN + 6];
+  char* end = WriteAddress(address, text);
+  *end++ = separator;
+  end = std::to_chars(end, text + sizeof text, port).ptr;
+  return std::string(text, end);
 }
 
 std::string Printable(std::string_view text, std::size_t max) {

@@ -42,6 +42,9 @@ bool IsFault(DropReason reason);
 
 // A dotted IPv4 address.
 std::string AddressText(in_addr address);
+// The same followed by the separator and a port: "10.0.0.1:2001" (a
+// player's id), "10.0.0.1/40000" (a peer before it registered).
+std::string AddressText(in_addr address, char separator, std::uint16_t port);
 // Text from the network as it may appear in the log: one line, no control
 // characters, at most `max` characters and an ellipsis.
 std::string Printable(std::string_view text, std::size_t max = 64);
@@ -52,6 +55,8 @@ class ServerLog {
   ServerLog(const ServerLog&) = delete;
   ServerLog& operator=(const ServerLog&) = delete;
 
+  // Nothing is written: a caller may skip building a line's arguments.
+  bool quiet() const { return quiet_; }
   // One line about `source` (an address in network order; 0 for the server
   // itself) and `who` (a player id, an address/port or "-").
   void Write(std::uint32_t source, const std::string& who, const char* format, ...)

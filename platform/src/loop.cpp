@@ -77,46 +77,75 @@ EventLoop& EventLoop::Default() {
 
 WatchId EventLoop::Watch(int fd, std::uint32_t events, FdCallback callback) {
   if (epollFd_ < 0 || fd < 0 || !callback) return 0;
-  const WatchId id = nextWatch_++;
+  std::size_t slot;
+  if (!freeSlots_.empty()) {
+    slot = freeSlots_.back();
+  } else {
+    if (slotCount_ == (std::size_t{1} << kSlotBits)) return 0;
+    if (slotCount_ % kChunkSlots == 0) chunks_.push_back(std::make_unique<Entry[]>(kChunkSlots));
+    slot = slotCount_;
+  }
+  const WatchId id = (nextWatch_ << kSlotBits) | slot;
   epoll_event ev{};
   ev.events = events;
   ev.data.u64 = id;
   if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return 0;
-  watches_.emplace(id, Entry{fd, 0, false, std::move(callback)});
+  ++nextWatch_;
+  if (slot == slotCount_) {
+    ++slotCount_;
+  } else {
+    freeSlots_.pop_back();
+  }
+  Entry& entry = chunks_[slot / kChunkSlots][slot % kChunkSlots];
+  entry.id = id;
+  entry.fd = fd;
+  entry.callback = std::move(callback);
   return id;
 }
 
+void EventLoop::FreeWatch(Entry& entry) {
+  const auto slot = static_cast<std::uint32_t>(entry.id & ((WatchId{1} << kSlotBits) - 1));
+  // The callback goes last: what it holds may watch or unwatch as it is
+  // destroyed, and the slot is then free and consistent.
+  FdCallback callback = std::move(entry.callback);
+  entry.callback = nullptr;
+  entry.id = 0;
+  entry.fd = -1;
+  entry.running = 0;
+  entry.removed = false;
+  freeSlots_.push_back(slot);
+}
+
 bool EventLoop::Modify(WatchId id, std::uint32_t events) {
-  const auto it = watches_.find(id);
-  if (it == watches_.end() || it->second.removed) return false;
+  const Entry* entry = FindWatch(id);
+  if (entry == nullptr) return false;
   epoll_event ev{};
   ev.events = events;
   ev.data.u64 = id;
-  return epoll_ctl(epollFd_, EPOLL_CTL_MOD, it->second.fd, &ev) == 0;
+  return epoll_ctl(epollFd_, EPOLL_CTL_MOD, entry->fd, &ev) == 0;
 }
 
 void EventLoop::Unwatch(WatchId id) {
-  const auto it = watches_.find(id);
-  if (it == watches_.end() || it->second.removed) return;
-  epoll_ctl(epollFd_, EPOLL_CTL_DEL, it->second.fd, nullptr);
+  Entry* entry = FindWatch(id);
+  if (entry == nullptr) return;
+  epoll_ctl(epollFd_, EPOLL_CTL_DEL, entry->fd, nullptr);
   // Events already fetched for this id by a running dispatch are skipped
-  // because the id is no longer in the map, or is marked removed.
-  if (it->second.running > 0) {
-    it->second.removed = true;
+  // because its slot holds another id now, or is marked removed.
+  if (entry->running > 0) {
+    entry->removed = true;
   } else {
-    watches_.erase(it);
+    FreeWatch(*entry);
   }
 }
 
-void EventLoop::RunWatch(WatchId id, Entry& entry, std::uint32_t events) {
+void EventLoop::RunWatch(Entry& entry, std::uint32_t events) {
   struct Running {
     EventLoop& loop;
-    WatchId id;
     Entry& entry;
     ~Running() {
-      if (--entry.running == 0 && entry.removed) loop.watches_.erase(id);
+      if (--entry.running == 0 && entry.removed) loop.FreeWatch(entry);
     }
-  } running{*this, id, entry};
+  } running{*this, entry};
   ++entry.running;
   entry.callback(events);
 }
@@ -201,11 +230,11 @@ PLAT_HOT_PATH int EventLoop::Dispatch(int firstWaitMs) {
       if (id == kPendingWatch) {
         ran += RunPending();
       } else {
-        const auto it = watches_.find(id);
-        if (it == watches_.end() || it->second.removed) continue;
+        Entry* entry = FindWatch(id);
+        if (entry == nullptr) continue;
         // The callback may remove its own watch while it runs; the entry
-        // stays until the call is over (a rehash moves no node).
-        RunWatch(id, it->second, events[i].events);
+        // stays until the call is over (its chunk never moves).
+        RunWatch(*entry, events[i].events);
         ++ran;
       }
       // A nested dispatch inside that callback has already handled newer

@@ -58,6 +58,51 @@ class ReceiveBuffer {
   std::unique_ptr<ByteBuffer> own_;
 };
 
+// Output buffers whose bytes all went out, kept by their thread for the next
+// channel that has to queue output: a server answering thousands of new
+// connections would otherwise make and free one (and its block) for each.
+// Only a few small ones are kept; a channel closed after the thread's own
+// objects were destroyed (at exit) frees its buffer as before.
+class SpareOutput {
+ public:
+  static std::unique_ptr<ByteBuffer> Take(std::size_t expected) {
+    if (!t_gone) {
+      Spares& spares = t_spares;
+      if (spares.count > 0) {
+        std::unique_ptr<ByteBuffer> buffer = std::move(spares.buffers[--spares.count]);
+        buffer->EnsureWritable(expected);
+        return buffer;
+      }
+    }
+    return std::make_unique<ByteBuffer>(expected);
+  }
+
+  static void Give(std::unique_ptr<ByteBuffer> buffer) {
+    if (!buffer || t_gone || buffer->Capacity() > kMaxCapacity) return;
+    Spares& spares = t_spares;
+    if (spares.count == kMaxKept) return;
+    buffer->RetrieveAll();
+    spares.buffers[spares.count++] = std::move(buffer);
+  }
+
+ private:
+  static constexpr std::size_t kMaxKept = 8;
+  static constexpr std::size_t kMaxCapacity = 16 * 1024;
+  struct Spares {
+    std::unique_ptr<ByteBuffer> buffers[kMaxKept];
+    std::size_t count = 0;
+    ~Spares() { t_gone = true; }
+  };
+  // Trivially destructible, so still readable once t_spares is gone.
+  static thread_local bool t_gone;
+  static thread_local Spares t_spares;
+};
+
+// Initial-exec: one load from the thread pointer, where the default model of
+// a shared library calls __tls_get_addr (as for the loop's t_running).
+__attribute__((tls_model("initial-exec"))) thread_local bool SpareOutput::t_gone = false;
+__attribute__((tls_model("initial-exec"))) thread_local SpareOutput::Spares SpareOutput::t_spares;
+
 // Owns a descriptor from CloseGracefully until the peer has seen its end.
 class Lingerer {
  public:
@@ -138,7 +183,7 @@ StreamChannel::~StreamChannel() {
 }
 
 ByteBuffer& StreamChannel::Output(std::size_t expected) {
-  if (!out_) out_ = std::make_unique<ByteBuffer>(expected);
+  if (!out_) out_ = SpareOutput::Take(expected);
   return *out_;
 }
 
@@ -158,7 +203,7 @@ bool StreamChannel::Flush() {
     WantWrite(true);
     return true;
   }
-  out_.reset();
+  SpareOutput::Give(std::move(out_));
   WantWrite(false);
   return true;
 }
@@ -192,7 +237,7 @@ void StreamChannel::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   // The input buffer may be in OnReceived's hands; it goes with the channel.
-  out_.reset();
+  SpareOutput::Give(std::move(out_));
 }
 
 void StreamChannel::CloseGracefully(std::chrono::milliseconds linger) {

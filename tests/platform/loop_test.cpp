@@ -256,6 +256,34 @@ TEST_F(LoopTest, AWatchRemovedByAnEarlierCallbackOfTheSameBatchIsNotCalled) {
   close(b);
 }
 
+// A watch made in a callback may take the place of one it removed; the
+// removed one's event, fetched in the same batch, must not reach it.
+TEST_F(LoopTest, AWatchMadeInPlaceOfARemovedOneIsNotCalledForTheOldOnesEvent) {
+  int a = eventfd(1, EFD_NONBLOCK);
+  int b = eventfd(1, EFD_NONBLOCK);
+  int quiet = eventfd(0, EFD_NONBLOCK);  // never readable
+  int firstCalls = 0, newCalls = 0;
+  platform::WatchId idA = 0, idB = 0, idNew = 0;
+  const auto first = [&](platform::WatchId& other) {
+    ++firstCalls;
+    platform::UnwatchFd(other);
+    idNew = platform::WatchFd(quiet, EPOLLIN, [&](std::uint32_t) { ++newCalls; });
+    platform::UnwatchFd(idA);
+    platform::UnwatchFd(idB);
+  };
+  idA = platform::WatchFd(a, EPOLLIN, [&](std::uint32_t) { first(idB); });
+  idB = platform::WatchFd(b, EPOLLIN, [&](std::uint32_t) { first(idA); });
+  DrainLoop();
+  EXPECT_EQ(firstCalls, 1);
+  EXPECT_EQ(newCalls, 0);
+  EXPECT_NE(idNew, idA);
+  EXPECT_NE(idNew, idB);
+  platform::UnwatchFd(idNew);
+  close(a);
+  close(b);
+  close(quiet);
+}
+
 TEST_F(LoopTest, ACallbackThatRemovesItsOwnWatchKeepsItsStateUntilItReturns) {
   int fd = eventfd(1, EFD_NONBLOCK);
   platform::WatchId id = 0;

@@ -54,6 +54,11 @@ TEST(ListedAddress, AnAddressIsWrittenAsItsDottedQuad) {
       ASSERT_NE(inet_ntop(AF_INET, &address, expected, sizeof expected), nullptr);
       EXPECT_EQ(AddressText(address), expected);
     }
+  // With a port, as a player's id is written, at its longest and shortest.
+  in_addr widest{};
+  widest.s_addr = htonl(0xFFFFFFFF);
+  EXPECT_EQ(AddressText(widest, ':', 65535), "255.255.255.255:65535");
+  EXPECT_EQ(AddressText(in_addr{}, '/', 1), "0.0.0.0/1");
 }
 
 }  // namespace

@@ -17,8 +17,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <unordered_map>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/ring.hpp"
@@ -80,15 +81,32 @@ class PLAT_EXPORT EventLoop {
   friend void detail::EnqueuePosted(plat_hwnd, unsigned, uintptr_t, intptr_t);
 
   // A watch removed while its callback runs (its own or one further out,
-  // in a nested dispatch) is only marked `removed` and erased once the last
+  // in a nested dispatch) is only marked `removed` and freed once the last
   // of those calls has returned, so that no callback is destroyed under
-  // itself; nodes of the map never move.
+  // itself.
+  //
+  // Entries sit in slots of fixed chunks that never move (a callback may
+  // add watches while its own entry is in use), so a watch costs no
+  // allocation of its own; a freed slot is taken by the next watch. An id
+  // holds its slot in the low kSlotBits bits and a serial above them: no id
+  // is handed out twice, and a stale one no longer matches its slot.
   struct Entry {
-    int fd;
+    WatchId id = 0;  // 0: the slot is free
+    int fd = -1;
     std::uint32_t running = 0;
     bool removed = false;
     FdCallback callback;
   };
+  static constexpr unsigned kSlotBits = 24;
+  static constexpr std::size_t kChunkSlots = 64;
+  // The live entry with this id, or null.
+  Entry* FindWatch(WatchId id) {
+    const auto slot = static_cast<std::size_t>(id & ((WatchId{1} << kSlotBits) - 1));
+    if (slot >= slotCount_) return nullptr;
+    Entry& entry = chunks_[slot / kChunkSlots][slot % kChunkSlots];
+    return entry.id == id && !entry.removed ? &entry : nullptr;
+  }
+  void FreeWatch(Entry& entry);
   // A window message (task empty) or a RunInLoop task.
   struct Pending {
     plat_hwnd hwnd = 0;
@@ -100,7 +118,7 @@ class PLAT_EXPORT EventLoop {
 
   // Calls a watch's callback; erases the entry afterwards if the watch was
   // removed meanwhile.
-  void RunWatch(WatchId id, Entry& entry, std::uint32_t events);
+  void RunWatch(Entry& entry, std::uint32_t events);
   // True on this loop's thread inside its dispatch while the shared queue
   // is empty: a new item then goes into own_ (see there).
   bool OnOwnTurn() const;
@@ -145,7 +163,9 @@ class PLAT_EXPORT EventLoop {
   // come after.
   int epollFd_ = -1;
   std::uint64_t waitSerial_ = 0;
-  std::unordered_map<WatchId, Entry> watches_;
+  std::vector<std::unique_ptr<Entry[]>> chunks_;
+  std::size_t slotCount_ = 0;  // slots made, in use or free
+  std::vector<std::uint32_t> freeSlots_;
   // Items the loop's own callbacks queued while pending_ was empty, touched
   // by the loop thread alone and so without the lock. Everything in it was
   // queued before everything in pending_: an item goes here only while

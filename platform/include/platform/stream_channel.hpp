@@ -9,7 +9,8 @@
 // so ten thousand quiet connections cost no memory for input.
 //
 // Output the kernel does not take at once waits in an output buffer, which
-// is given back once it has gone out; write interest is asked for only
+// is given back once it has gone out (a few small ones are kept by the
+// thread for the next channel to queue output); write interest is asked for only
 // while output waits. A peer that lets more than maxBacklog bytes pile up is
 // not reading: Append and Send refuse, and the owner closes the channel.
 //

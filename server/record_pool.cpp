@@ -40,15 +40,21 @@ thread_local LineLists t_lines;
 
 std::size_t LinesFor(std::size_t bytes) { return (bytes + kCacheLine - 1) / kCacheLine; }
 
+// Whether blocks of this many lines come from the thread's lists.
+bool Pooled(std::size_t lines) {
+#ifdef VOSSAD_RECORD_POOL_OFF
+  (void)lines;
+  return false;
+#else
+  return lines > 0 && lines <= kMaxPooledLines;
+#endif
+}
+
 }  // namespace
 
 void* TakeLines(std::size_t bytes) {
   const std::size_t lines = LinesFor(bytes);
-#ifdef VOSSAD_RECORD_POOL_OFF
-  const bool pooled = false;
-#else
-  const bool pooled = lines > 0 && lines <= kMaxPooledLines;
-#endif
+  const bool pooled = Pooled(lines);
   if (!pooled) return AllocateLineAligned(bytes);
   LineLists& lists = t_lines;
   if (FreeLines* slot = lists.free[lines]) {
@@ -69,11 +75,7 @@ void* TakeLines(std::size_t bytes) {
 void GiveLines(void* memory, std::size_t bytes) noexcept {
   if (memory == nullptr) return;
   const std::size_t lines = LinesFor(bytes);
-#ifdef VOSSAD_RECORD_POOL_OFF
-  const bool pooled = false;
-#else
-  const bool pooled = lines > 0 && lines <= kMaxPooledLines;
-#endif
+  const bool pooled = Pooled(lines);
   if (!pooled) return FreeLineAligned(memory);
   auto* slot = static_cast<FreeLines*>(memory);
   LineLists& lists = t_lines;

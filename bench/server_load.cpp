@@ -555,9 +555,7 @@ int main(int argc, char** argv) {
   bool ok = true;
   // The 10,000 are registered twice with each server, the two kinds
   // alternating, and the faster of each is kept: the same server's two
-  // timings in one run differ by up to 1.5x on this machine (the first
-  // run of a size also meets the kernel's socket memory still to be
-  // allocated).
+  // timings in one run differ by 10 to 20 % on this machine.
   Registration smallRun, fullRun, floorRun, secondRun, secondFloorRun;
   bench::Latencies some, none, unscraped, scraped;
   std::size_t scrapes = 0;

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -512,6 +513,22 @@ TEST(LobbyServerProcess, SigtermStopsItCleanly) {
   auto agent = Registered(server, 2001, Description("A"));
   EXPECT_EQ(server.Stop(), 0);
   EXPECT_TRUE(agent->ClosedByServer());
+}
+
+// A descriptor table that grows while the HTTP side's threads share it
+// waits for the kernel at every doubling, inside an accept; the server
+// sizes it for all its players before starting them.
+TEST(LobbyServerProcess, ItsDescriptorTableHoldsEveryPlayerFromTheStart) {
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  Vossad server({"--max-players", "3000", "--http", "127.0.0.1:0"});
+  ASSERT_NE(server.port(), 0);
+  std::ifstream status("/proc/" + std::to_string(server.pid()) + "/status");
+  std::string line;
+  long slots = 0;
+  while (std::getline(status, line))
+    if (line.rfind("FDSize:", 0) == 0) slots = std::strtol(line.c_str() + 7, nullptr, 10);
+  EXPECT_GE(slots, static_cast<long>(std::min<rlim_t>(3000 + 64, limit.rlim_max)));
 }
 
 TEST(LobbyServerProcess, HelpNamesEveryOption) {

@@ -358,7 +358,7 @@ int CAgentSession::OwnerLineStep(std::uint32_t connectionId, const std::string& 
 
   if (memberState_ == MemberState::kMember && StartsWith(line, "ADDP")) {
     const std::string playerText = From(line, kCommandPrefix, kMaxField);
-    if (membership_->players.size() >= kMaxAnnouncedPlayers) {
+    if (membership_->MemberCount() >= kMaxAnnouncedPlayers) {
       std::string address;
       unsigned port = 0;
       if (!ParsePlayerText(playerText, address, port) ||

@@ -22,18 +22,22 @@ CPlayerObject* MembershipRecord::AddMember(const std::string& playerText) {
 }
 
 CPlayerObject* MembershipRecord::FindAnnounced(std::string_view playerId) const {
-  auto it = players.find(playerId);
-  return it == players.end() ? nullptr : it->second.get();
+  const auto it = players.find(playerId);
+  if (it == players.end()) return nullptr;
+  recent_.Remember(&*it);
+  return it->second.get();
 }
 
 bool MembershipRecord::RemoveMember(const std::string& playerId) {
   auto it = players.find(playerId);
   if (it == players.end()) return false;
+  recent_.Forget(&*it);
   players.erase(it);
   return true;
 }
 
 int MembershipRecord::RemoveAllMembers() {
+  recent_.Clear();
   players.clear();
   return 1;
 }

@@ -108,7 +108,7 @@ int PlayerTable::RemoveFailedPlayers() {
 CPlayerObject* PlayerTable::FindInMap(std::string_view playerId) const {
   const auto it = members.find(playerId);
   if (it == members.end()) return nullptr;
-  lastFound_ = &*it;
+  recent_.Remember(&*it);
   return it->second.get();
 }
 
@@ -119,18 +119,18 @@ CPlayerObject* PlayerTable::FindPlayerByConnection(std::uint32_t connectionId) c
 }
 
 void PlayerTable::Erase(Members::iterator it) {
-  if (lastFound_ == &*it) lastFound_ = nullptr;
+  recent_.Forget(&*it);
   members.erase(it);
 }
 
 int PlayerTable::RemoveAllPlayers() {
-  lastFound_ = nullptr;
+  recent_.Clear();
   members.clear();
   return 1;
 }
 
 int PlayerTable::LeaveAll() {
-  lastFound_ = nullptr;
+  recent_.Clear();
   const auto leaving = std::exchange(members, {});
   for (const auto& [id, record] : leaving) {
     // The close flag closes without sending anything; members learn from the

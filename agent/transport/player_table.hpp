@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "player_object.hpp"
+#include "recent_entries.hpp"
 
 class CAgent;
 
@@ -76,7 +77,7 @@ class PlayerTable {
   int RemoveFailedPlayers();
 
   CPlayerObject* FindPlayer(std::string_view playerId) const {
-    if (lastFound_ != nullptr && lastFound_->first == playerId) return lastFound_->second.get();
+    if (const auto* entry = recent_.Find(playerId)) return entry->second.get();
     return FindInMap(playerId);
   }
   // The first member (in map order) on that connection, or null.
@@ -123,15 +124,15 @@ class PlayerTable {
 
  private:
   // Erases a member's entry; every erasure goes through here or clears
-  // lastFound_ itself.
+  // recent_ itself.
   void Erase(Members::iterator it);
   // FindPlayer's look-up in the map, which remembers what it found.
   CPlayerObject* FindInMap(std::string_view playerId) const;
 
   Members members;
-  // The entry FindPlayer found last (null: none). An owner looks the same
-  // member up for every message in and out; the map's nodes never move.
-  mutable const Members::value_type* lastFound_ = nullptr;
+  // The entries FindPlayer found last. An owner looks a member up for every
+  // message in and out, and relaying, two members in turn.
+  mutable RecentEntries<Members> recent_;
 };
 
 }  // namespace zep

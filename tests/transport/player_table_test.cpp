@@ -227,14 +227,41 @@ TEST(MembershipRecordTest, EntersAnnouncedPlayersUnderTheirIdWithoutAConnection)
   EXPECT_EQ(record.FindMember("10.0.0.5:200"), nullptr);
 
   EXPECT_EQ(record.AddMember("ID=10.0.0.5;APP=GAME;"), nullptr);
-  EXPECT_EQ(record.players.size(), 1u);
+  EXPECT_EQ(record.MemberCount(), 1u);
 
   ASSERT_NE(record.AddMember("ID=10.0.0.6:2003;"), nullptr);
   EXPECT_TRUE(record.RemoveMember("10.0.0.5:2003"));
   EXPECT_FALSE(record.RemoveMember("10.0.0.5:2003"));
-  EXPECT_EQ(record.players.size(), 1u);
+  EXPECT_EQ(record.MemberCount(), 1u);
   EXPECT_EQ(record.RemoveAllMembers(), 1);
-  EXPECT_THAT(record.players, IsEmpty());
+  EXPECT_EQ(record.MemberCount(), 0u);
+}
+
+// Lookups are remembered: ids that differ only before their last character,
+// one found after the other, a removal, a replacement and a clear must never
+// return a wrong record or one already freed.
+TEST(MembershipRecordTest, RemembersLookupsButNeverAnEntryGoneSince) {
+  MembershipRecord record;
+  CPlayerObject* a = record.AddMember("ID=10.0.0.5:2003;");
+  CPlayerObject* b = record.AddMember("ID=10.0.0.6:2003;");
+  CPlayerObject* c = record.AddMember("ID=10.0.0.7:2003;");
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(record.FindMember("10.0.0.5:2003"), a);
+    EXPECT_EQ(record.FindMember("10.0.0.6:2003"), b);
+    EXPECT_EQ(record.FindMember("10.0.0.7:2003"), c);
+    EXPECT_EQ(record.FindMember("10.0.0.8:2003"), nullptr);
+    EXPECT_EQ(record.FindMember("10.0.0.5:200"), nullptr);
+  }
+  EXPECT_EQ(record.FindMember("10.0.0.6:2003"), b);
+  ASSERT_TRUE(record.RemoveMember("10.0.0.7:2003"));
+  EXPECT_EQ(record.FindMember("10.0.0.7:2003"), nullptr);
+  EXPECT_EQ(record.FindMember("10.0.0.6:2003"), b);
+
+  CPlayerObject* again = record.AddMember("ID=10.0.0.6:2003;ANEW");
+  EXPECT_EQ(record.FindMember("10.0.0.6:2003"), again) << "the replacing record, not the replaced";
+  record.RemoveAllMembers();
+  EXPECT_EQ(record.FindMember("10.0.0.6:2003"), nullptr);
+  EXPECT_EQ(record.FindMember("10.0.0.5:2003"), nullptr);
 }
 
 // ---- pending requests ---------------------------------------------------
@@ -411,6 +438,28 @@ TEST_F(PlayerTableTest, RemovingTheOnlyMemberSendsNothingAndLeavesItsConnectionO
   EXPECT_EQ(table.PlayerCount(), 0u);
   EXPECT_FALSE(table.RemovePlayer(a.id));
   EXPECT_THAT(Heard(a, toA), IsEmpty());  // the marker still gets through
+}
+
+TEST_F(PlayerTableTest, MembersFoundInTurnStayFoundUntilTheyLeave) {
+  Player a("a"), b("b"), c("c");
+  Admit(a);
+  Admit(b);
+  Admit(c);
+  CPlayerObject* recordA = table.FindPlayer(a.id);
+  CPlayerObject* recordB = table.FindPlayer(b.id);
+  ASSERT_NE(recordA, nullptr);
+  ASSERT_NE(recordB, nullptr);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(table.FindPlayer(a.id), recordA);
+    EXPECT_EQ(table.FindPlayer(b.id), recordB);
+  }
+  ASSERT_TRUE(table.RemovePlayer(a.id));
+  EXPECT_EQ(table.FindPlayer(a.id), nullptr);
+  EXPECT_EQ(table.FindPlayer(b.id), recordB);
+  EXPECT_NE(table.FindPlayer(c.id), nullptr);
+  table.LeaveAll();
+  EXPECT_EQ(table.FindPlayer(b.id), nullptr);
+  EXPECT_EQ(table.FindPlayer(c.id), nullptr);
 }
 
 TEST_F(PlayerTableTest, LeavingClosesEveryMemberConnectionSilentlyAndRefusesThePending) {

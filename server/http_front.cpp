@@ -181,7 +181,8 @@ bool HttpFront::Start(const std::string& address, std::string* error) {
     exposer_ = std::make_unique<prometheus::Exposer>(
         std::vector<std::string>{"listening_ports", address, "num_threads", std::to_string(kThreads),
                                  "request_timeout_ms", std::to_string(kRequestTimeoutMs), "max_request_size",
-                                 std::to_string(kMaxRequestBytes), "enable_keep_alive", "no"},
+                                 std::to_string(kMaxRequestBytes), "listen_backlog",
+                                 std::to_string(kListenBacklog), "enable_keep_alive", "no"},
         &callbacks);
     exposer_->RegisterCollectable(collectable_);
     const std::vector<int> ports = exposer_->GetListeningPorts();

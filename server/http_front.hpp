@@ -6,7 +6,8 @@
 // a published copy) and call the hooks of Status, which must be safe to call
 // from any thread. The web server bounds what a client may do (a request's
 // size and the time it may take to arrive, a few worker threads, a queue of
-// accepted connections); other paths get its own 404.
+// accepted connections, the rest waiting in the kernel's backlog); other
+// paths get its own 404.
 #pragma once
 
 #include <chrono>
@@ -43,6 +44,13 @@ class HttpFront {
   static constexpr int kThreads = 4;
   static constexpr int kRequestTimeoutMs = 5000;
   static constexpr int kMaxRequestBytes = 8192;
+  // Connections the kernel completes and holds for the workers; it costs
+  // no descriptors, and the kernel caps it at net.core.somaxconn. A burst
+  // beyond it has its handshakes dropped: those connections then reach a
+  // worker late, without their request or their close, and hold it for
+  // the whole request time, while new clients' connects back off (1 s,
+  // 3 s, 7 s, ...). So it is sized for a flood, not for the few workers.
+  static constexpr int kListenBacklog = 4096;
 
   HttpFront(std::shared_ptr<const LobbyMetrics> metrics, HttpStatus status);
   ~HttpFront();

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -28,9 +29,12 @@ namespace {
 using namespace testsupport;
 
 // A socket to 127.0.0.1:port; non-blocking when asked, so that a connection
-// the server has not accepted yet costs no wait.
+// the server has not accepted yet costs no wait. A blocking connect gives up
+// after kPatience, not after the kernel's retries of a dropped handshake.
 int Connect(int port, bool nonBlocking = false) {
   const int fd = socket(AF_INET, SOCK_STREAM | (nonBlocking ? SOCK_NONBLOCK : 0) | SOCK_CLOEXEC, 0);
+  const timeval bound{std::chrono::seconds(kPatience).count(), 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<std::uint16_t>(port));

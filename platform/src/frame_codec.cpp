@@ -79,7 +79,7 @@ PLAT_HOT_PATH FrameProbe ProbeFrame(std::string_view bytes, bool withMarker, std
       have == kFrameSignature.size()
           ? std::memcmp(p, kFrameSignature.data(), kFrameSignature.size()) == 0
           : std::memcmp(p, kFrameSignature.data(), have) == 0;
-  if (!signatureSoFar) {
+  if (!signatureSoFar) [[unlikely]] {
     std::size_t i = 0;
     while (ByteAt(p, i) == kFrameSignature[i]) ++i;
     probe.status = FrameStatus::kBadSignature;
@@ -96,7 +96,7 @@ PLAT_HOT_PATH FrameProbe ProbeFrame(std::string_view bytes, bool withMarker, std
   std::uint32_t length = 0;
   bool wide = false;
   std::size_t prefix;
-  if (n > pos && ByteAt(p, pos) != kEscape) {
+  if (n > pos && ByteAt(p, pos) != kEscape) [[likely]] {
     // The one-byte prefix of every short line, without the call.
     length = ByteAt(p, pos);
     prefix = 1;
@@ -153,26 +153,20 @@ bool AppendFrame(ByteBuffer& out, std::string_view text, bool withMarker,
 PLAT_HOT_PATH FrameStatus TakeFrame(ByteBuffer& in, bool withMarker, std::string& text,
                       std::uint8_t& marker, std::size_t maxText) {
   const FrameProbe probe = ProbeFrame(in.Readable(), withMarker, maxText);
-  switch (probe.status) {
-    case FrameStatus::kOk: {
-      const char* body = in.Peek() + probe.headerSize;
-      // Assign before consuming: if it throws, the frame is still there.
-      if (probe.wide) {
-        ConvertWideText(body, probe.textBytes / 2, text);
-      } else {
-        text.assign(body, probe.textBytes);
-      }
-      marker = probe.marker;
-      in.Retrieve(probe.FrameSize());
-      break;
+  if (probe.status == FrameStatus::kOk) [[likely]] {
+    const char* body = in.Peek() + probe.headerSize;
+    // Assign before consuming: if it throws, the frame is still there.
+    if (probe.wide) [[unlikely]] {
+      ConvertWideText(body, probe.textBytes / 2, text);
+    } else {
+      text.assign(body, probe.textBytes);
     }
-    case FrameStatus::kBadSignature:
-      in.Retrieve(probe.badBytes);
-      break;
-    case FrameStatus::kNeedMore:
-    case FrameStatus::kTooLong:
-      break;
+    marker = probe.marker;
+    in.Retrieve(probe.FrameSize());
+  } else if (probe.status == FrameStatus::kBadSignature) {
+    in.Retrieve(probe.badBytes);
   }
+  // kNeedMore and kTooLong leave the buffer as it is.
   return probe.status;
 }
 

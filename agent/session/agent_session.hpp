@@ -53,7 +53,8 @@ class CAgentSession : public CAgent {
     if (!playerId || !text || !moreInfo) return ZEP_RET_INVALIDSTRING;
     if (!type) return ZEP_RET_INVALIDPOINTER;
     if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
-    return queue_->PopInto(playerId, type, text, moreInfo) ? ZEP_RET_OK : ZEP_RET_NOMSG;
+    if (queue_->IsEmpty()) return ZEP_RET_NOMSG;
+    return queue_->TakeFront(playerId, type, text, moreInfo);
   }
   int GetServerStatus(int* status);
   int GetSubGroupStatus(int* status);

@@ -47,7 +47,7 @@ PLAT_HOT_PATH bool CMessageQueue::Push(const QueuedText& playerId, int type, con
   return wasEmpty;
 }
 
-PLAT_HOT_PATH bool CMessageQueue::PopFrontInto(char* playerId, int* type, char* text, char* moreInfo) {
+PLAT_HOT_PATH int CMessageQueue::TakeFront(char* playerId, int* type, char* text, char* moreInfo) noexcept {
   const CQueuedMessage& m = records_.front();
   // Each field with its NUL.
   std::memcpy(playerId, m.bytes, std::size_t{m.playerIdSize} + 1);
@@ -56,7 +56,7 @@ PLAT_HOT_PATH bool CMessageQueue::PopFrontInto(char* playerId, int* type, char* 
   std::memcpy(moreInfo, m.MoreInfoStart(), std::size_t{m.moreInfoSize} + 1);
   records_.pop_front();
   records_.ShrinkIfEmpty(kKeptSlots);
-  return true;
+  return ZEP_RET_OK;
 }
 
 bool CMessageQueue::ReplaceUnreadText(int type, std::string_view text, std::string_view moreInfo,

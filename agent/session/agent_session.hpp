@@ -70,6 +70,9 @@ class CAgentSession : public CAgent {
   // messages the client has not read (CMessageQueue::kMaxPeerMessages).
   bool QueuePeerMessage(const QueuedText& playerId, int type, const QueuedText& text,
                         const QueuedText& moreInfo);
+  // The same without more-info (a user's message), its fields passed in
+  // registers.
+  bool QueuePeerMessage(std::string_view playerId, int type, std::string_view text);
 
   // --- lobby server (server_protocol.cpp) ---
   int JoinServer(const char* address, int port);

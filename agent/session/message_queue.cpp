@@ -10,11 +10,39 @@ namespace {
 
 constexpr std::string_view kNoValue = "  ";
 
+// memcpy for the short fields of most messages (an id, a blank more-info),
+// without the call: two moves that may overlap. Longer ones are copied by
+// memcpy.
+inline void CopyBytes(char* out, const char* in, std::size_t n) {
+  if (n <= 16) {
+    if (n >= 8) {
+      std::uint64_t a, b;
+      std::memcpy(&a, in, 8);
+      std::memcpy(&b, in + n - 8, 8);
+      std::memcpy(out, &a, 8);
+      std::memcpy(out + n - 8, &b, 8);
+    } else if (n >= 4) {
+      std::uint32_t a, b;
+      std::memcpy(&a, in, 4);
+      std::memcpy(&b, in + n - 4, 4);
+      std::memcpy(out, &a, 4);
+      std::memcpy(out + n - 4, &b, 4);
+    } else if (n != 0) {
+      // 1 to 3 bytes: the first, the middle and the last.
+      out[0] = in[0];
+      out[n / 2] = in[n / 2];
+      out[n - 1] = in[n - 1];
+    }
+    return;
+  }
+  std::memcpy(out, in, n);
+}
+
 // Copies `value`, cut to `size` - 1 characters, with its NUL to `out`;
 // returns the characters copied.
-std::uint16_t PutField(char* out, std::string_view value, std::size_t size) {
+inline std::uint16_t PutField(char* out, std::string_view value, std::size_t size) {
   const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;
-  if (n != 0) std::memcpy(out, value.data(), n);  // an empty view may hold a null pointer
+  CopyBytes(out, value.data(), n);  // (an empty view may hold a null pointer: nothing is read then)
   out[n] = '\0';
   return static_cast<std::uint16_t>(n);
 }
@@ -28,6 +56,29 @@ void CQueuedMessage::Assign(std::string_view id, int messageType, std::string_vi
   char* w = bytes + playerIdSize + 1;
   textSize = PutField(w, messageText, kTextSize);
   moreInfoSize = PutField(w + textSize + 1, more, kTextSize);
+}
+
+PLAT_HOT_PATH void CQueuedMessage::Assign(std::string_view id, int messageType, std::string_view messageText) {
+  type = messageType;
+  const std::size_t idSize = id.size();
+  const std::size_t size = messageText.size();
+  // A user line's id and message usually lie one blank apart, as they lie
+  // here one NUL apart: both are then copied at once.
+  if (reinterpret_cast<std::uintptr_t>(messageText.data()) ==
+          reinterpret_cast<std::uintptr_t>(id.data()) + idSize + 1 &&
+      idSize < kPlayerIdSize && size < kTextSize) {
+    std::memcpy(bytes, id.data(), idSize + 1 + size);
+    bytes[idSize] = '\0';
+    bytes[idSize + 1 + size] = '\0';
+    playerIdSize = static_cast<std::uint16_t>(idSize);
+    textSize = static_cast<std::uint16_t>(size);
+  } else {
+    playerIdSize = PutField(bytes, id, kPlayerIdSize);
+    textSize = PutField(bytes + playerIdSize + 1, messageText, kTextSize);
+  }
+  char* more = bytes + playerIdSize + 1 + textSize + 1;
+  std::memcpy(more, kNoValue.data(), kNoValue.size() + 1);
+  moreInfoSize = static_cast<std::uint16_t>(kNoValue.size());
 }
 
 void CQueuedMessage::ReplaceText(std::string_view newText) {
@@ -47,13 +98,19 @@ PLAT_HOT_PATH bool CMessageQueue::Push(const QueuedText& playerId, int type, con
   return wasEmpty;
 }
 
+PLAT_HOT_PATH bool CMessageQueue::Push(std::string_view playerId, int type, std::string_view text) {
+  const bool wasEmpty = records_.empty();
+  records_.PushSlot().Assign(playerId, type, text);
+  return wasEmpty;
+}
+
 PLAT_HOT_PATH int CMessageQueue::TakeFront(char* playerId, int* type, char* text, char* moreInfo) noexcept {
   const CQueuedMessage& m = records_.front();
   // Each field with its NUL.
-  std::memcpy(playerId, m.bytes, std::size_t{m.playerIdSize} + 1);
+  CopyBytes(playerId, m.bytes, std::size_t{m.playerIdSize} + 1);
   *type = m.type;
-  std::memcpy(text, m.TextStart(), std::size_t{m.textSize} + 1);
-  std::memcpy(moreInfo, m.MoreInfoStart(), std::size_t{m.moreInfoSize} + 1);
+  CopyBytes(text, m.TextStart(), std::size_t{m.textSize} + 1);
+  CopyBytes(moreInfo, m.MoreInfoStart(), std::size_t{m.moreInfoSize} + 1);
   records_.pop_front();
   records_.ShrinkIfEmpty(kKeptSlots);
   return ZEP_RET_OK;

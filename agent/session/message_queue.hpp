@@ -51,6 +51,8 @@ struct CQueuedMessage {
 
   // Every field, each cut to its size.
   void Assign(std::string_view playerId, int type, std::string_view text, std::string_view moreInfo);
+  // The same with no value for the more-info.
+  void Assign(std::string_view playerId, int type, std::string_view text);
   // A new text (cut to size) with the same more-info behind it.
   void ReplaceText(std::string_view newText);
 };
@@ -70,6 +72,9 @@ class CMessageQueue {
   // empty before.
   bool Push(const QueuedText& playerId, int type, const QueuedText& text,
             const QueuedText& moreInfo);
+  // The same for a message with no more-info (a user's message), its fields
+  // passed in registers.
+  bool Push(std::string_view playerId, int type, std::string_view text);
   // Copies the oldest message into the caller's buffers (of the sizes
   // above) and drops it; false when the queue is empty.
   // (The empty queue's answer, which ends every read of the client, is

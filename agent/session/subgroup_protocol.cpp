@@ -465,7 +465,7 @@ PLAT_HOT_PATH int CAgentSession::UserMessageStep(std::uint32_t connectionId, con
 
     // Addressed to us (by our end of this connection) from a member.
     if (parsed.id == self && players_->FindPlayer(sender) != nullptr) {
-      QueuePeerMessage(std::string_view(sender), ZEP_MT_USERMSG, parsed.message, std::nullopt);
+      QueuePeerMessage(sender, ZEP_MT_USERMSG, parsed.message);
       return 1;
     }
     // Otherwise relay it to the member it names, signed with the sender's id.
@@ -487,7 +487,7 @@ PLAT_HOT_PATH int CAgentSession::UserMessageStep(std::uint32_t connectionId, con
   if (StartsWith(line, "OWNS")) {
     // Only players of this subgroup (and its owner) may speak here.
     if (membership_->FindMember(parsed.id) != nullptr || parsed.id == membership_->owner.playerId)
-      QueuePeerMessage(parsed.id, ZEP_MT_USERMSG, parsed.message, std::nullopt);
+      QueuePeerMessage(parsed.id, ZEP_MT_USERMSG, parsed.message);
   } else if (StartsWith(line, "DLVF")) {
     QueuePeerMessage(parsed.id, ZEP_MT_NODELIVERY, parsed.message, std::string_view("MSGFAIL"));
   }

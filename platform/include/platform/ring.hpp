@@ -20,6 +20,8 @@ class Ring {
  public:
   bool empty() const { return size_ == 0; }
   std::size_t size() const { return size_; }
+  // Every slot in use: the next PushSlot grows the ring.
+  bool full() const { return size_ == slotCount_; }
 
   // The slot after the last item, made part of the ring: assign every field
   // of it (it holds whatever its last item left there).

@@ -4,39 +4,12 @@
 #include <cstring>
 
 #include "platform/hot_path.hpp"
+#include "short_bytes.hpp"
 
 namespace zep {
 namespace {
 
 constexpr std::string_view kNoValue = "  ";
-
-// memcpy for the short fields of most messages (an id, a blank more-info),
-// without the call: two moves that may overlap. Longer ones are copied by
-// memcpy.
-inline void CopyBytes(char* out, const char* in, std::size_t n) {
-  if (n <= 16) {
-    if (n >= 8) {
-      std::uint64_t a, b;
-      std::memcpy(&a, in, 8);
-      std::memcpy(&b, in + n - 8, 8);
-      std::memcpy(out, &a, 8);
-      std::memcpy(out + n - 8, &b, 8);
-    } else if (n >= 4) {
-      std::uint32_t a, b;
-      std::memcpy(&a, in, 4);
-      std::memcpy(&b, in + n - 4, 4);
-      std::memcpy(out, &a, 4);
-      std::memcpy(out + n - 4, &b, 4);
-    } else if (n != 0) {
-      // 1 to 3 bytes: the first, the middle and the last.
-      out[0] = in[0];
-      out[n / 2] = in[n / 2];
-      out[n - 1] = in[n - 1];
-    }
-    return;
-  }
-  std::memcpy(out, in, n);
-}
 
 // Copies `value`, cut to `size` - 1 characters, with its NUL to `out`;
 // returns the characters copied.

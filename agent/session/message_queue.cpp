@@ -79,11 +79,16 @@ PLAT_HOT_PATH bool CMessageQueue::Push(std::string_view playerId, int type, std:
 
 PLAT_HOT_PATH int CMessageQueue::TakeFront(char* playerId, int* type, char* text, char* moreInfo) noexcept {
   const CQueuedMessage& m = records_.front();
-  // Each field with its NUL.
-  CopyBytes(playerId, m.bytes, std::size_t{m.playerIdSize} + 1);
+  // Each field with its NUL. The sizes are read first: the caller's
+  // buffers could alias anything for all the compiler knows, which would
+  // have it read them again after every copy.
+  const std::size_t idSize = std::size_t{m.playerIdSize} + 1;
+  const std::size_t textSize = std::size_t{m.textSize} + 1;
+  const std::size_t moreInfoSize = std::size_t{m.moreInfoSize} + 1;
   *type = m.type;
-  CopyBytes(text, m.TextStart(), std::size_t{m.textSize} + 1);
-  CopyBytes(moreInfo, m.MoreInfoStart(), std::size_t{m.moreInfoSize} + 1);
+  CopyBytes(playerId, m.bytes, idSize);
+  CopyBytes(moreInfo, m.bytes + idSize + textSize, moreInfoSize);
+  CopyBytes(text, m.bytes + idSize, textSize);
   records_.pop_front();
   records_.ShrinkIfEmpty(kKeptSlots);
   return ZEP_RET_OK;

@@ -30,8 +30,9 @@ class Ring {
       Grow();
     return At(size_++);
   }
-  // The oldest item; the ring must not be empty.
-  T& front() { return At(0); }
+  // The oldest item; the ring must not be empty. (head_ is always below
+  // the slot count: no division.)
+  T& front() { return slots_[head_]; }
   // Drops the oldest item, leaving its slot as it is for reuse. A ring
   // that empties starts again at its first slot: a queue that is read as
   // fast as it is filled keeps using the same slot, whose memory is then

@@ -28,7 +28,8 @@ class Ring {
   T& PushSlot() {
     if (size_ == slotCount_) [[unlikely]]
       Grow();
-    return At(size_++);
+    // An empty ring starts at its first slot (pop_front): no division.
+    return size_ == 0 ? slots_[size_++] : At(size_++);
   }
   // The oldest item; the ring must not be empty. (head_ is always below
   // the slot count: no division.)

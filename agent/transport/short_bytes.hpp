@@ -14,21 +14,40 @@
 
 namespace zep {
 
+namespace short_bytes_detail {
+
+template <typename Piece>
+inline Piece Load(const char* p) {
+  Piece v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// The first and the last sizeof(Piece) of n bytes, n >= sizeof(Piece).
+template <typename Piece>
+inline void CopyEnds(char* out, const char* in, std::size_t n) {
+  const Piece first = Load<Piece>(in);
+  const Piece last = Load<Piece>(in + n - sizeof(Piece));
+  std::memcpy(out, &first, sizeof first);
+  std::memcpy(out + n - sizeof(Piece), &last, sizeof last);
+}
+
+template <typename Piece>
+inline bool SameEnds(const char* a, const char* b, std::size_t n) {
+  const std::size_t back = n - sizeof(Piece);
+  return ((Load<Piece>(a) ^ Load<Piece>(b)) | (Load<Piece>(a + back) ^ Load<Piece>(b + back))) == 0;
+}
+
+}  // namespace short_bytes_detail
+
 inline void CopyBytes(char* out, const char* in, std::size_t n) {
+  using namespace short_bytes_detail;
   if (n > 16) {
     std::memcpy(out, in, n);
   } else if (n >= 8) {
-    std::uint64_t a, b;
-    std::memcpy(&a, in, 8);
-    std::memcpy(&b, in + n - 8, 8);
-    std::memcpy(out, &a, 8);
-    std::memcpy(out + n - 8, &b, 8);
+    CopyEnds<std::uint64_t>(out, in, n);
   } else if (n >= 4) {
-    std::uint32_t a, b;
-    std::memcpy(&a, in, 4);
-    std::memcpy(&b, in + n - 4, 4);
-    std::memcpy(out, &a, 4);
-    std::memcpy(out + n - 4, &b, 4);
+    CopyEnds<std::uint32_t>(out, in, n);
   } else if (n != 0) {
     // 1 to 3 bytes: the first, the middle and the last.
     out[0] = in[0];
@@ -38,23 +57,10 @@ inline void CopyBytes(char* out, const char* in, std::size_t n) {
 }
 
 inline bool SameBytes(const char* a, const char* b, std::size_t n) {
+  using namespace short_bytes_detail;
   if (n > 16) return std::memcmp(a, b, n) == 0;
-  if (n >= 8) {
-    std::uint64_t a0, a1, b0, b1;
-    std::memcpy(&a0, a, 8);
-    std::memcpy(&b0, b, 8);
-    std::memcpy(&a1, a + n - 8, 8);
-    std::memcpy(&b1, b + n - 8, 8);
-    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-  }
-  if (n >= 4) {
-    std::uint32_t a0, a1, b0, b1;
-    std::memcpy(&a0, a, 4);
-    std::memcpy(&b0, b, 4);
-    std::memcpy(&a1, a + n - 4, 4);
-    std::memcpy(&b1, b + n - 4, 4);
-    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-  }
+  if (n >= 8) return SameEnds<std::uint64_t>(a, b, n);
+  if (n >= 4) return SameEnds<std::uint32_t>(a, b, n);
   for (std::size_t i = 0; i < n; ++i)
     if (a[i] != b[i]) return false;
   return true;

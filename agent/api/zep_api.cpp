@@ -1,6 +1,5 @@
 // The seventeen exported functions: the handle check, then the session's
 // own operation. No exception leaves this file.
-#include <atomic>
 #include <cstdio>
 #include <new>
 
@@ -12,27 +11,20 @@ namespace zep {
 
 namespace {
 
-// The table once made, for the calls of every message, which then need
-// neither the guard of a function's static nor the code that makes it
-// (which made every API call save and restore six registers).
-constinit std::atomic<SessionTable*> g_table{nullptr};
-
-[[gnu::noinline, gnu::cold]] SessionTable& MakeTable() {
-  // Never destroyed: sessions left open at exit are not torn down then.
-  static SessionTable* table = [] {
-    auto* made = new SessionTable();
-    g_table.store(made, std::memory_order_release);
-    return made;
-  }();
-  return *table;
-}
+// The table is there before any code runs (it is made at compile time, so
+// a static object's constructor in another module may already open a
+// session) and is never destroyed: sessions left open at exit are not torn
+// down then. The calls of every message find it without a check or a call.
+union TableHolder {
+  constexpr TableHolder() : table() {}
+  ~TableHolder() {}
+  SessionTable table;
+};
+constinit TableHolder g_table;
 
 }  // namespace
 
-SessionTable& SessionTable::Instance() {
-  SessionTable* table = g_table.load(std::memory_order_acquire);
-  return table != nullptr ? *table : MakeTable();
-}
+SessionTable& SessionTable::Instance() { return g_table.table; }
 
 CAgentSession* SessionTable::Find(int handle) const {
   if (handle < 0 || handle >= kSlots) return nullptr;

@@ -81,6 +81,12 @@ PLAT_HOT_PATH bool CAgentSession::QueuePeerMessage(const QueuedText& playerId, i
   return true;
 }
 
+PLAT_HOT_PATH bool CAgentSession::QueuePeerMessage(std::string_view playerId, int type, std::string_view text) {
+  if (!queue_ || !queue_->HasRoomForPeerMessage()) return false;
+  if (queue_->Push(playerId, type, text)) plat_post_message(window_, message_, 0, 0);
+  return true;
+}
+
 int CAgentSession::GetServerStatus(int* status) {
   if (!open_) return ZEP_RET_NOTOPENSESSION;
   if (!status) return ZEP_RET_INVALIDPOINTER;

@@ -53,7 +53,8 @@ class CAgentSession : public CAgent {
     if (!playerId || !text || !moreInfo) return ZEP_RET_INVALIDSTRING;
     if (!type) return ZEP_RET_INVALIDPOINTER;
     if (!IsUsable()) return ZEP_RET_AGENTPROBLEM;
-    return queue_->PopInto(playerId, type, text, moreInfo) ? ZEP_RET_OK : ZEP_RET_NOMSG;
+    if (queue_->IsEmpty()) return ZEP_RET_NOMSG;
+    return queue_->TakeFront(playerId, type, text, moreInfo);
   }
   int GetServerStatus(int* status);
   int GetSubGroupStatus(int* status);
@@ -69,6 +70,9 @@ class CAgentSession : public CAgent {
   // messages the client has not read (CMessageQueue::kMaxPeerMessages).
   bool QueuePeerMessage(const QueuedText& playerId, int type, const QueuedText& text,
                         const QueuedText& moreInfo);
+  // The same without more-info (a user's message), its fields passed in
+  // registers.
+  bool QueuePeerMessage(std::string_view playerId, int type, std::string_view text);
 
   // --- lobby server (server_protocol.cpp) ---
   int JoinServer(const char* address, int port);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/hot_path.hpp"
+#include "short_bytes.hpp"
 
 namespace zep {
 namespace {
@@ -12,9 +13,9 @@ constexpr std::string_view kNoValue = "  ";
 
 // Copies `value`, cut to `size` - 1 characters, with its NUL to `out`;
 // returns the characters copied.
-std::uint16_t PutField(char* out, std::string_view value, std::size_t size) {
+inline std::uint16_t PutField(char* out, std::string_view value, std::size_t size) {
   const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;
-  if (n != 0) std::memcpy(out, value.data(), n);  // an empty view may hold a null pointer
+  CopyBytes(out, value.data(), n);  // (an empty view may hold a null pointer: nothing is read then)
   out[n] = '\0';
   return static_cast<std::uint16_t>(n);
 }
@@ -28,6 +29,29 @@ void CQueuedMessage::Assign(std::string_view id, int messageType, std::string_vi
   char* w = bytes + playerIdSize + 1;
   textSize = PutField(w, messageText, kTextSize);
   moreInfoSize = PutField(w + textSize + 1, more, kTextSize);
+}
+
+PLAT_HOT_PATH void CQueuedMessage::Assign(std::string_view id, int messageType, std::string_view messageText) {
+  type = messageType;
+  const std::size_t idSize = id.size();
+  const std::size_t size = messageText.size();
+  // A user line's id and message usually lie one blank apart, as they lie
+  // here one NUL apart: both are then copied at once.
+  if (reinterpret_cast<std::uintptr_t>(messageText.data()) ==
+          reinterpret_cast<std::uintptr_t>(id.data()) + idSize + 1 &&
+      idSize < kPlayerIdSize && size < kTextSize) {
+    std::memcpy(bytes, id.data(), idSize + 1 + size);
+    bytes[idSize] = '\0';
+    bytes[idSize + 1 + size] = '\0';
+    playerIdSize = static_cast<std::uint16_t>(idSize);
+    textSize = static_cast<std::uint16_t>(size);
+  } else {
+    playerIdSize = PutField(bytes, id, kPlayerIdSize);
+    textSize = PutField(bytes + playerIdSize + 1, messageText, kTextSize);
+  }
+  char* more = bytes + playerIdSize + 1 + textSize + 1;
+  std::memcpy(more, kNoValue.data(), kNoValue.size() + 1);
+  moreInfoSize = static_cast<std::uint16_t>(kNoValue.size());
 }
 
 void CQueuedMessage::ReplaceText(std::string_view newText) {
@@ -47,16 +71,27 @@ PLAT_HOT_PATH bool CMessageQueue::Push(const QueuedText& playerId, int type, con
   return wasEmpty;
 }
 
-PLAT_HOT_PATH bool CMessageQueue::PopFrontInto(char* playerId, int* type, char* text, char* moreInfo) {
+PLAT_HOT_PATH bool CMessageQueue::Push(std::string_view playerId, int type, std::string_view text) {
+  const bool wasEmpty = records_.empty();
+  records_.PushSlot().Assign(playerId, type, text);
+  return wasEmpty;
+}
+
+PLAT_HOT_PATH int CMessageQueue::TakeFront(char* playerId, int* type, char* text, char* moreInfo) noexcept {
   const CQueuedMessage& m = records_.front();
-  // Each field with its NUL.
-  std::memcpy(playerId, m.bytes, std::size_t{m.playerIdSize} + 1);
+  // Each field with its NUL. The sizes are read first: the caller's
+  // buffers could alias anything for all the compiler knows, which would
+  // have it read them again after every copy.
+  const std::size_t idSize = std::size_t{m.playerIdSize} + 1;
+  const std::size_t textSize = std::size_t{m.textSize} + 1;
+  const std::size_t moreInfoSize = std::size_t{m.moreInfoSize} + 1;
   *type = m.type;
-  std::memcpy(text, m.TextStart(), std::size_t{m.textSize} + 1);
-  std::memcpy(moreInfo, m.MoreInfoStart(), std::size_t{m.moreInfoSize} + 1);
+  CopyBytes(playerId, m.bytes, idSize);
+  CopyBytes(moreInfo, m.bytes + idSize + textSize, moreInfoSize);
+  CopyBytes(text, m.bytes + idSize, textSize);
   records_.pop_front();
   records_.ShrinkIfEmpty(kKeptSlots);
-  return true;
+  return ZEP_RET_OK;
 }
 
 bool CMessageQueue::ReplaceUnreadText(int type, std::string_view text, std::string_view moreInfo,

@@ -51,6 +51,8 @@ struct CQueuedMessage {
 
   // Every field, each cut to its size.
   void Assign(std::string_view playerId, int type, std::string_view text, std::string_view moreInfo);
+  // The same with no value for the more-info.
+  void Assign(std::string_view playerId, int type, std::string_view text);
   // A new text (cut to size) with the same more-info behind it.
   void ReplaceText(std::string_view newText);
 };
@@ -70,13 +72,19 @@ class CMessageQueue {
   // empty before.
   bool Push(const QueuedText& playerId, int type, const QueuedText& text,
             const QueuedText& moreInfo);
+  // The same for a message with no more-info (a user's message), its fields
+  // passed in registers.
+  bool Push(std::string_view playerId, int type, std::string_view text);
   // Copies the oldest message into the caller's buffers (of the sizes
   // above) and drops it; false when the queue is empty.
   // (The empty queue's answer, which ends every read of the client, is
   // given inline.)
   bool PopInto(char* playerId, int* type, char* text, char* moreInfo) {
-    return !records_.empty() && PopFrontInto(playerId, type, text, moreInfo);
+    return !records_.empty() && TakeFront(playerId, type, text, moreInfo) == ZEP_RET_OK;
   }
+  // The same for a queue known not to be empty; always ZEP_RET_OK, so that
+  // the client's read can end with this call (a jump, no registers saved).
+  int TakeFront(char* playerId, int* type, char* text, char* moreInfo) noexcept;
   // Gives the oldest unread message of `type` with this text and moreInfo a
   // new text (cut to size) where it stands in the queue. False when no such
   // message waits: the client has read it already.
@@ -89,8 +97,6 @@ class CMessageQueue {
   void Clear();
 
  private:
-  bool PopFrontInto(char* playerId, int* type, char* text, char* moreInfo);
-
   // Slots an empty queue keeps.
   static constexpr std::size_t kKeptSlots = 8;
 

@@ -22,6 +22,7 @@
 #include "peer_limits.hpp"
 #include "platform/hot_path.hpp"
 #include "player_id.hpp"
+#include "short_bytes.hpp"
 
 namespace zep {
 
@@ -430,7 +431,7 @@ PLAT_HOT_PATH int CAgentSession::SendMsgToUser(const char* playerId, const char*
   }
 
   if (memberState_ == MemberState::kMember) {
-    if (membership_->FindMember(target) == nullptr && target != membership_->owner.playerId)
+    if (membership_->FindMember(target) == nullptr && !SameText(target, membership_->owner.playerId))
       return ZEP_RET_INVALIDPLAYERID;
     if (!SendUserLine(membership_->owner.connectionId, "PLRS", target, text)) {
       // The owner's connection is gone with the failed send. The players it
@@ -465,7 +466,7 @@ PLAT_HOT_PATH int CAgentSession::UserMessageStep(std::uint32_t connectionId, con
 
     // Addressed to us (by our end of this connection) from a member.
     if (parsed.id == self && players_->FindPlayer(sender) != nullptr) {
-      QueuePeerMessage(std::string_view(sender), ZEP_MT_USERMSG, parsed.message, std::nullopt);
+      QueuePeerMessage(sender, ZEP_MT_USERMSG, parsed.message);
       return 1;
     }
     // Otherwise relay it to the member it names, signed with the sender's id.
@@ -486,8 +487,8 @@ PLAT_HOT_PATH int CAgentSession::UserMessageStep(std::uint32_t connectionId, con
   // Member.
   if (StartsWith(line, "OWNS")) {
     // Only players of this subgroup (and its owner) may speak here.
-    if (membership_->FindMember(parsed.id) != nullptr || parsed.id == membership_->owner.playerId)
-      QueuePeerMessage(parsed.id, ZEP_MT_USERMSG, parsed.message, std::nullopt);
+    if (membership_->FindMember(parsed.id) != nullptr || SameText(parsed.id, membership_->owner.playerId))
+      QueuePeerMessage(parsed.id, ZEP_MT_USERMSG, parsed.message);
   } else if (StartsWith(line, "DLVF")) {
     QueuePeerMessage(parsed.id, ZEP_MT_NODELIVERY, parsed.message, std::string_view("MSGFAIL"));
   }

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "short_bytes.hpp"
+
 namespace zep {
 
 template <typename Map>
@@ -41,9 +43,10 @@ class RecentEntries {
 
  private:
   // Ids of one host differ in their port, at the end: the last character
-  // tells most of them apart without a call to memcmp.
+  // tells most of them apart without a call to memcmp. An id of up to 16
+  // characters is compared inline.
   static bool SameKey(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && (a.empty() || (a.back() == b.back() && std::memcmp(a.data(), b.data(), a.size()) == 0));
+    return a.size() == b.size() && (a.empty() || (a.back() == b.back() && SameBytes(a.data(), b.data(), a.size())));
   }
 
   std::array<Entry*, 2> entries_{};

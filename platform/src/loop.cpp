@@ -174,24 +174,29 @@ void EventLoop::Enqueue(Pending pending) {
 }
 
 namespace {
+// A free slot holds no task (TakeItem), so only the message's fields are
+// written.
 void FillMessage(auto& slot, plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
   slot.hwnd = hwnd;
   slot.msg = msg;
   slot.wparam = wparam;
   slot.lparam = lparam;
-  slot.task = nullptr;  // a reused slot's task was moved out: empty, nothing runs here
 }
 }  // namespace
 
 inline void EventLoop::EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  if (OnOwnTurn()) [[likely]] {
+  if (OnOwnTurn() && !own_.full()) [[likely]] {
     FillMessage(own_.PushSlot(), hwnd, msg, wparam, lparam);
     return;
   }
-  EnqueueSharedMessage(hwnd, msg, wparam, lparam);
+  EnqueueMessageOutOfLine(hwnd, msg, wparam, lparam);
 }
 
-void EventLoop::EnqueueSharedMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+void EventLoop::EnqueueMessageOutOfLine(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+  if (OnOwnTurn()) {
+    FillMessage(own_.PushSlot(), hwnd, msg, wparam, lparam);  // grows own_
+    return;
+  }
   std::lock_guard<std::mutex> lock(pendingMutex_);
   FillMessage(pending_.PushSlot(), hwnd, msg, wparam, lparam);
   PushedLocked();
@@ -333,8 +338,30 @@ bool EventLoop::PopFirstShared(Pending& out, std::size_t& count) {
 
 // Runs the work that was queued when it started, one item at a time,
 // popping each as it goes so that a nested dispatch continues in order.
-// The first item is taken with the count.
 PLAT_HOT_PATH int EventLoop::RunPending() {
+  // The usual turn: one window message that this loop's own callbacks
+  // posted, and nothing else. Delivered as RunAllPending would, without
+  // copying the item first.
+  if (own_.size() == 1 && pendingCount_.load(std::memory_order_relaxed) == 0 && !ownSignalled_) [[likely]] {
+    const Pending& item = own_.front();
+    if (!item.task) {
+      const plat_hwnd hwnd = item.hwnd;
+      const unsigned msg = item.msg;
+      const uintptr_t wparam = item.wparam;
+      const intptr_t lparam = item.lparam;
+      own_.pop_front();
+      detail::DeliverPosted(hwnd, msg, wparam, lparam);
+      // (After the delivery, which may have queued more: only an empty
+      // ring gives slots back.)
+      own_.ShrinkIfEmpty(kKeptPendingSlots);
+      return 1;
+    }
+  }
+  return RunAllPending();
+}
+
+// The first item is taken with the count.
+int EventLoop::RunAllPending() {
   std::size_t budget = own_.size();
   Pending p;
   if (budget > 0) [[likely]] {
@@ -368,8 +395,19 @@ bool ModifyWatch(WatchId id, std::uint32_t events) { return EventLoop::Default()
 void UnwatchFd(WatchId id) { EventLoop::Default().Unwatch(id); }
 
 namespace detail {
+namespace {
+// The first post of a process that has not used its loop yet.
+[[gnu::noinline]] void EnqueueFirstPosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+  (void)EventLoop::Default();  // makes it, and g_default with it
+  EnqueuePosted(hwnd, msg, wparam, lparam);
+}
+}  // namespace
+
 PLAT_HOT_PATH void EnqueuePosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  TheLoop().EnqueueMessage(hwnd, msg, wparam, lparam);
+  EventLoop* loop = g_default.load(std::memory_order_acquire);
+  if (loop == nullptr) [[unlikely]]
+    return EnqueueFirstPosted(hwnd, msg, wparam, lparam);
+  loop->EnqueueMessage(hwnd, msg, wparam, lparam);
 }
 }  // namespace detail
 

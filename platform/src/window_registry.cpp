@@ -57,15 +57,38 @@ __attribute__((noinline)) bool FindInRegistry(plat_hwnd hwnd, Window& out) {
   return true;
 }
 
-// The same, from what this thread found last while that still holds.
-inline bool FindWindow(plat_hwnd hwnd, Window& out) {
+// The window this thread found last, when it is hwnd and still exists;
+// else null.
+inline const Window* LastFound(plat_hwnd hwnd) {
   // Acquire: a destroy that happened before this call is seen here.
   if (hwnd != 0 && t_lastFound.hwnd == hwnd &&
-      t_lastFound.destroyed == g_destroyed.load(std::memory_order_acquire)) {
-    out = t_lastFound.window;
+      t_lastFound.destroyed == g_destroyed.load(std::memory_order_acquire))
+    return &t_lastFound.window;
+  return nullptr;
+}
+
+// The window behind hwnd, if it exists.
+inline bool FindWindow(plat_hwnd hwnd, Window& out) {
+  if (const Window* last = LastFound(hwnd)) {
+    out = *last;
     return true;
   }
   return FindInRegistry(hwnd, out);
+}
+
+// Delivering and posting to a window other than the last one found: out of
+// line, so that the usual case saves no registers for them.
+[[gnu::noinline]] void DeliverFromRegistry(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+  Window w;
+  if (!FindInRegistry(hwnd, w)) return;  // destroyed after the post
+  w.proc(hwnd, msg, wparam, lparam, w.user);
+}
+
+[[gnu::noinline]] int PostFromRegistry(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
+  Window w;
+  if (!FindInRegistry(hwnd, w)) return 0;
+  platform::detail::EnqueuePosted(hwnd, msg, wparam, lparam);
+  return 1;
 }
 
 }  // namespace
@@ -73,9 +96,9 @@ inline bool FindWindow(plat_hwnd hwnd, Window& out) {
 namespace platform::detail {
 
 PLAT_HOT_PATH void DeliverPosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  Window w;
-  if (!FindWindow(hwnd, w)) return;  // destroyed after the post
-  w.proc(hwnd, msg, wparam, lparam, w.user);
+  if (const Window* w = LastFound(hwnd)) [[likely]]
+    return w->proc(hwnd, msg, wparam, lparam, w->user);
+  DeliverFromRegistry(hwnd, msg, wparam, lparam);
 }
 
 }  // namespace platform::detail
@@ -104,8 +127,8 @@ int plat_is_window(plat_hwnd hwnd) {
 }
 
 PLAT_HOT_PATH int plat_post_message(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam) {
-  Window w;
-  if (!FindWindow(hwnd, w)) return 0;
+  if (LastFound(hwnd) == nullptr) [[unlikely]]
+    return PostFromRegistry(hwnd, msg, wparam, lparam);
   platform::detail::EnqueuePosted(hwnd, msg, wparam, lparam);
   return 1;
 }

@@ -181,6 +181,39 @@ TEST_F(LoopTest, WorkQueuedByCallbacksKeepsOneOrderWithOtherThreadsAndIsSignalle
   EXPECT_FALSE(LoopFdReadable()) << "quiet once it stopped";
 }
 
+// More than the loop keeps slots for, messages and tasks mixed, queued by a
+// callback on the loop's own turn; then messages alone in the slots the
+// tasks had: each item runs once, in order.
+TEST_F(LoopTest, ABurstQueuedByACallbackGrowsItsQueueAndKeepsItsOrder) {
+  struct State {
+    plat_hwnd h = 0;
+    int bursts = 0;
+    std::vector<unsigned> order;
+  } s;
+  auto proc = [](plat_hwnd h, unsigned msg, uintptr_t w, intptr_t, void* user) {
+    auto* st = static_cast<State*>(user);
+    st->order.push_back(msg + static_cast<unsigned>(w));
+    if (msg != 0) return;
+    const bool withTasks = st->bursts++ == 0;
+    for (unsigned i = 1; i <= 20; ++i) {
+      if (withTasks && i % 3 == 0)
+        platform::EventLoop::Default().RunInLoop([st, i] { st->order.push_back(1000 + i); });
+      else
+        plat_post_message(h, i, 100, 0);
+    }
+  };
+  s.h = plat_window_create(proc, &s);
+  windows_.push_back(s.h);
+  std::vector<unsigned> expected;
+  for (int burst = 0; burst < 2; ++burst) {
+    plat_post_message(s.h, 0, 0, 0);
+    expected.push_back(0);
+    for (unsigned i = 1; i <= 20; ++i) expected.push_back(burst == 0 && i % 3 == 0 ? 1000 + i : 100 + i);
+    DrainLoop();
+  }
+  EXPECT_EQ(s.order, expected);
+}
+
 TEST_F(LoopTest, DescriptorIsReadableExactlyWhileWorkIsReady) {
   Recorder r;
   plat_hwnd h = MakeWindow(r);

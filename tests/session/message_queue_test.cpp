@@ -3,7 +3,9 @@
 // replaced where it stands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "message_queue.hpp"
 
@@ -57,6 +59,38 @@ TEST(MessageQueue, ReplacedTextKeepsTheMoreInfoBehindIt) {
   ASSERT_TRUE(queue.PopInto(r.id, &r.type, r.text, r.more));
   EXPECT_EQ(std::string(r.text), "other");
   EXPECT_EQ(std::string(r.more), "x");
+}
+
+// Different characters throughout, so that a byte copied to the wrong place
+// shows.
+std::string Pattern(std::size_t length, char first) {
+  std::string s(length, ' ');
+  for (std::size_t i = 0; i < length; ++i) s[i] = static_cast<char>(first + i % 26);
+  return s;
+}
+
+TEST(MessageQueue, UserMessageFieldsOfEveryLengthComeBackWholeOrCut) {
+  zep::CMessageQueue queue;
+  Read r;
+  for (std::size_t idLength : {0, 1, 2, 3, 4, 7, 8, 16, 17, 99, 120}) {
+    for (std::size_t textLength : {0, 3, 15, 64, 499, 600}) {
+      const std::string id = Pattern(idLength, 'a');
+      const std::string text = Pattern(textLength, 'A');
+      // As the fields lie in a line, one blank apart, and as two strings.
+      const std::string line = "OWNS " + id + " " + text;
+      const std::string_view view(line);
+      queue.Push(view.substr(5, idLength), 1, view.substr(6 + idLength));
+      queue.Push(id, 2, text);
+      for (int type : {1, 2}) {
+        ASSERT_TRUE(queue.PopInto(r.id, &r.type, r.text, r.more));
+        EXPECT_EQ(r.type, type);
+        EXPECT_EQ(std::string(r.id), id.substr(0, ZEP_PLAYERID_SIZE - 1)) << idLength << " " << textLength;
+        EXPECT_EQ(std::string(r.text), text.substr(0, ZEP_TEXT_SIZE - 1)) << idLength << " " << textLength;
+        EXPECT_EQ(std::string(r.more), "  ");
+      }
+    }
+  }
+  EXPECT_TRUE(queue.IsEmpty());
 }
 
 }  // namespace

@@ -123,11 +123,12 @@ class PLAT_EXPORT EventLoop {
   // is empty: a new item then goes into own_ (see there).
   bool OnOwnTurn() const;
   void Enqueue(Pending pending);
-  // The same for a window message, written straight into its slot; the
-  // shared queue's part, with its lock, is out of line.
+  // The same for a window message, written straight into its slot. The
+  // usual case (on the loop's own turn, with a free slot) calls nothing;
+  // the rest, the shared queue's lock and the ring's growth, is out of line.
   void EnqueueMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam);
-  [[gnu::noinline]] void EnqueueSharedMessage(plat_hwnd hwnd, unsigned msg, uintptr_t wparam,
-                                              intptr_t lparam);
+  [[gnu::noinline]] void EnqueueMessageOutOfLine(plat_hwnd hwnd, unsigned msg, uintptr_t wparam,
+                                                 intptr_t lparam);
   // After an item went in, under the lock: the count, and the eventfd unless
   // a running dispatch of this thread will take the item.
   void PushedLocked();
@@ -137,10 +138,14 @@ class PLAT_EXPORT EventLoop {
     return !own_.empty() || pendingCount_.load(std::memory_order_relaxed) != 0;
   }
   int RunPending();
+  // RunPending's general case: any number of items, tasks among them.
+  [[gnu::noinline]] int RunAllPending();
   // Takes the oldest pending item into `out`, from own_ first; false when
   // there is none.
   bool PopPending(Pending& out);
-  // Moves a queued item into an empty `out`.
+  // Moves a queued item into an empty `out`. The slot it leaves holds no
+  // task: a free slot never does, so a window message written into one
+  // has none to clear.
   static void TakeItem(Pending& from, Pending& out) {
     out.hwnd = from.hwnd;
     out.msg = from.msg;
@@ -148,7 +153,10 @@ class PLAT_EXPORT EventLoop {
     out.lparam = from.lparam;
     // `out` comes empty (RunPending empties it after each task); a window
     // message has no task to move.
-    if (from.task) out.task = std::move(from.task);
+    if (from.task) {
+      out.task = std::move(from.task);
+      from.task = nullptr;
+    }
   }
   bool PopOwn(Pending& out);
   // What PopOwn does when own_ empties after a dispatch signalled for it.

@@ -20,16 +20,20 @@ class Ring {
  public:
   bool empty() const { return size_ == 0; }
   std::size_t size() const { return size_; }
+  // Every slot in use: the next PushSlot grows the ring.
+  bool full() const { return size_ == slotCount_; }
 
   // The slot after the last item, made part of the ring: assign every field
   // of it (it holds whatever its last item left there).
   T& PushSlot() {
     if (size_ == slotCount_) [[unlikely]]
       Grow();
-    return At(size_++);
+    // An empty ring starts at its first slot (pop_front): no division.
+    return size_ == 0 ? slots_[size_++] : At(size_++);
   }
-  // The oldest item; the ring must not be empty.
-  T& front() { return At(0); }
+  // The oldest item; the ring must not be empty. (head_ is always below
+  // the slot count: no division.)
+  T& front() { return slots_[head_]; }
   // Drops the oldest item, leaving its slot as it is for reuse. A ring
   // that empties starts again at its first slot: a queue that is read as
   // fast as it is filled keeps using the same slot, whose memory is then

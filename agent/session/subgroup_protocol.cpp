@@ -465,7 +465,7 @@ PLAT_HOT_PATH int CAgentSession::UserMessageStep(std::uint32_t connectionId, con
     const auto [self, sender] = ConnectionPlayerIds(connectionId, selfScratch, senderScratch);
 
     // Addressed to us (by our end of this connection) from a member.
-    if (parsed.id == self && players_->FindPlayer(sender) != nullptr) {
+    if (SameText(parsed.id, self) && players_->FindPlayer(sender) != nullptr) {
       QueuePeerMessage(sender, ZEP_MT_USERMSG, parsed.message);
       return 1;
     }

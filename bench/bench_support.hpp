@@ -14,6 +14,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -56,6 +57,7 @@ struct Latencies {
   double median = 0;  // microseconds
   double p99 = 0;
   std::size_t count = 0;
+  std::size_t overOneMs = 0;  // how many took longer than a millisecond
 };
 
 inline Latencies Summarize(std::vector<double> micros, double seconds) {
@@ -63,6 +65,7 @@ inline Latencies Summarize(std::vector<double> micros, double seconds) {
   out.count = micros.size();
   if (micros.empty()) return out;
   std::sort(micros.begin(), micros.end());
+  out.overOneMs = static_cast<std::size_t>(micros.end() - std::upper_bound(micros.begin(), micros.end(), 1000.0));
   out.median = micros[micros.size() / 2];
   // Nearest rank: the smallest sample with at least 99 % of them at or below.
   const std::size_t rank = static_cast<std::size_t>(std::ceil(0.99 * static_cast<double>(micros.size())));
@@ -168,6 +171,50 @@ inline void PinToOneCpu() {
     return;
   }
 }
+
+// Sets the CPUs that every thread of process `pid` (0: this one) may run
+// on; false if a thread could not be moved.
+inline bool SetProcessAffinity(pid_t pid, const cpu_set_t& cpus) {
+  const std::string dir = "/proc/" + (pid == 0 ? std::string("self") : std::to_string(pid)) + "/task";
+  DIR* tasks = opendir(dir.c_str());
+  if (tasks == nullptr) return false;
+  bool ok = true;
+  while (const dirent* entry = readdir(tasks)) {
+    const pid_t tid = static_cast<pid_t>(std::atoi(entry->d_name));
+    if (tid > 0) ok = sched_setaffinity(tid, sizeof cpus, &cpus) == 0 && ok;
+  }
+  closedir(tasks);
+  return ok;
+}
+
+// For its lifetime, this process and `other` run on one CPU, the last this
+// process may use; then both may use what this process could before.
+class SharedCpu {
+ public:
+  explicit SharedCpu(pid_t other) : other_(other) {
+    if (sched_getaffinity(0, sizeof before_, &before_) != 0) return;
+    for (int cpu = CPU_SETSIZE - 1; cpu >= 0; --cpu) {
+      if (!CPU_ISSET(cpu, &before_)) continue;
+      cpu_set_t one;
+      CPU_ZERO(&one);
+      CPU_SET(cpu, &one);
+      pinned_ = SetProcessAffinity(0, one) && SetProcessAffinity(other_, one);
+      return;
+    }
+  }
+  ~SharedCpu() {
+    SetProcessAffinity(other_, before_);
+    SetProcessAffinity(0, before_);
+  }
+  SharedCpu(const SharedCpu&) = delete;
+  SharedCpu& operator=(const SharedCpu&) = delete;
+  bool pinned() const { return pinned_; }
+
+ private:
+  pid_t other_;
+  cpu_set_t before_{};
+  bool pinned_ = false;
+};
 
 // ---- pipes between the processes of one benchmark ------------------------
 

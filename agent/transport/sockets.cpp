@@ -35,7 +35,7 @@ PLAT_HOT_PATH InputState FillInput(platform::AsyncSocket& socket, ByteBuffer& in
     if (n > 0) {
       // Less than there was room for: the kernel had no more just now. Not
       // asking again saves a receive that would only say so; bytes arriving
-      // meanwhile keep the (level-triggered) socket readable.
+      // meanwhile are notified afresh.
       const bool drained = static_cast<std::size_t>(n) < want;
       input.HasWritten(static_cast<std::size_t>(n));
       taken += static_cast<std::size_t>(n);

@@ -137,7 +137,13 @@ int plat_io_timeout_ms(void) { return g_ioTimeoutMs.load(); }
 
 namespace platform {
 
-constexpr std::uint32_t kReadEvents = EPOLLIN | EPOLLRDHUP;
+// Connections are watched edge-triggered: the loop hears of a socket when
+// bytes arrive, and the kernel does not look at it again at every wait while
+// none are left unread (about 60 ns a wait on loopback). A handler that
+// leaves bytes behind (its read filled all the room it gave, it asked for
+// nothing, or urgent data cut a read short) has the socket looked at again,
+// so it is notified as long as bytes wait, as with a level-triggered watch.
+constexpr std::uint32_t kReadEvents = EPOLLIN | EPOLLRDHUP | EPOLLPRI | EPOLLET;
 
 AsyncSocket::AsyncSocket() = default;
 
@@ -375,14 +381,28 @@ PLAT_HOT_PATH std::ptrdiff_t AsyncSocket::Receive(void* buffer, std::size_t leng
   receiveCalled_ = true;
   for (;;) {
     ssize_t n = recv(fd_, buffer, length, 0);
-    if (n > 0) return n;
+    if (n > 0) [[likely]] {
+      // A read that took less than the room given emptied the socket, but
+      // for one stopped at urgent data.
+      mayHoldMore_ = false;
+      if (static_cast<std::size_t>(n) == length || urgent_) [[unlikely]]
+        LeftBehind();
+      return n;
+    }
     if (n == 0) {
-      if (length == 0) return kWouldBlock;
+      if (length == 0) {
+        // Nothing asked for: whatever waits stays for the next notification.
+        LeftBehind();
+        return kWouldBlock;
+      }
       sawEnd_ = true;
       return kPeerClosed;
     }
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return kWouldBlock;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      mayHoldMore_ = false;
+      return kWouldBlock;
+    }
     sawEnd_ = true;
     return kError;
   }
@@ -427,12 +447,23 @@ PLAT_HOT_PATH void AsyncSocket::HandleEvents(std::uint32_t events) {
     getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len);
   }
   receiveCalled_ = false;
+  mayHoldMore_ = false;
+  // A read stops short at the mark of urgent data; bytes after it wait.
+  urgent_ = (events & EPOLLPRI) != 0;
+  const bool outer = inNotification_;  // a nested loop may notify again
+  inNotification_ = true;
   OnReceive(error);
-  if (guard.gone() || fd_ < 0) return;  // destroyed or closed inside the handler
+  if (guard.gone()) return;  // destroyed inside the handler
+  inNotification_ = outer;
+  urgent_ = false;
+  if (fd_ < 0) return;  // closed inside the handler
   if (!sawEnd_ && (events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP))) {
     // The end has been signalled; once nothing is left to read it is final.
     int pending = 0;
-    if (ioctl(fd_, FIONREAD, &pending) == 0 && pending == 0) sawEnd_ = true;
+    if (ioctl(fd_, FIONREAD, &pending) == 0 && pending == 0)
+      sawEnd_ = true;
+    else
+      mayHoldMore_ = true;  // it waits behind unread bytes
   }
   if (sawEnd_) {
     // Deliver the close once, and never again: stop watching first.
@@ -442,11 +473,20 @@ PLAT_HOT_PATH void AsyncSocket::HandleEvents(std::uint32_t events) {
   }
   if (!receiveCalled_) {
     // Like a window-message socket, a handler that did not read gets no
-    // further receive notification until it reads again; otherwise a
-    // level-triggered loop would spin on the unread bytes.
+    // further receive notification until it reads again, however many
+    // bytes come meanwhile.
     readPaused_ = true;
     watch_.Modify(0);
+    return;
   }
+  if (mayHoldMore_) [[unlikely]]
+    watch_.Rearm();
+}
+
+void AsyncSocket::LeftBehind() {
+  mayHoldMore_ = true;
+  // Outside a notification nothing else would look again.
+  if (!inNotification_) watch_.Rearm();
 }
 
 }  // namespace platform

@@ -99,6 +99,7 @@ WatchId EventLoop::Watch(int fd, std::uint32_t events, FdCallback callback) {
   Entry& entry = chunks_[slot / kChunkSlots][slot % kChunkSlots];
   entry.id = id;
   entry.fd = fd;
+  entry.events = events;
   entry.callback = std::move(callback);
   return id;
 }
@@ -113,16 +114,28 @@ void EventLoop::FreeWatch(Entry& entry) {
   entry.fd = -1;
   entry.running = 0;
   entry.removed = false;
+  entry.events = 0;
   freeSlots_.push_back(slot);
 }
 
 bool EventLoop::Modify(WatchId id, std::uint32_t events) {
-  const Entry* entry = FindWatch(id);
+  Entry* entry = FindWatch(id);
   if (entry == nullptr) return false;
   epoll_event ev{};
   ev.events = events;
   ev.data.u64 = id;
-  return epoll_ctl(epollFd_, EPOLL_CTL_MOD, entry->fd, &ev) == 0;
+  if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, entry->fd, &ev) != 0) return false;
+  entry->events = events;
+  return true;
+}
+
+void EventLoop::RearmIfEdgeTriggered(WatchId id) {
+  const Entry* entry = FindWatch(id);
+  if (entry == nullptr || (entry->events & EPOLLET) == 0) return;
+  epoll_event ev{};
+  ev.events = entry->events;
+  ev.data.u64 = id;
+  epoll_ctl(epollFd_, EPOLL_CTL_MOD, entry->fd, &ev);
 }
 
 void EventLoop::Unwatch(WatchId id) {
@@ -244,9 +257,11 @@ PLAT_HOT_PATH int EventLoop::Dispatch(int firstWaitMs) {
       }
       // A nested dispatch inside that callback has already handled newer
       // readiness; what is left in this batch may be stale, so fetch
-      // afresh (level-triggered: nothing still ready is lost).
+      // afresh. A level-triggered descriptor still ready is reported
+      // again; an edge-triggered one is only if the kernel is asked to look.
       if (waitSerial_ != serial) {
         stale = true;
+        for (int rest = i + 1; rest < n; ++rest) RearmIfEdgeTriggered(events[rest].data.u64);
         break;
       }
     }

@@ -91,6 +91,8 @@ class PLAT_EXPORT AsyncSocket {
  private:
   void Attach(int fd, bool listening);
   void HandleEvents(std::uint32_t events);
+  // The last read may have left bytes in the socket.
+  void LeftBehind();
 
   int fd_ = -1;
   FdWatch watch_;
@@ -99,6 +101,9 @@ class PLAT_EXPORT AsyncSocket {
   bool sawEnd_ = false;
   bool receiveCalled_ = false;
   bool readPaused_ = false;
+  bool mayHoldMore_ = false;     // the last read may have left bytes behind
+  bool urgent_ = false;          // urgent data was pending at the notification
+  bool inNotification_ = false;  // OnReceive is running
   // Lets an event handler notice that the object was destroyed under it
   // (liveness_guard.hpp).
   bool* gone_ = nullptr;

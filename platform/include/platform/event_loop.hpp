@@ -95,10 +95,14 @@ class PLAT_EXPORT EventLoop {
     int fd = -1;
     std::uint32_t running = 0;
     bool removed = false;
+    std::uint32_t events = 0;  // as last given to epoll
     FdCallback callback;
   };
   static constexpr unsigned kSlotBits = 24;
   static constexpr std::size_t kChunkSlots = 64;
+  // Has epoll report an edge-triggered watch again if it is still ready
+  // (one whose event a dispatch fetched but did not deliver).
+  void RearmIfEdgeTriggered(WatchId id);
   // The live entry with this id, or null.
   Entry* FindWatch(WatchId id) {
     const auto slot = static_cast<std::size_t>(id & ((WatchId{1} << kSlotBits) - 1));
@@ -230,6 +234,10 @@ class FdWatch {
     events_ = events;
     return true;
   }
+
+  // Has the loop look at the descriptor afresh: an edge-triggered watch
+  // whose descriptor is still ready reports it once more.
+  bool Rearm() { return id_ != 0 && loop_->Modify(id_, events_); }
 
   // Stops watching (the descriptor stays open).
   void Reset() {

@@ -51,12 +51,24 @@ class FrameReader {
  public:
   // Receives what the socket has and hands each whole frame's text to
   // onLine(const char*, size_t), which says whether to go on. False once
-  // the connection has failed or closed.
+  // the connection has failed or closed. The socket is watched edge-
+  // triggered, so a read that filled the room it gave is followed by
+  // another.
   template <typename OnLine>
   bool Receive(int fd, OnLine onLine) {
-    const ssize_t got = recv(fd, in_ + have_, kReceiveRoom - have_, 0);
-    if (got <= 0) return got < 0 && (errno == EAGAIN || errno == EINTR);
-    have_ += static_cast<std::size_t>(got);
+    for (;;) {
+      const std::size_t room = kReceiveRoom - have_;
+      const ssize_t got = recv(fd, in_ + have_, room, 0);
+      if (got <= 0) return got < 0 && (errno == EAGAIN || errno == EINTR);
+      have_ += static_cast<std::size_t>(got);
+      if (!TakeFrames(onLine)) return false;
+      if (static_cast<std::size_t>(got) < room) return true;
+    }
+  }
+
+ private:
+  template <typename OnLine>
+  bool TakeFrames(OnLine onLine) {
     for (;;) {
       const std::size_t avail = have_ - start_;
       const unsigned char* p = reinterpret_cast<const unsigned char*>(in_) + start_;
@@ -91,7 +103,6 @@ class FrameReader {
     return true;
   }
 
- private:
   char in_[kReceiveRoom];
   std::size_t start_ = 0, have_ = 0;
 };
@@ -151,7 +162,7 @@ class LoopSet {
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
     epoll_event ev{};
-    ev.events = EPOLLIN;
+    ev.events = EPOLLIN | EPOLLET;  // as the agent's sockets are
     ev.data.fd = fd;
     return epoll_ctl(ep_, EPOLL_CTL_ADD, fd, &ev) == 0;
   }

@@ -30,12 +30,14 @@ bool Receive(int fd, int epollFd, char* p, std::size_t n) {
   return RecvFull(fd, p, n);
 }
 
-// An epoll set watching fd for input, or -1 when not asked for.
+// An epoll set watching fd for input, or -1 when not asked for. Edge-
+// triggered, as the agent's sockets are: the kernel does not look at the
+// socket again at the next wait (each message here is read whole).
 int EpollFor(int fd, bool wanted) {
   if (!wanted) return -1;
   const int ep = epoll_create1(EPOLL_CLOEXEC);
   epoll_event ev{};
-  ev.events = EPOLLIN;
+  ev.events = EPOLLIN | EPOLLET;
   ev.data.fd = fd;
   if (ep >= 0 && epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) == 0) return ep;
   if (ep >= 0) close(ep);

@@ -393,11 +393,7 @@ bool MeasureOn(int fd, std::string partner, std::size_t messageBytes, long warmu
 bool ApiFloorPingPong(std::size_t messageBytes, long warmup, long count, Latencies* out, std::size_t* wireBytes) {
   int pipeEnd = -1;
   const pid_t owner = SpawnChild("api-floor-owner", &pipeEnd, [](int report) {
-    unsigned port = 0;
-    const int listener = ListenLoopback(&port);
-    if (listener < 0 || !SendValue(report, port)) return;
-    const int fd = AcceptOne(listener, kStartupMs);
-    close(listener);
+    const int fd = AcceptOneReported(report, kStartupMs);
     if (fd < 0) return;
     {
       FloorEnd end(fd, true, EndId(fd, true), AnswerAll, nullptr);

@@ -159,17 +159,23 @@ inline std::string TargetNote(const std::string& what, bool met) {
 // it may run on. On a shared virtual machine a wake-up that crosses CPUs
 // costs from a few to fifty microseconds depending on the host; on one CPU
 // each side of a comparison pays only for its own work.
-inline void PinToOneCpu() {
-  cpu_set_t allowed;
-  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
-  for (int cpu = CPU_SETSIZE - 1; cpu >= 0; --cpu) {
-    if (!CPU_ISSET(cpu, &allowed)) continue;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(cpu, &one);
-    if (sched_setaffinity(0, sizeof one, &one) == 0) std::fprintf(stderr, "all processes on CPU %d\n", cpu);
-    return;
+// The set of one CPU, the last in `allowed`; false when it is empty.
+inline bool LastCpuOf(const cpu_set_t& allowed, cpu_set_t* one, int* cpu) {
+  for (int c = CPU_SETSIZE - 1; c >= 0; --c) {
+    if (!CPU_ISSET(c, &allowed)) continue;
+    CPU_ZERO(one);
+    CPU_SET(c, one);
+    *cpu = c;
+    return true;
   }
+  return false;
+}
+
+inline void PinToOneCpu() {
+  cpu_set_t allowed, one;
+  int cpu = -1;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || !LastCpuOf(allowed, &one, &cpu)) return;
+  if (sched_setaffinity(0, sizeof one, &one) == 0) std::fprintf(stderr, "all processes on CPU %d\n", cpu);
 }
 
 // Sets the CPUs that every thread of process `pid` (0: this one) may run
@@ -192,15 +198,10 @@ inline bool SetProcessAffinity(pid_t pid, const cpu_set_t& cpus) {
 class SharedCpu {
  public:
   explicit SharedCpu(pid_t other) : other_(other) {
-    if (sched_getaffinity(0, sizeof before_, &before_) != 0) return;
-    for (int cpu = CPU_SETSIZE - 1; cpu >= 0; --cpu) {
-      if (!CPU_ISSET(cpu, &before_)) continue;
-      cpu_set_t one;
-      CPU_ZERO(&one);
-      CPU_SET(cpu, &one);
-      pinned_ = SetProcessAffinity(0, one) && SetProcessAffinity(other_, one);
-      return;
-    }
+    cpu_set_t one;
+    int cpu = -1;
+    if (sched_getaffinity(0, sizeof before_, &before_) != 0 || !LastCpuOf(before_, &one, &cpu)) return;
+    pinned_ = SetProcessAffinity(0, one) && SetProcessAffinity(other_, one);
   }
   ~SharedCpu() {
     SetProcessAffinity(other_, before_);
@@ -297,6 +298,17 @@ inline int AcceptOne(int listenFd, int timeoutMs) {
   if (poll(&pfd, 1, timeoutMs) <= 0) return -1;
   const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
   if (fd >= 0) TuneBlockingSocket(fd);
+  return fd;
+}
+
+// For a forked end: listens on loopback, tells the parent the port through
+// `report` and accepts one connection within timeoutMs; -1 on failure.
+inline int AcceptOneReported(int report, int timeoutMs) {
+  unsigned port = 0;
+  const int listener = ListenLoopback(&port);
+  if (listener < 0) return -1;
+  const int fd = SendValue(report, port) ? AcceptOne(listener, timeoutMs) : -1;
+  close(listener);
   return fd;
 }
 

@@ -100,11 +100,7 @@ bool TcpPingPong(std::size_t bytes, long warmup, long count, Latencies* out, End
                  bool viaEpoll) {
   int pipeEnd = -1;
   const pid_t echo = SpawnChild(viaEpoll ? "tcp-epoll-echo" : "tcp-echo", &pipeEnd, [=](int report) {
-    unsigned port = 0;
-    const int listener = ListenLoopback(&port);
-    if (listener < 0 || !SendValue(report, port)) return;
-    const int fd = AcceptOne(listener, kStartupMs);
-    close(listener);
+    const int fd = AcceptOneReported(report, kStartupMs);
     if (fd >= 0) Echo(fd, bytes, viaEpoll, warmup, count, counts != nullptr ? report : -1);
   });
   if (echo < 0) return false;

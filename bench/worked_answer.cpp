@@ -28,11 +28,7 @@ void Compute(double micros) {
 bool TcpWorkedRequests(std::size_t bytes, double workMicros, long warmup, long count, Latencies* out) {
   int pipeEnd = -1;
   const pid_t worker = SpawnChild("tcp-worker", &pipeEnd, [=](int report) {
-    unsigned port = 0;
-    const int listener = ListenLoopback(&port);
-    if (listener < 0 || !SendValue(report, port)) return;
-    const int fd = AcceptOne(listener, kStartupMs);
-    close(listener);
+    const int fd = AcceptOneReported(report, kStartupMs);
     if (fd < 0) return;
     std::vector<char> buffer(bytes);
     while (AwaitAndReceive(fd, buffer.data(), bytes)) {

@@ -17,7 +17,7 @@
 
 namespace cvgame {
 
-class LineChannel : private platform::StreamChannel::Handler {
+class LineChannel final : private platform::StreamChannel::Handler {
  public:
   static constexpr std::size_t kMaxBacklog = 4096;
 

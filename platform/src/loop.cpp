@@ -131,11 +131,7 @@ bool EventLoop::Modify(WatchId id, std::uint32_t events) {
 
 void EventLoop::RearmIfEdgeTriggered(WatchId id) {
   const Entry* entry = FindWatch(id);
-  if (entry == nullptr || (entry->events & EPOLLET) == 0) return;
-  epoll_event ev{};
-  ev.events = entry->events;
-  ev.data.u64 = id;
-  epoll_ctl(epollFd_, EPOLL_CTL_MOD, entry->fd, &ev);
+  if (entry != nullptr && (entry->events & EPOLLET) != 0) Modify(id, entry->events);
 }
 
 void EventLoop::Unwatch(WatchId id) {

@@ -11,13 +11,14 @@ set -euo pipefail
 # for the Debian package; systemd for systemd-analyze, which checks its unit;
 # prometheus for promtool, which checks the metrics
 # vossad serves (the tests never run its server); hiredis and redis-server
-# for the fleet of servers sharing one list (and its tests).
+# for the fleet of servers sharing one list (and its tests); liburing for the
+# benchmarks' loop floor that waits in io_uring_enter.
 packages=(cmake make g++ pkg-config python3 dpkg-dev file libgtest-dev libgmock-dev libbenchmark-dev
           libx11-dev libxdamage-dev libfontconfig-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
           dbus-daemon dbus-session-bus-common
           openbox x11-utils imagemagick clang libclang-rt-14-dev llvm
           prometheus-cpp-dev libcivetweb-dev libsystemd-dev prometheus systemd
-          libhiredis-dev redis-server)
+          libhiredis-dev redis-server liburing-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -17,7 +17,7 @@ packages=(cmake make g++ pkg-config python3 dpkg-dev file libgtest-dev libgmock-
           libx11-dev libxdamage-dev libfontconfig-dev qt6-base-dev qt6-multimedia-dev xvfb xauth xdotool
           dbus-daemon dbus-session-bus-common
           openbox x11-utils imagemagick clang libclang-rt-14-dev llvm
-          prometheus-cpp-dev libcivetweb-dev libsystemd-dev prometheus systemd
+          prometheus-cpp-dev libsystemd-dev prometheus systemd
           libhiredis-dev redis-server liburing-dev)
 
 missing=()

@@ -1,17 +1,11 @@
-// The HTTP side: the exposer serves /metrics; its begin_request callback
-// answers /healthz and / before the exposer's own handlers are asked.
+// The HTTP side: the three pages, answered on the HTTP server's thread.
 #include "http_front.hpp"
 
 #include <arpa/inet.h>
-
-#include <CivetServer.h>
-#include <civetweb.h>
-#include <prometheus/exposer.h>
+#include <prometheus/text_serializer.h>
 
 #include <cstdio>
 #include <exception>
-#include <map>
-#include <mutex>
 
 #include "metrics_export.hpp"
 #include "platform/option_values.hpp"
@@ -28,29 +22,6 @@ struct HttpFront::Pages {
 };
 
 namespace {
-
-// The callback is given no pointer of ours, only the connection: the pages
-// are found by the port the request came in on. A request holds its pages
-// while it is answered, so a front that goes away meanwhile is no harm.
-std::mutex pagesMutex;
-std::map<int, std::weak_ptr<const HttpFront::Pages>>* pagesByPort = nullptr;
-
-std::shared_ptr<const HttpFront::Pages> PagesOf(int port) {
-  const std::lock_guard<std::mutex> lock(pagesMutex);
-  if (pagesByPort == nullptr) return nullptr;
-  const auto it = pagesByPort->find(port);
-  return it == pagesByPort->end() ? nullptr : it->second.lock();
-}
-
-void SetPages(int port, std::shared_ptr<const HttpFront::Pages> pages) {
-  const std::lock_guard<std::mutex> lock(pagesMutex);
-  if (pagesByPort == nullptr) pagesByPort = new std::map<int, std::weak_ptr<const HttpFront::Pages>>;
-  if (pages) {
-    (*pagesByPort)[port] = pages;
-  } else {
-    pagesByPort->erase(port);
-  }
-}
 
 std::string Html(const std::string& text) {
   std::string out;
@@ -71,38 +42,6 @@ std::string Duration(std::chrono::seconds elapsed) {
   char text[64];
   std::snprintf(text, sizeof text, "%lldd %02lld:%02lld:%02lld", s / 86400, s / 3600 % 24, s / 60 % 60, s % 60);
   return text;
-}
-
-int Respond(mg_connection* conn, int code, const char* type, const std::string& body, bool head) {
-  const char* phrase = code == 200 ? "OK" : code == 405 ? "Method Not Allowed" : "Service Unavailable";
-  mg_printf(conn,
-            "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\nCache-Control: no-store\r\n"
-            "Connection: close\r\n\r\n",
-            code, phrase, type, body.size());
-  if (!head) mg_write(conn, body.data(), body.size());
-  return code;  // handled; the code is what the web server logs
-}
-
-int BeginRequest(mg_connection* conn) {
-  const mg_request_info* request = mg_get_request_info(conn);
-  if (request == nullptr || request->local_uri == nullptr) return 0;
-  const std::string uri = request->local_uri;
-  if (uri != "/" && uri != "/healthz") return 0;
-  const std::shared_ptr<const HttpFront::Pages> pages = PagesOf(request->server_port);
-  if (!pages) return 0;
-  const std::string method = request->request_method != nullptr ? request->request_method : "";
-  const bool head = method == "HEAD";
-  if (method != "GET" && !head) return Respond(conn, 405, "text/plain; charset=utf-8", "GET or HEAD only\n", false);
-  try {
-    if (uri == "/healthz") {
-      std::string reason;
-      const bool healthy = pages->Healthy(&reason);
-      return Respond(conn, healthy ? 200 : 503, "text/plain; charset=utf-8", healthy ? "ok\n" : reason + "\n", head);
-    }
-    return Respond(conn, 200, "text/html; charset=utf-8", pages->StatusPage(), head);
-  } catch (const std::exception&) {
-    return Respond(conn, 503, "text/plain; charset=utf-8", "status unavailable\n", head);
-  }
 }
 
 }  // namespace
@@ -158,43 +97,49 @@ bool IsHttpAddress(const std::string& text) {
          platform::ParseCountOption(text.substr(colon + 1), 65535, &port);
 }
 
-HttpFront::HttpFront(std::shared_ptr<const LobbyMetrics> metrics, HttpStatus status)
-    : pages_(std::make_shared<Pages>(Pages{std::move(metrics), std::move(status)})),
-      collectable_(std::make_shared<MetricsExport>(pages_->metrics)) {}
+HttpFront::HttpFront(std::shared_ptr<const LobbyMetrics> metrics, HttpStatus status, HttpLimits limits)
+    : pages_(std::make_unique<Pages>(Pages{std::move(metrics), std::move(status)})),
+      collectable_(std::make_unique<MetricsExport>(pages_->metrics)),
+      limits_(limits) {}
 
-HttpFront::~HttpFront() {
-  if (port_ != 0) SetPages(port_, nullptr);
-  exposer_.reset();  // joins the web server's threads
-}
+HttpFront::~HttpFront() = default;
 
 bool HttpFront::Start(const std::string& address, std::string* error) {
   if (!IsHttpAddress(address)) {
     *error = "not an IPv4 address and port: " + address;
     return false;
   }
-  static const CivetCallbacks callbacks = [] {
-    CivetCallbacks c;
-    c.begin_request = BeginRequest;
-    return c;
-  }();
-  try {
-    exposer_ = std::make_unique<prometheus::Exposer>(
-        std::vector<std::string>{"listening_ports", address, "num_threads", std::to_string(kThreads),
-                                 "request_timeout_ms", std::to_string(kRequestTimeoutMs), "max_request_size",
-                                 std::to_string(kMaxRequestBytes), "listen_backlog",
-                                 std::to_string(kListenBacklog), "enable_keep_alive", "no"},
-        &callbacks);
-    exposer_->RegisterCollectable(collectable_);
-    const std::vector<int> ports = exposer_->GetListeningPorts();
-    if (ports.empty()) throw std::runtime_error("no listening port");
-    port_ = static_cast<std::uint16_t>(ports.front());
-  } catch (const std::exception& e) {
-    exposer_.reset();
-    *error = "cannot serve HTTP on " + address + ": " + e.what();
+  const std::size_t colon = address.rfind(':');
+  const auto port = static_cast<std::uint16_t>(std::stoul(address.substr(colon + 1)));
+  auto server = std::make_unique<HttpServer>([this](const HttpRequest& request) { return Answer(request); }, limits_);
+  std::string why;
+  if (!server->Start(address.substr(0, colon), port, &why)) {
+    *error = "cannot serve HTTP on " + address + ": " + why;
     return false;
   }
-  SetPages(port_, pages_);
+  port_ = server->port();
+  server_ = std::move(server);
   return true;
+}
+
+HttpAnswer HttpFront::Answer(const HttpRequest& request) const {
+  const char* const text = "text/plain; charset=utf-8";
+  if (request.path == "/metrics") {
+    return {200, "text/plain; version=0.0.4; charset=utf-8", prometheus::TextSerializer().Serialize(collectable_->Collect())};
+  }
+  if (request.path == "/healthz") {
+    std::string reason;
+    const bool healthy = pages_->Healthy(&reason);
+    return {healthy ? 200 : 503, text, healthy ? "ok\n" : reason + "\n"};
+  }
+  if (request.path == "/") {
+    try {
+      return {200, "text/html; charset=utf-8", pages_->StatusPage()};
+    } catch (const std::exception&) {
+      return {503, text, "status unavailable\n"};
+    }
+  }
+  return {404, text, "not found\n"};
 }
 
 bool HttpFront::Healthy(std::string* reason) const { return pages_->Healthy(reason); }

@@ -1,13 +1,11 @@
 // http_front.hpp - what vossad shows over HTTP (internal to vossad):
-// /metrics in the Prometheus text format, /healthz, and a small status page
-// at /, served by prometheus-cpp's exposer on its own threads.
+// /metrics in the Prometheus text format (prometheus-cpp's serializer),
+// /healthz, and a small status page at /, served by HttpServer on a thread
+// of its own (http_server.hpp says how no client can hold it up).
 //
-// Those threads never touch the lobby: they read LobbyMetrics (atomics and
-// a published copy) and call the hooks of Status, which must be safe to call
-// from any thread. The web server bounds what a client may do (a request's
-// size and the time it may take to arrive, a few worker threads, a queue of
-// accepted connections, the rest waiting in the kernel's backlog); other
-// paths get its own 404.
+// That thread never touches the lobby: it reads LobbyMetrics (atomics and a
+// published copy) and calls the hooks of Status, which must be safe to call
+// from any thread. Other paths get 404, other methods 405.
 #pragma once
 
 #include <chrono>
@@ -18,11 +16,11 @@
 #include <utility>
 #include <vector>
 
+#include "http_server.hpp"
 #include "lobby_metrics.hpp"
 
 namespace prometheus {
 class Collectable;
-class Exposer;
 }  // namespace prometheus
 
 namespace vossad {
@@ -40,19 +38,7 @@ struct HttpStatus {
 
 class HttpFront {
  public:
-  // The bounds given to the web server.
-  static constexpr int kThreads = 4;
-  static constexpr int kRequestTimeoutMs = 5000;
-  static constexpr int kMaxRequestBytes = 8192;
-  // Connections the kernel completes and holds for the workers; it costs
-  // no descriptors, and the kernel caps it at net.core.somaxconn. A burst
-  // beyond it has its handshakes dropped: those connections then reach a
-  // worker late, without their request or their close, and hold it for
-  // the whole request time, while new clients' connects back off (1 s,
-  // 3 s, 7 s, ...). So it is sized for a flood, not for the few workers.
-  static constexpr int kListenBacklog = 4096;
-
-  HttpFront(std::shared_ptr<const LobbyMetrics> metrics, HttpStatus status);
+  HttpFront(std::shared_ptr<const LobbyMetrics> metrics, HttpStatus status, HttpLimits limits = {});
   ~HttpFront();
   HttpFront(const HttpFront&) = delete;
   HttpFront& operator=(const HttpFront&) = delete;
@@ -68,13 +54,16 @@ class HttpFront {
   // The status page's HTML.
   std::string StatusPage() const;
 
-  // What the pages are made from; shared with the requests being answered.
+  // What the pages are made from.
   struct Pages;
 
  private:
-  std::shared_ptr<Pages> pages_;
-  std::shared_ptr<prometheus::Collectable> collectable_;
-  std::unique_ptr<prometheus::Exposer> exposer_;
+  HttpAnswer Answer(const HttpRequest& request) const;
+
+  std::unique_ptr<Pages> pages_;
+  std::unique_ptr<prometheus::Collectable> collectable_;
+  HttpLimits limits_;
+  std::unique_ptr<HttpServer> server_;  // first to go: its thread reads the rest
   std::uint16_t port_ = 0;
 };
 

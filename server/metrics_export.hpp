@@ -1,6 +1,6 @@
 // metrics_export.hpp - the lobby's metrics in the Prometheus model
-// (internal to vossad): a Collectable that reads LobbyMetrics when the
-// exposer scrapes it, on the exposer's thread. It only loads atomics and
+// (internal to vossad): a Collectable that reads LobbyMetrics when /metrics
+// is asked for, on the HTTP server's thread. It only loads atomics and
 // copies the published players per application; it never reaches into the
 // lobby itself. docs/operations.md says what each metric means.
 #pragma once

@@ -1,7 +1,7 @@
 // vossad's HTTP side: real requests to a real vossad started with --http
 // (and to an HttpFront in this process where the store's health must be
-// steered), promtool on what /metrics serves, and hostile HTTP clients while
-// agents go on using the lobby.
+// steered), promtool on what /metrics serves, hostile HTTP clients while
+// agents go on using the lobby, and the HTTP server alone with small bounds.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -17,11 +17,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../support/lobby_client.hpp"
 #include "http_front.hpp"
+#include "http_server.hpp"
 #include "lobby_metrics.hpp"
 
 namespace {
@@ -152,7 +155,8 @@ TEST(HttpSide, HostileClientsNeitherCrashItNorReachTheLobby) {
   EXPECT_TRUE(hugeStatus == 0 || hugeStatus >= 400) << hugeStatus;
 
   // A slowloris client (a request that never ends) and 1000 idle
-  // connections, all held while agents use the lobby.
+  // connections, all held while agents use the lobby and the health is
+  // asked for.
   std::vector<int> held;
   const int slow = Connect(http);
   ASSERT_EQ(send(slow, "GET /metrics HTTP/1.1\r\nHost: x\r\nX-A: ", 37, MSG_NOSIGNAL), 37);
@@ -162,21 +166,134 @@ TEST(HttpSide, HostileClientsNeitherCrashItNorReachTheLobby) {
   auto a = Registered(server, 2001, Description("Ann"));
   auto b = Registered(server, 2002, Description("Bob"));
   for (int i = 0; i < 20; ++i) ASSERT_EQ(a->Query(" ").size(), 2u) << "one USER line and QROK";
+  EXPECT_EQ(StatusCode(Get(http, "/healthz")), 200) << "idle clients keep no request out";
+  EXPECT_EQ(Sample(Body(Get(http, "/metrics")), "vossad_players"), 2);
 
-  // The slow request is cut off by the web server's request timeout.
+  // The slow request is cut off, without an answer.
   pollfd p{slow, POLLIN, 0};
   char chunk[4096];
   bool cutOff = false;
+  std::string answered;
   while (!cutOff && poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) > 0) {
-    cutOff = recv(slow, chunk, sizeof chunk, 0) <= 0;
+    const ssize_t n = recv(slow, chunk, sizeof chunk, 0);
+    cutOff = n <= 0;
+    if (n > 0) answered.append(chunk, static_cast<std::size_t>(n));
   }
   EXPECT_TRUE(cutOff) << "the slow client is still held";
+  EXPECT_EQ(answered, "");
 
   for (const int fd : held) close(fd);
-  // Once they are gone the HTTP side answers again.
-  EXPECT_TRUE(Eventually([&] { return StatusCode(Get(http, "/healthz")) == 200; }));
   EXPECT_EQ(b->Query(" ").size(), 2u);
   EXPECT_EQ(server.Stop(), 0) << "it stops cleanly";
+}
+
+// The HTTP server alone, with small bounds and a handler of the test's.
+vossad::HttpAnswer TestPage(const vossad::HttpRequest& request) {
+  if (request.path == "/throw") throw std::runtime_error("no page");
+  if (request.path == "/big") return {200, "text/plain", std::string(32 << 20, 'b')};
+  return {200, "text/plain", request.method + " " + request.path + "\n"};
+}
+
+TEST(HttpServer, AnswersByTheRequestLineAndRefusesWhatIsNotARequest) {
+  vossad::HttpServer server(TestPage, vossad::HttpLimits{});
+  std::string error;
+  ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
+  const int port = server.port();
+
+  const std::string page = Get(port, "/a/b?query=1#part");
+  EXPECT_EQ(StatusCode(page), 200);
+  EXPECT_EQ(Body(page), "GET /a/b\n");
+  EXPECT_NE(page.find("Content-Length: 9\r\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("Connection: close\r\n"), std::string::npos) << page;
+  const std::string head = Get(port, "/a", "HEAD");
+  EXPECT_EQ(StatusCode(head), 200);
+  EXPECT_NE(head.find("Content-Length: 8\r\n"), std::string::npos) << "the GET's length";
+  EXPECT_EQ(Body(head), "");
+  EXPECT_EQ(Body(Http(port, "GET /bare HTTP/1.0\n\n")), "GET /bare\n") << "bare newlines end the head too";
+  // A head that arrives a byte at a time.
+  {
+    const int fd = Connect(port);
+    for (const char ch : std::string("GET /slowly HTTP/1.1\r\nHost: x\r\n\r\n")) ASSERT_EQ(send(fd, &ch, 1, 0), 1);
+    std::string answer;
+    char chunk[1024];
+    for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) answer.append(chunk, static_cast<std::size_t>(n));
+    close(fd);
+    EXPECT_EQ(Body(answer), "GET /slowly\n");
+  }
+
+  const std::string post = Http(port, "POST /a HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc");
+  EXPECT_EQ(StatusCode(post), 405);
+  EXPECT_NE(post.find("Allow: GET, HEAD\r\n"), std::string::npos) << post;
+  for (const char* bad : {"GET\r\n\r\n", "GET / HTTP/2.0\r\n\r\n", "GET nopath HTTP/1.1\r\n\r\n",
+                          "G\x01T / HTTP/1.1\r\n\r\n", "\r\n\r\n"}) {
+    EXPECT_EQ(StatusCode(Http(port, bad)), 400) << bad;
+  }
+  EXPECT_EQ(StatusCode(Http(port, "GET / HTTP/1.1\r\nX: " + std::string(9000, 'x') + "\r\n\r\n")), 431);
+  EXPECT_EQ(StatusCode(Get(port, "/throw")), 500);
+  EXPECT_EQ(StatusCode(Get(port, "/after")), 200) << "and it goes on";
+
+  vossad::HttpServer taken(TestPage, vossad::HttpLimits{});
+  EXPECT_FALSE(taken.Start("127.0.0.1", static_cast<std::uint16_t>(port), &error));
+  EXPECT_FALSE(taken.Start("localhost", 0, &error));
+}
+
+// Whether the server closes fd (reading and dropping whatever it sends).
+bool ClosedByServer(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  char chunk[65536];
+  while (poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) > 0) {
+    if (recv(fd, chunk, sizeof chunk, 0) <= 0) return true;
+  }
+  return false;
+}
+
+TEST(HttpServer, IdleClientsFillingEveryPlaceKeepNoRequestOut) {
+  vossad::HttpLimits limits;
+  limits.maxConnections = 4;
+  limits.headTime = std::chrono::minutes(10);  // only making room can let a request in
+  vossad::HttpServer server(TestPage, limits);
+  std::string error;
+  ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
+
+  std::vector<int> idle;
+  for (int i = 0; i < 4; ++i) idle.push_back(Connect(server.port()));
+  EXPECT_EQ(Body(Get(server.port(), "/wanted")), "GET /wanted\n");
+  EXPECT_TRUE(ClosedByServer(idle.front())) << "the one that waited longest made room";
+  EXPECT_EQ(Body(Get(server.port(), "/again")), "GET /again\n");
+  for (const int fd : idle) close(fd);
+}
+
+TEST(HttpServer, SlowAndNonReadingClientsAreCutOff) {
+  vossad::HttpLimits limits;
+  limits.headTime = std::chrono::milliseconds(300);
+  limits.answerTime = std::chrono::milliseconds(300);
+  vossad::HttpServer server(TestPage, limits);
+  std::string error;
+  ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
+  const int port = server.port();
+
+  // A head that never ends is closed unanswered when its time is up.
+  const int slow = Connect(port);
+  ASSERT_EQ(send(slow, "GET / HTTP/1.1\r\nX: ", 20, 0), 20);
+  char chunk[65536];
+  pollfd p{slow, POLLIN, 0};
+  ASSERT_GT(poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())), 0);
+  EXPECT_EQ(recv(slow, chunk, sizeof chunk, 0), 0);
+  close(slow);
+
+  // A client that asks for a long answer and never reads it is cut off
+  // once the answer's time is up, with less than the whole.
+  const int greedy = Connect(port);
+  const int small = 4096;
+  setsockopt(greedy, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  const std::string request = "GET /big HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(send(greedy, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  std::this_thread::sleep_for(limits.answerTime * 3);  // let the bound pass unread
+  std::size_t got = 0;
+  for (ssize_t n; (n = recv(greedy, chunk, sizeof chunk, 0)) > 0;) got += static_cast<std::size_t>(n);
+  close(greedy);
+  EXPECT_LT(got, std::size_t{32} << 20);
+  EXPECT_EQ(StatusCode(Get(port, "/after")), 200);
 }
 
 // The store's health comes from a hook the fleet's code sets; here it is

@@ -151,13 +151,20 @@ class HttpServer::Loop {
       for (int i = 0; i < n; ++i) {
         const std::uint64_t tag = events[i].data.u64;
         if (tag == kStopTag) return;
-        if (tag == kListenerTag) {
-          AcceptAll();
-          continue;
+        // Nothing may leave the thread: a page or a buffer that cannot be
+        // had costs that connection, never the process.
+        try {
+          if (tag == kListenerTag) {
+            AcceptAll();
+            continue;
+          }
+          // A connection dropped earlier in this batch is no longer found.
+          const auto it = connections_.find(tag);
+          if (it != connections_.end()) Service(it->first, it->second);
+        } catch (const std::exception&) {
+          const auto it = connections_.find(tag);
+          if (it != connections_.end()) Drop(it);
         }
-        // A connection dropped earlier in this batch is no longer found.
-        const auto it = connections_.find(tag);
-        if (it != connections_.end()) Service(it->first, it->second);
       }
       Expire();
     }

@@ -8,6 +8,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,7 +54,27 @@ std::size_t HeadEnd(std::string_view text) {
   return std::string_view::npos;
 }
 
+// For its lifetime, the timer signal libFuzzer uses to watch for slow inputs
+// is kept from this thread (the server's thread takes it instead), so that
+// it interrupts none of the exchange's calls.
+class TimerSignalHeld {
+ public:
+  TimerSignalHeld() {
+    sigset_t timer;
+    sigemptyset(&timer);
+    sigaddset(&timer, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &timer, &before_);
+  }
+  ~TimerSignalHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+  TimerSignalHeld(const TimerSignalHeld&) = delete;
+  TimerSignalHeld& operator=(const TimerSignalHeld&) = delete;
+
+ private:
+  sigset_t before_{};
+};
+
 std::string Exchange(std::string_view request, std::size_t piece) {
+  const TimerSignalHeld held;
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -72,15 +94,22 @@ std::string Exchange(std::string_view request, std::size_t piece) {
   for (std::size_t at = 0; at < request.size(); at += piece) {
     const std::string_view part = request.substr(at, piece);
     // The server may have answered and shut its reading off early (431).
-    if (send(fd, part.data(), part.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(part.size())) break;
+    ssize_t sent;
+    do {
+      sent = send(fd, part.data(), part.size(), MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(part.size())) break;
   }
   shutdown(fd, SHUT_WR);
   std::string answer;
   pollfd p{fd, POLLIN, 0};
   char chunk[16384];
   for (;;) {
-    if (poll(&p, 1, kPatienceMs) <= 0) std::abort();  // neither an answer nor a close
+    const int ready = poll(&p, 1, kPatienceMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) std::abort();  // neither an answer nor a close
     const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     answer.append(chunk, static_cast<std::size_t>(n));
   }

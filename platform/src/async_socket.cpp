@@ -24,6 +24,8 @@
 #include <vector>
 
 #include "descriptor_reserve.hpp"
+#include "loop_internal.hpp"
+#include "receive_ring.hpp"
 #include "platform/hot_path.hpp"
 
 namespace {
@@ -179,7 +181,7 @@ bool AsyncSocket::Create(unsigned port) {
 }
 
 bool AsyncSocket::Connect(const char* host, unsigned port) {
-  if (fd_ < 0 || watch_.active() || host == nullptr || port > 65535) return false;
+  if (fd_ < 0 || Attached() || host == nullptr || port > 65535) return false;
   // One bound for the name lookup and the connect together.
   using Clock = std::chrono::steady_clock;
   const int bound = plat_io_timeout_ms();
@@ -204,11 +206,11 @@ bool AsyncSocket::Connect(const char* host, unsigned port) {
   // Every message is flushed as one write; do not let Nagle hold it back.
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   Attach(fd_, false);
-  return watch_.active();
+  return Attached();
 }
 
 bool AsyncSocket::StartConnect(const char* dottedAddress, unsigned port) {
-  if (fd_ < 0 || watch_.active() || connecting_ || dottedAddress == nullptr || port > 65535) return false;
+  if (fd_ < 0 || Attached() || connecting_ || dottedAddress == nullptr || port > 65535) return false;
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
@@ -254,7 +256,7 @@ void AsyncSocket::FinishConnects(std::span<AsyncSocket* const> sockets) {
       int one = 1;
       setsockopt(s->fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       s->Attach(s->fd_, false);
-      if (!s->watch_.active()) s->Close();
+      if (!s->Attached()) s->Close();
     }
     waiting.swap(still);
   }
@@ -262,7 +264,7 @@ void AsyncSocket::FinishConnects(std::span<AsyncSocket* const> sockets) {
 }
 
 bool AsyncSocket::Listen(int backlog) {
-  if (fd_ < 0 || watch_.active()) return false;
+  if (fd_ < 0 || Attached()) return false;
   if (listen(fd_, backlog) != 0) return false;
   detail::KeepDescriptorReserve();
   Attach(fd_, true);
@@ -283,7 +285,7 @@ bool AsyncSocket::Accept(AsyncSocket& into) {
   setsockopt(nfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   into.fd_ = nfd;
   into.Attach(nfd, false);
-  if (!into.watch_.active()) {
+  if (!into.Attached()) {
     into.Close();
     return false;
   }
@@ -374,6 +376,7 @@ PLAT_HOT_PATH bool AsyncSocket::SendAll(const void* head, std::size_t headLength
 
 PLAT_HOT_PATH std::ptrdiff_t AsyncSocket::Receive(void* buffer, std::size_t length) {
   if (fd_ < 0 || listening_) return kError;
+  if (receiveId_ != 0) return ReceiveHeld(buffer, length);
   if (readPaused_) {
     readPaused_ = false;
     watch_.Modify(kReadEvents);
@@ -417,6 +420,7 @@ bool AsyncSocket::GetPeerName(std::string& address, unsigned& port) const {
 }
 
 void AsyncSocket::Close() {
+  StopReceiving();
   watch_.Reset();
   if (fd_ >= 0) {
     ::close(fd_);
@@ -431,6 +435,11 @@ void AsyncSocket::Close() {
 void AsyncSocket::Attach(int fd, bool listening) {
   listening_ = listening;
   sawEnd_ = false;
+  if (!listening) {
+    ring_ = detail::RingOf(EventLoop::Default());
+    if (ring_ != nullptr) receiveId_ = ring_->Open(fd, [this] { HandleReceived(); });
+    if (receiveId_ != 0) return;
+  }
   watch_ = FdWatch(EventLoop::Default(), fd, listening ? EPOLLIN : kReadEvents,
                    [this](std::uint32_t events) { HandleEvents(events); });
 }
@@ -486,7 +495,71 @@ PLAT_HOT_PATH void AsyncSocket::HandleEvents(std::uint32_t events) {
 void AsyncSocket::LeftBehind() {
   mayHoldMore_ = true;
   // Outside a notification nothing else would look again.
-  if (!inNotification_) watch_.Rearm();
+  if (inNotification_) return;
+  if (receiveId_ != 0) {
+    ring_->Kick(receiveId_);
+  } else {
+    watch_.Rearm();
+  }
+}
+
+// The ring's side of Receive: the bytes are in the socket's buffers already,
+// so taking them, or finding none, costs no system call.
+PLAT_HOT_PATH std::ptrdiff_t AsyncSocket::ReceiveHeld(void* buffer, std::size_t length) {
+  const bool wasPaused = readPaused_;
+  readPaused_ = false;
+  receiveCalled_ = true;
+  const std::size_t n = length > 0 ? ring_->Read(receiveId_, buffer, length) : 0;
+  const int end = ring_->End(receiveId_);
+  if (ring_->Holds(receiveId_) || (wasPaused && end != detail::ReceiveRing::kOpen)) [[unlikely]]
+    LeftBehind();  // more to read, or the end still to tell
+  if (n > 0) [[likely]]
+    return static_cast<std::ptrdiff_t>(n);
+  if (length == 0 || end == detail::ReceiveRing::kOpen) {
+    if (length > 0) mayHoldMore_ = false;
+    return kWouldBlock;
+  }
+  sawEnd_ = true;
+  return end == detail::ReceiveRing::kEnded ? kPeerClosed : kError;
+}
+
+PLAT_HOT_PATH void AsyncSocket::HandleReceived() {
+  LivenessGuard guard(gone_);
+  // Like a window-message socket, a handler that did not read gets no
+  // further receive notification until it reads again; what comes
+  // meanwhile waits in the buffers, and then in the kernel.
+  if (readPaused_) return;
+  const int end = ring_->End(receiveId_);
+  const int error = end < 0 ? -end : 0;
+  receiveCalled_ = false;
+  mayHoldMore_ = false;
+  const bool outer = inNotification_;  // a nested loop may notify again
+  inNotification_ = true;
+  OnReceive(error);
+  if (guard.gone()) return;  // destroyed inside the handler
+  inNotification_ = outer;
+  if (fd_ < 0 || receiveId_ == 0) return;  // closed inside the handler
+  const bool holds = ring_->Holds(receiveId_);
+  // The end is final once nothing is left to read.
+  if (!sawEnd_ && ring_->End(receiveId_) != detail::ReceiveRing::kOpen && !holds) sawEnd_ = true;
+  if (sawEnd_) {
+    // Deliver the close once, and never again: stop receiving first.
+    StopReceiving();
+    OnClose(error);
+    return;
+  }
+  if (!receiveCalled_) {
+    readPaused_ = true;
+    return;
+  }
+  if (holds || mayHoldMore_) [[unlikely]]
+    ring_->Kick(receiveId_);
+}
+
+void AsyncSocket::StopReceiving() {
+  if (receiveId_ == 0) return;
+  ring_->Close(receiveId_);
+  receiveId_ = 0;
 }
 
 }  // namespace platform

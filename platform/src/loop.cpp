@@ -2,6 +2,9 @@
 // is readable while work for the next turn waits (posted window messages and
 // RunInLoop tasks). The epoll descriptor itself is what fd() hands out, so a
 // host loop sees exactly one readable descriptor whenever there is work.
+// Where io_uring can be used, the loop waits in its ring instead, which
+// polls the epoll set and receives for the connections (receive_ring.hpp);
+// fd() is then the ring's descriptor.
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -11,6 +14,7 @@
 #include <cstdio>
 
 #include "loop_internal.hpp"
+#include "receive_ring.hpp"
 #include "platform/hot_path.hpp"
 #include "platform/loop.hpp"
 
@@ -51,9 +55,25 @@ EventLoop::EventLoop() {
 }
 
 EventLoop::~EventLoop() {
+  ring_.reset();
   if (eventFd_ >= 0) ::close(eventFd_);
   if (epollFd_ >= 0) ::close(epollFd_);
 }
+
+detail::ReceiveRing* EventLoop::ReceivesRing() {
+  // Any thread may ask for fd() first.
+  std::call_once(ringMade_, [this] { ring_ = detail::ReceiveRing::Make(epollFd_); });
+  return ring_.get();
+}
+
+int EventLoop::fd() {
+  detail::ReceiveRing* ring = ReceivesRing();
+  return ring != nullptr ? ring->fd() : epollFd_;
+}
+
+namespace detail {
+ReceiveRing* RingOf(EventLoop& loop) { return loop.ReceivesRing(); }
+}  // namespace detail
 
 namespace {
 // The process loop once Default has made it, for the calls of every message
@@ -226,7 +246,36 @@ void EventLoop::Quit() {
   SignalLocked();  // wakes a pump that is waiting
 }
 
+PLAT_HOT_PATH int EventLoop::RunEpollBatch(const epoll_event* events, int n, bool* stale) {
+  const std::uint64_t serial = ++waitSerial_;
+  int ran = 0;
+  for (int i = 0; i < n; ++i) {
+    const WatchId id = events[i].data.u64;
+    if (id == kPendingWatch) {
+      ran += RunPending();
+    } else {
+      Entry* entry = FindWatch(id);
+      if (entry == nullptr) continue;
+      // The callback may remove its own watch while it runs; the entry
+      // stays until the call is over (its chunk never moves).
+      RunWatch(*entry, events[i].events);
+      ++ran;
+    }
+    // A nested dispatch inside that callback has already handled newer
+    // readiness; what is left in this batch may be stale, so fetch
+    // afresh. A level-triggered descriptor still ready is reported
+    // again; an edge-triggered one is only if the kernel is asked to look.
+    if (waitSerial_ != serial) {
+      *stale = true;
+      for (int rest = i + 1; rest < n; ++rest) RearmIfEdgeTriggered(events[rest].data.u64);
+      break;
+    }
+  }
+  return ran;
+}
+
 PLAT_HOT_PATH int EventLoop::Dispatch(int firstWaitMs) {
+  if (ring_) return DispatchRing(firstWaitMs);
   const EventLoop* const outer = t_running;
   t_running = this;
   int ran = 0;
@@ -237,30 +286,8 @@ PLAT_HOT_PATH int EventLoop::Dispatch(int firstWaitMs) {
       n = epoll_wait(epollFd_, events, kMaxEventsPerRound, round == 0 ? firstWaitMs : 0);
     } while (n < 0 && errno == EINTR);
     if (n < 0) n = 0;
-    const std::uint64_t serial = ++waitSerial_;
     bool stale = false;
-    for (int i = 0; i < n; ++i) {
-      const WatchId id = events[i].data.u64;
-      if (id == kPendingWatch) {
-        ran += RunPending();
-      } else {
-        Entry* entry = FindWatch(id);
-        if (entry == nullptr) continue;
-        // The callback may remove its own watch while it runs; the entry
-        // stays until the call is over (its chunk never moves).
-        RunWatch(*entry, events[i].events);
-        ++ran;
-      }
-      // A nested dispatch inside that callback has already handled newer
-      // readiness; what is left in this batch may be stale, so fetch
-      // afresh. A level-triggered descriptor still ready is reported
-      // again; an edge-triggered one is only if the kernel is asked to look.
-      if (waitSerial_ != serial) {
-        stale = true;
-        for (int rest = i + 1; rest < n; ++rest) RearmIfEdgeTriggered(events[rest].data.u64);
-        break;
-      }
-    }
+    ran += RunEpollBatch(events, n, &stale);
     // Work the callbacks queued.
     if (HasPending()) ran += RunPending();
     // A batch that was not full held everything that was ready when it
@@ -270,6 +297,11 @@ PLAT_HOT_PATH int EventLoop::Dispatch(int firstWaitMs) {
     if ((n < kMaxEventsPerRound && !stale) || quit_.load()) break;
   }
   t_running = outer;
+  SignalLeftOver();
+  return ran;
+}
+
+void EventLoop::SignalLeftOver() {
   // Left over: the host must come back. Work other threads post meanwhile
   // signals by itself, so only this thread's needs the look (and the lock).
   if (!own_.empty()) {
@@ -280,6 +312,54 @@ PLAT_HOT_PATH int EventLoop::Dispatch(int firstWaitMs) {
     std::lock_guard<std::mutex> lock(pendingMutex_);
     if (!pending_.empty()) SignalLocked();
   }
+}
+
+int EventLoop::RunEpollReady() {
+  int ran = 0;
+  for (int pass = 0; pass < kMaxRounds; ++pass) {
+    epoll_event events[kMaxEventsPerRound];
+    int n;
+    do {
+      n = epoll_wait(epollFd_, events, kMaxEventsPerRound, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return ran;
+    bool stale = false;
+    ran += RunEpollBatch(events, n, &stale);
+    if (HasPending()) ran += RunPending();
+    if (quit_.load()) break;  // what may be left waits for the next pump
+  }
+  // Still ready after every pass: the host must come back, and the ring
+  // would not say so by itself.
+  ring_->Wake();
+  return ran;
+}
+
+PLAT_HOT_PATH int EventLoop::DispatchRing(int firstWaitMs) {
+  const EventLoop* const outer = t_running;
+  t_running = this;
+  detail::ReceiveRing& ring = *ring_;
+  ring.EnterDispatch();
+  int ran = 0;
+  ring.Wait(firstWaitMs);
+  for (int round = 0; round < kMaxRounds; ++round) {
+    detail::RingCompletion done[kMaxEventsPerRound];
+    const int n = ring.Take(done, kMaxEventsPerRound);
+    // Every completion of the batch is booked before any callback runs, so
+    // that a nested dispatch keeps each socket's bytes in order.
+    bool epollReady = false;
+    for (int i = 0; i < n; ++i) epollReady |= ring.Book(done[i]);
+    for (int i = 0; i < n; ++i) ran += ring.NotifyBooked(done[i]) ? 1 : 0;
+    if (epollReady) ran += RunEpollReady();
+    if (HasPending()) ran += RunPending();
+    // What a full batch left waits in the ring: take it too.
+    if (n < kMaxEventsPerRound || quit_.load()) break;
+  }
+  t_running = outer;
+  ring.LeaveDispatch();
+  SignalLeftOver();
+  // Before the host waits on the ring's descriptor: what the callbacks
+  // queued (a receive armed again, a look asked for) goes to the kernel.
+  ring.SubmitQueued();
   return ran;
 }
 

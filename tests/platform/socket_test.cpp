@@ -273,6 +273,39 @@ TEST_F(SocketTest, BytesAHandlerLeavesUnreadAreNotifiedAgainWithoutMoreFromThePe
   EXPECT_EQ(server->closes, 1);
 }
 
+TEST_F(SocketTest, AStreamFarLargerThanTheReceiveRoomArrivesWholeThroughSmallReads) {
+  // The reader takes less than arrives, so the room the loop receives into
+  // fills up; the peer then waits, and nothing is lost or reordered.
+  auto [client, server] = ConnectedPair();
+  server->onReceiveHook = ReadAtMost(1000);
+  std::string stream(1 << 20, '\0');
+  for (std::size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<char>(i * 7 + i / 4093);
+  std::thread sender([&] { EXPECT_TRUE(client->SendAll(stream.data(), stream.size())); });
+  EXPECT_TRUE(PumpUntil([&] { return server->received.size() >= stream.size(); }));
+  sender.join();
+  EXPECT_TRUE(server->received == stream);
+}
+
+TEST_F(SocketTest, AHostWaitingOnTheLoopDescriptorIsWokenForArrivingBytes) {
+  // A host loop (the client's) waits on plat_loop_fd and dispatches when it
+  // is readable; it must hear of bytes without ever pumping.
+  auto [client, server] = ConnectedPair();
+  while (plat_dispatch() > 0) {
+  }
+  ASSERT_TRUE(client->SendAll("ping", 4));
+  for (int i = 0; i < 100 && server->received.size() < 4; ++i) {
+    pollfd p{plat_loop_fd(), POLLIN, 0};
+    if (poll(&p, 1, 100) == 1) plat_dispatch();
+  }
+  EXPECT_EQ(server->received, "ping");
+  client.reset();
+  for (int i = 0; i < 100 && server->closes == 0; ++i) {
+    pollfd p{plat_loop_fd(), POLLIN, 0};
+    if (poll(&p, 1, 100) == 1) plat_dispatch();
+  }
+  EXPECT_EQ(server->closes, 1);
+}
+
 TEST_F(SocketTest, BytesAfterUrgentDataArriveWithoutMoreFromThePeer) {
   // A read stops at the urgent byte's mark, which is not in the stream;
   // what follows it must still be offered.

@@ -27,6 +27,10 @@
 
 namespace platform {
 
+namespace detail {
+class ReceiveRing;
+}
+
 class PLAT_EXPORT AsyncSocket {
  public:
   // Results of Receive besides a positive byte count.
@@ -90,12 +94,22 @@ class PLAT_EXPORT AsyncSocket {
 
  private:
   void Attach(int fd, bool listening);
+  // Watched through the loop, by its ring or its epoll set.
+  bool Attached() const { return watch_.active() || receiveId_ != 0; }
   void HandleEvents(std::uint32_t events);
+  // The same for a connection whose bytes the loop's ring receives.
+  void HandleReceived();
+  std::ptrdiff_t ReceiveHeld(void* buffer, std::size_t length);
+  void StopReceiving();
   // The last read may have left bytes in the socket.
   void LeftBehind();
 
   int fd_ = -1;
   FdWatch watch_;
+  // Where the ring receives for this connection (receive_ring.hpp), its id
+  // there; 0 otherwise.
+  detail::ReceiveRing* ring_ = nullptr;
+  std::uint64_t receiveId_ = 0;
   bool listening_ = false;
   bool connecting_ = false;  // StartConnect began, FinishConnects not yet run
   bool sawEnd_ = false;

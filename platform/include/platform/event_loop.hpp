@@ -24,6 +24,8 @@
 #include "platform/platform.h"
 #include "platform/ring.hpp"
 
+struct epoll_event;
+
 namespace platform {
 
 using WatchId = std::uint64_t;
@@ -33,6 +35,8 @@ class EventLoop;
 
 namespace detail {
 void EnqueuePosted(plat_hwnd hwnd, unsigned msg, uintptr_t wparam, intptr_t lparam);
+class ReceiveRing;
+ReceiveRing* RingOf(EventLoop& loop);
 }
 
 class PLAT_EXPORT EventLoop {
@@ -48,8 +52,9 @@ class PLAT_EXPORT EventLoop {
   static EventLoop& Default();
 
   // Readable exactly while Dispatch has work; -1 when the loop could not be
-  // made.
-  int fd() const { return epollFd_; }
+  // made. Where the loop waits in io_uring (receive_ring.hpp) this is the
+  // ring's descriptor, else the epoll set's.
+  int fd();
 
   // Starts watching fd for the given epoll events (EPOLLIN, EPOLLOUT, ...).
   // Returns 0 on failure, else an id that is never handed out again.
@@ -79,6 +84,22 @@ class PLAT_EXPORT EventLoop {
 
  private:
   friend void detail::EnqueuePosted(plat_hwnd, unsigned, uintptr_t, intptr_t);
+  friend detail::ReceiveRing* detail::RingOf(EventLoop&);
+
+  // The ring, made on first need where the kernel allows it.
+  detail::ReceiveRing* ReceivesRing();
+  // Dispatch where the loop waits in the ring.
+  int DispatchRing(int firstWaitMs);
+  // Runs the callbacks of a batch epoll_wait fetched; true when a nested
+  // dispatch made the rest of the batch stale.
+  int RunEpollBatch(const epoll_event* events, int n, bool* stale);
+  // In ring mode: everything the epoll set holds ready, fetched until it is
+  // empty (the ring hears of readiness only as it arises, not of what a
+  // level-triggered watch still has).
+  int RunEpollReady();
+  // After a dispatch: work of this thread still queued has the loop's
+  // descriptor readable.
+  void SignalLeftOver();
 
   // A watch removed while its callback runs (its own or one further out,
   // in a nested dispatch) is only marked `removed` and freed once the last
@@ -193,6 +214,8 @@ class PLAT_EXPORT EventLoop {
   std::atomic<std::size_t> pendingCount_{0};
 
   int eventFd_ = -1;
+  std::unique_ptr<detail::ReceiveRing> ring_;
+  std::once_flag ringMade_;
   WatchId nextWatch_ = 1;
   std::mutex pendingMutex_;
   // Its slots are reused: posting costs no allocation (a task's own

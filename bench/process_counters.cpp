@@ -4,6 +4,7 @@
 #include "process_counters.hpp"
 
 #include <dlfcn.h>
+#include <liburing.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
@@ -106,6 +107,26 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
   va_end(args);
   BENCH_FORWARD(ioctl, fd, request, argument);
 }
+
+// liburing enters the kernel with system calls of its own, not through
+// libc: each of its calls that may enter is counted as one.
+int io_uring_submit(io_uring* ring) { BENCH_FORWARD(io_uring_submit, ring); }
+int io_uring_submit_and_wait(io_uring* ring, unsigned waitCount) {
+  BENCH_FORWARD(io_uring_submit_and_wait, ring, waitCount);
+}
+int io_uring_submit_and_wait_timeout(io_uring* ring, io_uring_cqe** cqe, unsigned waitCount,
+                                     __kernel_timespec* timeout, sigset_t* mask) {
+  BENCH_FORWARD(io_uring_submit_and_wait_timeout, ring, cqe, waitCount, timeout, mask);
+}
+int io_uring_submit_and_get_events(io_uring* ring) { BENCH_FORWARD(io_uring_submit_and_get_events, ring); }
+int io_uring_get_events(io_uring* ring) { BENCH_FORWARD(io_uring_get_events, ring); }
+int __io_uring_get_cqe(io_uring* ring, io_uring_cqe** cqe, unsigned submit, unsigned waitCount, sigset_t* mask) {
+  BENCH_FORWARD(__io_uring_get_cqe, ring, cqe, submit, waitCount, mask);
+}
+int io_uring_register_buf_ring(io_uring* ring, io_uring_buf_reg* registration, unsigned flags) {
+  BENCH_FORWARD(io_uring_register_buf_ring, ring, registration, flags);
+}
+int io_uring_unregister_buf_ring(io_uring* ring, int group) { BENCH_FORWARD(io_uring_unregister_buf_ring, ring, group); }
 
 }  // extern "C"
 #pragma GCC visibility pop

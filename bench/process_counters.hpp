@@ -7,8 +7,10 @@
 // it measures: the program defines operator new, and the libc functions
 // through which the agent, the platform loop and the TCP baselines reach the
 // kernel (send, recv, epoll_wait, ...), each counting and then calling the
-// real one. The dynamic linker binds the libraries' calls to the program's
-// definitions. System calls that libc makes inside itself (malloc growing
+// real one, and liburing's calls that may enter the kernel (it makes its
+// system calls itself; a call that finds what it waits for already in the
+// rings is counted all the same, so these are at most one high). The
+// dynamic linker binds the libraries' calls to the program's definitions. System calls that libc makes inside itself (malloc growing
 // its heap, the vDSO clock) are not seen; none happens per message once the
 // heap has grown. process_counters.cpp must be linked into the program
 // itself, not into a shared library.

@@ -13,10 +13,12 @@ namespace platform::detail {
 namespace {
 
 constexpr unsigned kEntries = 64;
-// Each socket's buffers: as much room as the epoll path's single receive
-// gives, in a power-of-two count as the kernel's buffer rings need.
+// Each socket's buffers, in a power-of-two count as the kernel's buffer
+// rings need: together as much room as the epoll path's single receive
+// gives (16 KiB), which is what a reader that stops reading holds here at
+// most before the kernel stops receiving for it.
 constexpr unsigned kBuffers = 4;
-constexpr unsigned kBufferBytes = 16 * 1024;
+constexpr unsigned kBufferBytes = 4 * 1024;
 constexpr std::size_t kRingBytes = 4096;  // the buffers' ring, page-aligned
 constexpr std::size_t kRegionBytes = kRingBytes + std::size_t{kBuffers} * kBufferBytes;
 // A buffer group id is 16 bits: one group per socket.

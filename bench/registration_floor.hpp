@@ -5,7 +5,11 @@
 // sends a fixed answer in one send. The same system calls per registration
 // as the server (accept4, epoll_ctl, recv, send, and its share of
 // epoll_wait), the same kernel work of a connection, and no player record,
-// no index, no parsing of the lines. Internal to bench/.
+// no index, no parsing of the lines. Its second form waits in io_uring
+// instead, with a multishot accept posted on the listener and a multishot
+// receive on every connection (into one pool of buffers), so that a
+// registration costs it only the send and its share of the wait: whether a
+// server built that way could go faster. Internal to bench/.
 #pragma once
 
 #include <sys/types.h>
@@ -16,8 +20,11 @@ namespace bench {
 
 class RegistrationFloor {
  public:
+  enum class Wait { kEpoll, kRing };
   // Starts the process; `answer` is what each connection is sent.
-  explicit RegistrationFloor(std::string answer);
+  explicit RegistrationFloor(std::string answer, Wait wait = Wait::kEpoll);
+  // Whether the io_uring form can run here.
+  static bool RingAvailable();
   ~RegistrationFloor();
   RegistrationFloor(const RegistrationFloor&) = delete;
   RegistrationFloor& operator=(const RegistrationFloor&) = delete;

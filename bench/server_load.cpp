@@ -427,12 +427,14 @@ std::string ListAnswer() {
 }
 
 // The same registrations against the least a server can do.
-bool RegisterOnFloor(std::size_t players, Registration* out) {
+bool RegisterOnFloor(std::size_t players, Registration* out,
+                     bench::RegistrationFloor::Wait wait = bench::RegistrationFloor::Wait::kEpoll) {
   Generator gen;
-  bench::RegistrationFloor floor(ListAnswer());
+  bench::RegistrationFloor floor(ListAnswer(), wait);
+  const bool ring = wait == bench::RegistrationFloor::Wait::kRing;
   return floor.port() != 0 && TimeRegistrations(
                                   players, gen, floor.port(), [&floor] { return floor.CpuSeconds(); },
-                                  "the least server", out);
+                                  ring ? "the least server waiting in io_uring" : "the least server", out);
 }
 
 bool MeasureQueries(Generator& gen, std::string_view filter, long count, long expected, bench::Latencies* out) {
@@ -569,7 +571,8 @@ int main(int argc, char** argv) {
   // The 10,000 are registered twice with each server, the two kinds
   // alternating, and the faster of each is kept: the same server's two
   // timings in one run differ by 10 to 20 % on this machine.
-  Registration smallRun, fullRun, floorRun, secondRun, secondFloorRun;
+  Registration smallRun, fullRun, floorRun, secondRun, secondFloorRun, ringFloorRun, secondRingFloorRun;
+  const bool ringFloor = bench::RegistrationFloor::RingAvailable();
   bench::Latencies some, none, noneSpread, workedSpread, unscraped, scraped;
   std::size_t scrapes = 0;
   double sweepCpu = 0, floorPerPlayer = 0;
@@ -615,6 +618,7 @@ int main(int argc, char** argv) {
   }
   // Right after the server's, on the same machine in the same state.
   ok = ok && RegisterOnFloor(players, &floorRun);
+  if (ringFloor) ok = ok && RegisterOnFloor(players, &ringFloorRun, bench::RegistrationFloor::Wait::kRing);
   if (ok) {
     floorPerPlayer = SendReceiveFloor(std::min<std::size_t>(1000, players), 20);
     ok = floorPerPlayer > 0;
@@ -637,6 +641,7 @@ int main(int argc, char** argv) {
     ok = ok && sweeps > 0;
   }
   ok = ok && RegisterOnFloor(players, &secondFloorRun);
+  if (ringFloor) ok = ok && RegisterOnFloor(players, &secondRingFloorRun, bench::RegistrationFloor::Wait::kRing);
   // The full scan's computing, answered by plain TCP with the same freedom
   // to use either CPU.
   const double scanWork = none.median;
@@ -659,6 +664,17 @@ int main(int argc, char** argv) {
                      fullBest.rate, "/s", "the least server (accept, watch, read, answer)", floorBest.rate, "/s");
   bench::PrintFigure("server CPU per registration (" + sizeText + ") against the least a server can do",
                      fullBest.cpuPerPlayer * 1e6, "us", "the least server's", floorBest.cpuPerPlayer * 1e6, "us");
+  if (ringFloor) {
+    const Registration ringBest = faster(ringFloorRun, secondRingFloorRun);
+    bench::PrintFigure("server registrations per second (" + sizeText +
+                           ") against the least a server waiting in io_uring can do",
+                       fullBest.rate, "/s", "the least server waiting in io_uring (accept and receive posted, answer)",
+                       ringBest.rate, "/s");
+    bench::PrintFigure("server CPU per registration (" + sizeText +
+                           ") against the least a server waiting in io_uring can do",
+                       fullBest.cpuPerPlayer * 1e6, "us", "the least io_uring server's", ringBest.cpuPerPlayer * 1e6,
+                       "us");
+  }
   // Less than 25 us of the server's CPU per registration is what 40,000 a
   // second take on one CPU, whatever else the machine is doing.
   bench::PrintAgainstTarget("server CPU per registration (" + sizeText + ")", fullBest.cpuPerPlayer * 1e6, "us", 25,
